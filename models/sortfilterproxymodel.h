@@ -1,0 +1,58 @@
+#ifndef SORTFILTERPROXYMODEL_H
+#define SORTFILTERPROXYMODEL_H
+
+#include <QByteArray>
+#include <QJSValue>
+#include <QSortFilterProxyModel>
+
+// A sort and filter proxy that QML configures by role name; all state stays in the base class.
+class SortFilterProxyModel : public QSortFilterProxyModel
+{
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(QObject *source READ source WRITE setSource)
+    Q_PROPERTY(QByteArray sortRole READ sortRole WRITE setSortRole)
+    Q_PROPERTY(Qt::SortOrder sortOrder READ sortOrder WRITE setSortOrder)
+    Q_PROPERTY(QByteArray filterRole READ filterRole WRITE setFilterRole)
+    Q_PROPERTY(QString filterString READ filterString WRITE setFilterString)
+    Q_PROPERTY(FilterSyntax filterSyntax READ filterSyntax WRITE setFilterSyntax)
+
+public:
+    enum FilterSyntax {
+        RegExp = QRegExp::RegExp,
+        Wildcard = QRegExp::Wildcard,
+        FixedString = QRegExp::FixedString
+    };
+    Q_ENUM(FilterSyntax)
+
+    explicit SortFilterProxyModel(QObject *parent = nullptr);
+    ~SortFilterProxyModel() override;
+
+    int count() const;
+    QObject *source() const;
+    void setSource(QObject *source);
+    QByteArray sortRole() const;
+    void setSortRole(const QByteArray &role);
+    void setSortOrder(Qt::SortOrder order);
+    QByteArray filterRole() const;
+    void setFilterRole(const QByteArray &role);
+    QString filterString() const;
+    void setFilterString(const QString &filter);
+    FilterSyntax filterSyntax() const;
+    void setFilterSyntax(FilterSyntax syntax);
+
+    Q_INVOKABLE QJSValue get(int index) const;
+
+    QHash<int, QByteArray> roleNames() const override;
+
+signals:
+    void countChanged();
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+
+private:
+    int roleNumberOf(const QByteArray &name) const;
+};
+
+#endif // SORTFILTERPROXYMODEL_H
