@@ -1,0 +1,66 @@
+#!/bin/bash
+# One entry point for a newcomer on Debian 12: installs what is missing, builds, then runs the
+# program or the tests.
+#   tools/dev.sh run     install, build, start Lumisweep
+#   tools/dev.sh test    install, build, run every test (needs root: the network tests
+#                        build their own namespaces)
+#   tools/dev.sh build   install and build only
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${LUMISWEEP_BUILD_DIR:-$top/build}
+
+# Build and run time: Qt 5 with the QML modules the window imports, the DNS-SD library.
+runtime_packages="cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtquick2
+    qml-module-qtquick-window2 qml-module-qtquick-controls libavahi-compat-libdnssd1
+    avahi-daemon libnss-mdns"
+# Tests and benchmarks: namespaces, the real avahi-daemon with its own bus, a display.
+test_packages="qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth
+    xdotool imagemagick libgl1-mesa-dri arp-scan nmap python3 clang"
+
+install_missing() {
+    local missing=()
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j"$(nproc)"
+}
+
+case "${1:-}" in
+run)
+    # shellcheck disable=SC2086
+    install_missing $runtime_packages
+    configure_and_build
+    exec "$build/lumisweep"
+    ;;
+build)
+    # shellcheck disable=SC2086
+    install_missing $runtime_packages $test_packages
+    configure_and_build
+    ;;
+test)
+    if [ "$(id -u)" != 0 ]; then
+        echo "The tests create network namespaces with simulated encoders: run as root (sudo $0 test)." >&2
+        exit 1
+    fi
+    # shellcheck disable=SC2086
+    install_missing $runtime_packages $test_packages
+    configure_and_build
+    cd "$build"
+    ctest --output-on-failure --timeout 600 -j2
+    ;;
+*)
+    sed -n '2,8p' "$0"
+    exit 2
+    ;;
+esac
