@@ -530,16 +530,19 @@ ApplicationWindow {
             textInfo.text = "Info: " + deviceModel.count + " Devices Found!"
         }
 
-        onDeviceFound: {
+        // Handler functions take the signals' parameter names, which the Controller declares.
+        function onDeviceFound(ipString, macString, fwString, nameString) {
             deviceModel.append({ "ip": ipString, "mac": macString, "fw": fwString, "name": nameString })
             showDeviceFoundInfo()
         }
-        onArpScanDone: {
+        function onArpScanDone() {
             functionBar.scanStatus = 0
             checkStatusTimer.stop()
             showDeviceFoundInfo()
         }
-        onInfoMessage: textInfo.text = message
+        function onInfoMessage(message) {
+            textInfo.text = message
+        }
     }
 
     TableView {
