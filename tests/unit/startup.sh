@@ -19,7 +19,7 @@ export XDG_DATA_HOME=$tmp/data HOME=$tmp AVAHI_COMPAT_NOWARN=1
 # Offscreen: the log and the settings file; the window's QML must load without errors.
 QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software timeout -s TERM 3 "$program" >"$tmp/app.log" 2>&1
 grep -q '^Version Number = 2.7.1 ' "$tmp/app.log" || fail "no version line offscreen"
-grep -E 'qrc:/desktop/qml/main.qml:[0-9]+' "$tmp/app.log" && fail "the window's QML reported errors"
+grep -E 'main.qml:[0-9]+.*(rror|not a type|Cannot|Unable|undefined)' "$tmp/app.log" && fail "the window's QML reported errors"
 [ "$(stat -c %a "$tmp/data/Lumisweep/settings.ini")" = 600 ] || fail "settings.ini is not mode 600"
 [ "$(stat -c %a "$tmp/data/Lumisweep")" = 700 ] || fail "the data folder is not mode 700"
 grep -qx 'APP_VERSION_NUMBER=2.7.1' "$tmp/data/Lumisweep/settings.ini" || fail "version not stored"
