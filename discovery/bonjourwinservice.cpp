@@ -1,6 +1,22 @@
 #include "bonjourwinservice.h"
 
+#include "arpthread.h"
+#include "platform/icmpecho.h"
+#include "platform/ipv4address.h"
+
 #include <QDebug>
+
+#include <cmath>
+
+namespace {
+
+// The echo payload devices of this family expect; the NUL is part of it.
+const QByteArray kEchoPayload("wholetsthedogout", 17);
+constexpr int kEchoLimitMs = 10;
+constexpr int kArpThreadCount = 256;
+constexpr int kProbeThreadCount = 20;
+
+} // namespace
 
 // Placeholder bodies: the sweep and the browse fill these in.
 
@@ -16,10 +32,30 @@ BonjourWinService::~BonjourWinService()
 
 void BonjourWinService::startArpScan(QStringList addresses, bool httpProbe)
 {
-    Q_UNUSED(httpProbe)
     qDebug().noquote() << "BonjourWinService startArpScan";
-    m_addressList = addresses;
-    m_remaining = m_addressList.size();
+    // Workers of an earlier sweep still read the list and count down: end them first.
+    endSweepThreads();
+    {
+        QMutexLocker locker(&m_countMutex);
+        m_addressList = addresses;
+        m_remaining = m_addressList.size();
+        m_sweepStopped = false;
+    }
+    m_threadCount = httpProbe ? kProbeThreadCount : kArpThreadCount;
+
+    const int total = m_addressList.size();
+    const int slice = int(std::ceil(float(total) / float(m_threadCount)));
+    const int threads = qMin(m_threadCount, total);
+    for (int i = 0; i < threads; ++i) {
+        const int start = i * slice;
+        const bool last = start + slice >= total;
+        auto *thread = new ARPThread(this, start, last ? total - start : slice, httpProbe);
+        m_arpThreads[i] = thread;
+        thread->start(QThread::InheritPriority);
+        if (last) {
+            break;
+        }
+    }
 }
 
 void BonjourWinService::stopArpScan()
@@ -37,10 +73,14 @@ int BonjourWinService::remainingCount() const
 
 bool BonjourWinService::pingIP(QString ipString, bool report)
 {
+    quint32 address = 0;
+    // A text that is no address must not become a broadcast echo.
+    const bool result = Ipv4Address::parse(ipString, &address) && Ipv4Address::isUnicast(address)
+        && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs);
     if (report) {
-        emit pingIPResult(ipString, false);
+        emit pingIPResult(ipString, result);
     }
-    return false;
+    return result;
 }
 
 void BonjourWinService::startDiscover()
@@ -68,7 +108,8 @@ void BonjourWinService::finishAddress()
     bool done = false;
     {
         QMutexLocker locker(&m_countMutex);
-        done = --m_remaining == 0;
+        // After a stop, the stop alone reports the end, so the receiver hears of it once.
+        done = --m_remaining == 0 && !m_sweepStopped;
     }
     if (done) {
         qDebug().noquote() << "Done Arp Scan";
@@ -76,6 +117,34 @@ void BonjourWinService::finishAddress()
     }
 }
 
+QList<QPair<int, int>> BonjourWinService::sweepSlices() const
+{
+    QList<QPair<int, int>> slices;
+    for (const ARPThread *thread : m_arpThreads) {
+        if (thread) {
+            slices.append(qMakePair(thread->startIndex(), thread->count()));
+        }
+    }
+    return slices;
+}
+
 void BonjourWinService::endSweepThreads()
 {
+    {
+        QMutexLocker locker(&m_countMutex);
+        m_sweepStopped = true;
+    }
+    // Ask all workers first so that they wind down together rather than one after the other.
+    for (ARPThread *thread : m_arpThreads) {
+        if (thread) {
+            thread->requestStop();
+        }
+    }
+    for (ARPThread *&thread : m_arpThreads) {
+        if (thread) {
+            thread->wait();
+            delete thread;
+            thread = nullptr;
+        }
+    }
 }

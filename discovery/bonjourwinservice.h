@@ -3,6 +3,7 @@
 
 #include <QMutex>
 #include <QObject>
+#include <QPair>
 #include <QStringList>
 
 #include <atomic>
@@ -33,6 +34,8 @@ public:
     // For the workers: their slice of the list, and the per-address counter step.
     QString addressAt(int index) const;
     void finishAddress();
+    // Start position and length of each worker's slice, in slot order, for diagnostics.
+    QList<QPair<int, int>> sweepSlices() const;
 
 signals:
     void pingIPResult(QString ipString, bool bSuccess);
@@ -50,6 +53,8 @@ private:
     // Written under m_countMutex, read without it for the progress figure.
     std::atomic<int> m_remaining{0};
     int m_threadCount = 0;
+    // Set under m_countMutex while a stop ends the workers.
+    bool m_sweepStopped = false;
 };
 
 #endif // BONJOURWINSERVICE_H

@@ -1,0 +1,17 @@
+#ifndef ICMPECHO_H
+#define ICMPECHO_H
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// One ICMP echo exchange with a bounded wait. Where the system allows neither an ICMP datagram
+// socket nor a raw socket, a plain datagram is sent instead so that the kernel still resolves the
+// neighbour, and the result is false.
+class IcmpEcho
+{
+public:
+    // address in network byte order; true when an echo reply carrying the payload came back.
+    static bool send(quint32 address, const QByteArray &payload, int timeoutMs);
+};
+
+#endif // ICMPECHO_H
