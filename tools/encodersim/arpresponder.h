@@ -1,0 +1,32 @@
+#ifndef ARPRESPONDER_H
+#define ARPRESPONDER_H
+
+#include "simconfig.h"
+
+#include <QObject>
+
+class QSocketNotifier;
+class SimLog;
+
+// Answers ARP requests from user space through a packet socket: late for the device's own
+// address (its interface has ARP switched off), or for a whole range of foreign addresses.
+class ArpResponder : public QObject
+{
+    Q_OBJECT
+public:
+    ArpResponder(const SimConfig &config, SimLog *log, QObject *parent = nullptr);
+    ~ArpResponder() override;
+    bool start(QString *error);
+
+private:
+    void onReadable();
+    void sendReply(const QByteArray &request);
+
+    const SimConfig &m_config;
+    SimLog *m_log;
+    int m_socket = -1;
+    int m_interfaceIndex = 0;
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+#endif // ARPRESPONDER_H
