@@ -1,0 +1,95 @@
+// Runs one sweep of the real discovery service over a subnet of the simulated LAN and prints
+// one line of figures: wall time from start to the end report, hosts found, peak RSS.
+//
+//   sweepbench arp|http|stop NETWORK/PREFIX
+
+#include "discovery/bonjourwinservice.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QSet>
+#include <QTimer>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+QStringList hostsOf(const QString &cidr)
+{
+    const QPair<QHostAddress, int> subnet = QHostAddress::parseSubnet(cidr);
+    const quint32 size = subnet.second >= 31 ? 0 : (quint32(1) << (32 - subnet.second));
+    const quint32 first = subnet.first.toIPv4Address();
+    QStringList hosts;
+    for (quint32 i = 1; i + 1 < size; ++i) {
+        hosts.append(QHostAddress(first + i).toString());
+    }
+    return hosts;
+}
+
+long peakRssKiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() != 3) {
+        fprintf(stderr, "usage: sweepbench arp|http|stop NETWORK/PREFIX\n");
+        return 2;
+    }
+    const QString mode = arguments.at(1);
+    const QStringList hosts = hostsOf(arguments.at(2));
+    BonjourWinService service(nullptr);
+    QSet<QString> found;
+    qint64 lastFoundMs = 0;
+    int doneCount = 0;
+    QElapsedTimer clock;
+    QObject::connect(&service, &BonjourWinService::deviceMacFound, &app,
+                     [&](const QString &ip) {
+                         found.insert(ip);
+                         lastFoundMs = clock.elapsed();
+                     });
+    QObject::connect(&service, &BonjourWinService::arpScanDone, &app, [&] {
+        ++doneCount;
+        QTimer::singleShot(200, &app, &QCoreApplication::quit);
+    });
+    qint64 doneMs = -1;
+    QObject::connect(&service, &BonjourWinService::arpScanDone, &app, [&] {
+        if (doneMs < 0) {
+            doneMs = clock.elapsed();
+        }
+    });
+
+    clock.start();
+    if (mode == QLatin1String("stop")) {
+        service.startArpScan(hosts, false);
+        // Let every worker get into its ARP wait before asking them to stop.
+        QTimer::singleShot(300, &app, [&] {
+            QElapsedTimer stopClock;
+            stopClock.start();
+            service.stopArpScan();
+            printf("stop addresses=%d workers_busy=%d stop_ms=%lld done_signals=%d\n", hosts.size(),
+                   int(qMin(hosts.size(), BonjourWinService::kMaxThreads)), stopClock.elapsed(),
+                   doneCount);
+        });
+    } else {
+        service.startArpScan(hosts, mode == QLatin1String("http"));
+    }
+    app.exec();
+    if (mode != QLatin1String("stop")) {
+        printf("%s addresses=%d seconds=%.3f found=%d last_found_ms=%lld done_signals=%d "
+               "remaining=%d peak_rss_mb=%.1f\n",
+               qPrintable(mode), hosts.size(), doneMs / 1000.0, found.size(), lastFoundMs,
+               doneCount, service.remainingCount(), peakRssKiB() / 1024.0);
+    }
+    service.shutdown();
+    return 0;
+}
