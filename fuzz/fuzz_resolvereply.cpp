@@ -1,0 +1,102 @@
+// An mDNS resolve reply: the TXT lookups and the rules for name, MAC, firmware and address.
+// Any host on the link can announce an instance, so every byte here is hostile.
+//
+// Input: a mode byte, a host-address length byte h, h bytes of looked-up host address text,
+// the full name up to the first NUL, then the TXT record bytes.
+// Mode bit 0 clear: the TXT values come from the DNS-SD library itself (when it is installed).
+// Mode bit 0 set: a faulty library that answers with a value at an input-chosen offset and
+// length around the record, to prove that no value is read outside the record.
+#include "discovery/dnssdbinding.h"
+#include "discovery/resolvereply.h"
+#include "fuzzcheck.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The faulty library's answer for the current input; lookups have no context argument.
+int16_t s_faultyOffset = 0;
+uint8_t s_faultyLength = 0;
+
+const void *faultyLookup(uint16_t, const void *txtRecord, const char *, uint8_t *valueLen)
+{
+    *valueLen = s_faultyLength;
+    // Integer arithmetic: the address may lie outside the record, as a broken library's could.
+    return reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(txtRecord)
+                                          + static_cast<intptr_t>(s_faultyOffset));
+}
+
+const char *const kKeys[] = {"MAC", "FW", "Code", "interface"};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 6) {
+        return 0;
+    }
+    const bool faulty = data[0] & 1;
+    s_faultyOffset = static_cast<int16_t>(data[1] | (data[2] << 8));
+    s_faultyLength = data[3];
+    size_t pos = 5;
+    const size_t hostLength = qMin<size_t>(data[4], size - pos);
+    const QString hostAddress =
+            QString::fromLatin1(reinterpret_cast<const char *>(data + pos), static_cast<int>(hostLength));
+    pos += hostLength;
+
+    const auto *nameStart = reinterpret_cast<const char *>(data + pos);
+    const auto *nameEnd = static_cast<const char *>(std::memchr(nameStart, 0, size - pos));
+    const size_t nameLength = nameEnd ? static_cast<size_t>(nameEnd - nameStart) : size - pos;
+    // The library hands over NUL-terminated names; keep this one in a block of its own size so
+    // that a read past the terminator is caught.
+    std::unique_ptr<char[]> fullName(new char[nameLength + 1]);
+    std::memcpy(fullName.get(), nameStart, nameLength);
+    fullName[nameLength] = '\0';
+    pos = qMin(size, pos + nameLength + 1);
+
+    // A TXT record is at most 65535 bytes, in a block of exactly its size.
+    const size_t txtLength = qMin<size_t>(size - pos, 65535);
+    std::unique_ptr<unsigned char[]> txt(new unsigned char[qMax<size_t>(txtLength, 1)]);
+    std::memcpy(txt.get(), data + pos, txtLength);
+    const QByteArray record(reinterpret_cast<const char *>(txt.get()), static_cast<int>(txtLength));
+
+    const ResolveReply reply(fullName.get(), "", static_cast<uint16_t>(txtLength), txt.get(),
+                             faulty ? &faultyLookup : nullptr);
+
+    for (const char *key : kKeys) {
+        bool present = false;
+        const QByteArray value = reply.txtValue(key, &present);
+        // A TXT value is at most 255 bytes and is always part of the record it came from.
+        FUZZ_CHECK(value.size() <= 255, QString::fromLatin1(key));
+        FUZZ_CHECK(value.isEmpty() || record.contains(value), QString::fromLatin1(key));
+        FUZZ_CHECK(present || value.isEmpty(), QString::fromLatin1(key));
+    }
+
+    const QString mac = reply.macText();
+    FUZZ_CHECK(mac.size() <= 17 && !mac.contains(QLatin1Char(':')), mac);
+    const QString firmware = reply.firmwareText();
+    FUZZ_CHECK(!firmware.contains(QLatin1Char('\n')), firmware);
+    const QString name = reply.nameText();
+    FUZZ_CHECK(!name.contains(QLatin1Char('\n')), name);
+    // Names longer than a DNS name can be are cut, never read on.
+    FUZZ_CHECK(name.toUtf8().size() <= ResolveReply::kMaxDomainName * 3, name);
+
+    bool interfacePresent = false;
+    const QByteArray interfaceValue = reply.txtValue("interface", &interfacePresent);
+    const QString address = ResolveReply::addressFrom(hostAddress, interfaceValue, interfacePresent);
+    // A host that resolves wins; otherwise the address comes from the announcement itself and
+    // can never be longer than the value it was cut from.
+    if (!hostAddress.isEmpty()) {
+        FUZZ_CHECK(address == hostAddress, address);
+    } else {
+        FUZZ_CHECK(address == QLatin1String("0.0.0.0") || address.size() < interfaceValue.size(),
+                   address);
+    }
+    return 0;
+}
