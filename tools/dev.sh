@@ -16,7 +16,8 @@ runtime_packages="cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtqui
     avahi-daemon libnss-mdns"
 # Tests and benchmarks: namespaces, the real avahi-daemon with its own bus, a display.
 test_packages="qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth
-    xdotool imagemagick libgl1-mesa-dri arp-scan nmap python3 clang"
+    xdotool imagemagick libgl1-mesa-dri arp-scan nmap python3 clang libclang-rt-14-dev
+    dpkg-dev desktop-file-utils appstream"
 
 install_missing() {
     local missing=()
