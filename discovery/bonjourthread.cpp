@@ -1,1 +1,106 @@
-// placeholder: filled in by the work on BonjourThread
+#include "bonjourthread.h"
+
+#include "discovery/bonjourwinservice.h"
+#include "discovery/dnssdconnection.h"
+#include "discovery/resolvereply.h"
+
+#include <QDebug>
+
+namespace {
+
+const char *const kServiceType = "_encoder._tcp";
+// Where a user without a DNS-SD service on this platform gets one; only shown, never fetched.
+const char *const kDnsSdDownloadPage = "https://avahi.org/";
+// The processing loop rests this long after handling the daemon's messages, so that a burst of
+// announcements is handled in few rounds; a stop ends the rest at once.
+constexpr int kPauseAfterProcessingMs = 100;
+
+QString unavailableMessage()
+{
+    return QStringLiteral("Please check bonjour service status or download <a href=\"%1\">Bonjour "
+                          "Service</a>")
+        .arg(QLatin1String(kDnsSdDownloadPage));
+}
+
+} // namespace
+
+BonjourThread::BonjourThread(BonjourWinService *service) : m_service(service) { }
+
+void BonjourThread::requestStop()
+{
+    m_stopRequested = true;
+    DnsSdConnection::shared().wake();
+}
+
+void BonjourThread::run()
+{
+    DnsSdConnection &connection = DnsSdConnection::shared();
+    // The library's answer is not needed here: without a connection the browse fails and says why.
+    connection.open();
+    const DNSServiceErrorType result
+        = connection.browse(0, kServiceType, nullptr, &BrowserCallBack, m_service);
+    if (result != kDNSServiceErr_NoError) {
+        qDebug().noquote().nospace() << "Start failed to run DNSServiceBrowse: " << result;
+        m_stopRequested = true;
+        connection.release();
+        emit m_service->showWarningMessage(unavailableMessage(), 0);
+        return;
+    }
+    qDebug().noquote() << "Start successfully to run DNSServiceBrowse";
+
+    while (!m_stopRequested) {
+        const DnsSdConnection::WaitResult waited = connection.processNext(-1);
+        if (m_stopRequested) {
+            break;
+        }
+        if (waited == DnsSdConnection::WaitResult::Failed) {
+            // The daemon is gone; nothing will arrive until the browse is started again.
+            if (!connection.waitForWake(-1)) {
+                msleep(kPauseAfterProcessingMs);
+            }
+        } else if (waited == DnsSdConnection::WaitResult::Processed
+                   && kPauseAfterProcessingMs > 0) {
+            connection.waitForWake(kPauseAfterProcessingMs);
+        }
+    }
+    connection.release();
+}
+
+void BrowserCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
+                     DNSServiceErrorType errorCode, const char *serviceName, const char *regtype,
+                     const char *replyDomain, void *context)
+{
+    Q_UNUSED(sdRef)
+    Q_UNUSED(flags)
+    if (errorCode != kDNSServiceErr_NoError) {
+        qDebug().noquote().nospace() << "Bonjour browser error occurred: " << errorCode;
+        return;
+    }
+    // Resolves are not released one by one: they end with the connection.
+    DnsSdConnection::shared().resolve(interfaceIndex, serviceName, regtype, replyDomain,
+                                      &ServiceResolveCallBack, context);
+    // The name comes from the network: never read past the longest name DNS-SD allows.
+    const auto nameLength = static_cast<int>(qstrnlen(serviceName, ResolveReply::kMaxDomainName));
+    qDebug().noquote().nospace() << " BrowserCallBack called! "
+                                 << QString::fromUtf8(serviceName, nameLength);
+}
+
+void ServiceResolveCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
+                            DNSServiceErrorType errorCode, const char *fullname,
+                            const char *hosttarget, uint16_t port, uint16_t txtLen,
+                            const unsigned char *txtRecord, void *context)
+{
+    Q_UNUSED(sdRef)
+    Q_UNUSED(flags)
+    Q_UNUSED(interfaceIndex)
+    Q_UNUSED(errorCode)
+    Q_UNUSED(port)
+    auto *service = static_cast<BonjourWinService *>(context);
+    const ResolveReply reply(fullname, hosttarget, txtLen, txtRecord);
+    const QString address = reply.addressText();
+    qDebug().noquote().nospace() << "ServiceResolveCallBack called! " << address << ","
+                                 << QString::fromLatin1(reply.txtValue("MAC")) << " ,"
+                                 << QString::fromLatin1(reply.txtValue("FW")) << ","
+                                 << QString::fromLatin1(reply.txtValue("Code"));
+    emit service->deviceMacFound(address, reply.macText(), reply.firmwareText(), reply.nameText());
+}

@@ -1,5 +1,7 @@
 #include "bonjourwinservice.h"
 
+#include "discovery/bonjourthread.h"
+
 #include "arpthread.h"
 #include "platform/icmpecho.h"
 #include "platform/ipv4address.h"
@@ -86,15 +88,27 @@ bool BonjourWinService::pingIP(QString ipString, bool report)
 void BonjourWinService::startDiscover()
 {
     qDebug().noquote() << "BonjourWinService startDiscover";
+    if (!m_bonjourThread) {
+        m_bonjourThread = new BonjourThread(this);
+    }
+    // A running browse is left alone; one that ended after a failed start runs again. The stop
+    // flag is cleared here, before the thread runs, so that a stop arriving while the browse
+    // starts is never undone by the start.
+    if (!m_bonjourThread->isRunning()) {
+        m_bonjourThread->m_stopRequested = false;
+        m_bonjourThread->start(QThread::InheritPriority);
+    }
 }
 
 void BonjourWinService::stopDiscover()
 {
     qDebug().noquote() << "BonjourWinService stopDiscover";
+    endBrowseThread();
 }
 
 void BonjourWinService::shutdown()
 {
+    endBrowseThread();
     endSweepThreads();
 }
 
@@ -147,4 +161,17 @@ void BonjourWinService::endSweepThreads()
             thread = nullptr;
         }
     }
+}
+
+void BonjourWinService::endBrowseThread()
+{
+    if (!m_bonjourThread) {
+        return;
+    }
+    // The thread waits on the daemon's sockets together with the wake-up that requestStop
+    // signals, so it leaves its loop and releases the connection by itself, promptly.
+    m_bonjourThread->requestStop();
+    m_bonjourThread->wait();
+    delete m_bonjourThread;
+    m_bonjourThread = nullptr;
 }

@@ -45,6 +45,8 @@ signals:
 
 private:
     void endSweepThreads();
+    // Stops the browse thread, if any, and deletes it; emits nothing.
+    void endBrowseThread();
 
     BonjourThread *m_bonjourThread = nullptr;
     QStringList m_addressList;
