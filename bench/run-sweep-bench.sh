@@ -4,13 +4,17 @@
 # and nmap -sn in the same scanner namespace, the HTTP probe sweep, the stop latency with 256
 # workers busy, peak RSS, and one /16 sweep with devices spread over it.
 #
-#   bench/run-sweep-bench.sh BUILD_DIR [--no-16]
+#   bench/run-sweep-bench.sh BUILD_DIR [--with-16]
+#
+# The /16 run is opt-in: the kernel's neighbour table (gc_thresh1..3) is one table for the
+# whole machine, not per namespace, and a /16 sweep drives it to its limit for a while, so
+# the machine's own neighbour resolution may fail meanwhile ("neighbor table overflow").
 
 set -u
-build=${1:?usage: run-sweep-bench.sh BUILD_DIR [--no-16]}
+build=${1:?usage: run-sweep-bench.sh BUILD_DIR [--with-16]}
 build=$(cd "$build" && pwd)
-with16=1
-[ "${2:-}" = --no-16 ] && with16=0
+with16=0
+[ "${2:-}" = --with-16 ] && with16=1
 here=$(cd "$(dirname "$0")" && pwd)
 simlan="$here/../tools/simlan/simlan.sh"
 work=$(mktemp -d /tmp/lumisweep-bench.XXXXXX)
