@@ -11,9 +11,9 @@ namespace {
 const char *const kServiceType = "_encoder._tcp";
 // Where a user without a DNS-SD service on this platform gets one; only shown, never fetched.
 const char *const kDnsSdDownloadPage = "https://avahi.org/";
-// The processing loop rests this long after handling the daemon's messages, so that a burst of
-// announcements is handled in few rounds; a stop ends the rest at once.
-constexpr int kPauseAfterProcessingMs = 100;
+// After losing the daemon, the loop waits this long between checks when it has nothing else to
+// wait on.
+constexpr int kRetryPauseMs = 100;
 
 QString unavailableMessage()
 {
@@ -48,19 +48,15 @@ void BonjourThread::run()
     }
     qDebug().noquote() << "Start successfully to run DNSServiceBrowse";
 
+    // No pause between rounds: the wait itself blocks until the daemon has something or a stop
+    // arrives, so nothing spins, and the browse reply and the resolve reply that follows it a
+    // few milliseconds later are each handled as soon as they come.
     while (!m_stopRequested) {
-        const DnsSdConnection::WaitResult waited = connection.processNext(-1);
-        if (m_stopRequested) {
-            break;
-        }
-        if (waited == DnsSdConnection::WaitResult::Failed) {
+        if (connection.processNext(-1) == DnsSdConnection::WaitResult::Failed && !m_stopRequested) {
             // The daemon is gone; nothing will arrive until the browse is started again.
             if (!connection.waitForWake(-1)) {
-                msleep(kPauseAfterProcessingMs);
+                msleep(kRetryPauseMs);
             }
-        } else if (waited == DnsSdConnection::WaitResult::Processed
-                   && kPauseAfterProcessingMs > 0) {
-            connection.waitForWake(kPauseAfterProcessingMs);
         }
     }
     connection.release();
