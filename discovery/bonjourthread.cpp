@@ -93,7 +93,14 @@ void ServiceResolveCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t
     Q_UNUSED(port)
     auto *service = static_cast<BonjourWinService *>(context);
     const ResolveReply reply(fullname, hosttarget, txtLen, txtRecord);
-    const QString address = reply.addressText();
+    // A host name that nobody answers keeps the resolver busy for seconds; a stop must not wait
+    // for it, and a report built on an abandoned lookup would carry the wrong address.
+    const auto *thread = dynamic_cast<BonjourThread *>(QThread::currentThread());
+    const std::atomic<bool> *stopRequested = thread ? &thread->m_stopRequested : nullptr;
+    const QString address = reply.addressText(stopRequested);
+    if (stopRequested && stopRequested->load()) {
+        return;
+    }
     qDebug().noquote().nospace() << "ServiceResolveCallBack called! " << address << ","
                                  << QString::fromLatin1(reply.txtValue("MAC")) << " ,"
                                  << QString::fromLatin1(reply.txtValue("FW")) << ","

@@ -62,11 +62,12 @@ QByteArray ResolveReply::txtValue(const char *key, bool *present) const
     return QByteArray(reinterpret_cast<const char *>(value), qMin<int>(length, available));
 }
 
-QString ResolveReply::addressText() const
+QString ResolveReply::addressText(const std::atomic<bool> *abandon) const
 {
     bool interfacePresent = false;
     const QByteArray interfaceValue = txtValue("interface", &interfacePresent);
-    return addressFrom(HostLookup::firstIpv4(m_hostTarget), interfaceValue, interfacePresent);
+    return addressFrom(HostLookup::firstIpv4(m_hostTarget, abandon), interfaceValue,
+                       interfacePresent);
 }
 
 QString ResolveReply::macText() const

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 
 // The rules that turn one DNS-SD resolve reply into a found-host report. Everything here comes
@@ -27,8 +28,9 @@ public:
     QByteArray txtValue(const char *key, bool *present = nullptr) const;
 
     // The host's IPv4 address, else the "interface" TXT value after its first five characters,
-    // else "0.0.0.0". Looks the host name up, which may block.
-    QString addressText() const;
+    // else "0.0.0.0". Looks the host name up, which may block; when abandon turns true the
+    // lookup is given up and the result is meaningless.
+    QString addressText(const std::atomic<bool> *abandon = nullptr) const;
     QString macText() const;
     QString firmwareText() const;
     QString nameText() const;

@@ -5,24 +5,26 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
+
+// How often an abandonable lookup looks at its abandon flag while the resolver works.
+constexpr std::chrono::milliseconds kAbandonCheck(20);
 
 struct AddrInfoDeleter
 {
     void operator()(addrinfo *info) const { freeaddrinfo(info); }
 };
 
-} // namespace
-
-QString HostLookup::firstIpv4(const QByteArray &hostName)
+QString lookUp(const QByteArray &hostName)
 {
     // getaddrinfo rather than gethostbyname: the latter returns static storage shared by every
-    // thread, and the browse thread looks names up while the GUI thread may do the same.
-    if (hostName.isEmpty() || hostName.contains('\0')) {
-        return QString();
-    }
+    // thread.
     addrinfo hints = {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -42,4 +44,45 @@ QString HostLookup::firstIpv4(const QByteArray &hostName)
         }
     }
     return QString();
+}
+
+// Shared by the caller and the thread that runs the lookup; whichever ends last frees it, so an
+// abandoned lookup may finish in its own time.
+struct PendingLookup
+{
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    QString address;
+};
+
+} // namespace
+
+QString HostLookup::firstIpv4(const QByteArray &hostName, const std::atomic<bool> *abandon)
+{
+    if (hostName.isEmpty() || hostName.contains('\0')) {
+        return QString();
+    }
+    if (!abandon) {
+        return lookUp(hostName);
+    }
+    // The resolver cannot be interrupted, so it runs on a thread of its own and the caller
+    // waits for it only as long as it is wanted.
+    auto pending = std::make_shared<PendingLookup>();
+    std::thread([pending, hostName] {
+        const QString address = lookUp(hostName);
+        std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->address = address;
+        pending->done = true;
+        pending->finished.notify_all();
+    }).detach();
+
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    while (!pending->done) {
+        if (abandon->load()) {
+            return QString();
+        }
+        pending->finished.wait_for(lock, kAbandonCheck);
+    }
+    return pending->address;
 }

@@ -146,6 +146,7 @@ private slots:
     void stopWithoutBrowseOnlyLogs();
     void stopIsPromptAndReleasesEverything_data();
     void stopIsPromptAndReleasesEverything();
+    void stopDuringHostLookupIsPrompt();
 };
 
 void TestMdnsBrowse::initTestCase()
@@ -310,6 +311,28 @@ void TestMdnsBrowse::stopIsPromptAndReleasesEverything()
     // Nothing is left to release a second time.
     service.shutdown();
     service.stopDiscover();
+}
+
+void TestMdnsBrowse::stopDuringHostLookupIsPrompt()
+{
+    // The resolver spends its full time limit on a host without an IPv4 address.
+    Announcements announcements;
+    QVERIFY(announcements.address("cam8.local", "fd00::28"));
+    QVERIFY(announcements.service("Cam8", "cam8.local", { "MAC=00:11:22:33:44:88" }));
+    BonjourWinService service(nullptr);
+    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
+    service.startDiscover();
+    QTRY_COMPARE_WITH_TIMEOUT(logCount(" BrowserCallBack called! Cam8"), 1, 5000);
+    QTest::qWait(300);
+
+    QElapsedTimer timer;
+    timer.start();
+    service.stopDiscover();
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY2(elapsed < 100, qPrintable(QString::number(elapsed) + " ms"));
+    // The stop came before the address was known: no report with a made-up address.
+    QTest::qWait(100);
+    QCOMPARE(countNamed(found, "Cam8"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMdnsBrowse)
