@@ -1,0 +1,145 @@
+#!/bin/bash
+# Screenshots the real program after an ARP scan of the simulated LAN, under Xvfb.
+#
+#   tools/screenshot.sh BUILD_DIR [OUTPUT.png]       default output: docs/screenshot.png
+#   tools/screenshot.sh --quit-check BUILD_DIR       close the window during a sweep instead:
+#                                                    fails unless the program exits 0 within 1 s
+#
+# The program only ever runs inside the LAN's scanner namespace (simlan.sh), whose sole
+# interfaces are loopback and the test LAN, so the sweep cannot reach a real network.
+# Needs root, Xvfb, xdotool and ImageMagick; exits 77 where the LAN cannot be made.
+set -u
+
+readonly HERE=$(cd "$(dirname "$0")" && pwd)
+readonly REPO=$(dirname "$HERE")
+readonly TOPOLOGY="$REPO/tests/window/window-lan.topology"
+# Debian's ImageMagick; another 'convert' may stand earlier on PATH.
+readonly IMPORT=/usr/bin/import
+readonly CONVERT=/usr/bin/convert
+readonly SCAN_FACE=A9C03E         # the usable Scan button's face colour
+readonly BAR_MIDDLE_Y=63          # title bar 40 + half the function bar's 46
+readonly SCAN_TOP_ROW_Y=52        # inside the Scan face, above its caption
+readonly CLOSE_X=940 CLOSE_Y=20   # the close button's centre
+readonly FIRST_ROW_X=100 FIRST_ROW_Y=135
+readonly QUIT_LIMIT_MS=1000
+
+die() {
+    echo "screenshot.sh: $*" >&2
+    [ -f "${workdir:-}/app.log" ] && grep -v Lumisweepapplication "$workdir/app.log" | tail -n 20 >&2
+    exit 1
+}
+
+if [ "${1:-}" != --inside ]; then
+    mode=screenshot
+    if [ "${1:-}" = --quit-check ]; then
+        mode=quit
+        shift
+    fi
+    [ $# -ge 1 ] || { sed -n '4,6p' "$0" >&2; exit 2; }
+    build=$(cd "$1" && pwd) || exit 2
+    output=${2:-$REPO/docs/screenshot.png}
+    case "$output" in /*) ;; *) output="$PWD/$output" ;; esac
+    [ -x "$build/lumisweep" ] || die "no program at $build/lumisweep (build the target lumisweep)"
+    for tool in Xvfb xdotool "$IMPORT" "$CONVERT"; do
+        command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing" >&2; exit 77; }
+    done
+    if [ -z "${LUMISWEEP_ENCODERSIM:-}" ] && [ -x "$build/tools/encodersim/encodersim" ]; then
+        export LUMISWEEP_ENCODERSIM="$build/tools/encodersim/encodersim"
+    fi
+    exec "$REPO/tools/simlan/simlan.sh" run "$TOPOLOGY" -- "$HERE/screenshot.sh" --inside "$mode" "$build" "$output"
+fi
+
+# ---- Inside the scanner namespace ----
+mode=$2
+build=$3
+output=$4
+[ -n "${LUMISWEEP_LAN_IFACE:-}" ] || die "refusing to run outside the simulated LAN"
+for dev in $(ls /sys/class/net); do
+    [ "$dev" = lo ] || [ "$dev" = "$LUMISWEEP_LAN_IFACE" ] || die "refusing to run next to interface $dev"
+done
+
+workdir=$(mktemp -d /tmp/lsq-shot.XXXXXX)
+xvfb_pid=
+app_pid=
+cleanup() {
+    local status=$?
+    for pid in $app_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    rm -rf "$workdir"
+    exit $status
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Waits until COMMAND succeeds, polling every 50 ms for at most SECONDS.
+wait_for() {
+    local seconds=$1
+    shift
+    local tries=$((seconds * 20))
+    while ! "$@"; do
+        tries=$((tries - 1))
+        [ $tries -gt 0 ] || return 1
+        sleep 0.05
+    done
+}
+logged() { grep -q "$1" "$workdir/app.log"; }
+have_display() { [ -s "$workdir/display" ]; }
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
+xvfb_pid=$!
+wait_for 10 have_display || die "Xvfb did not start: $(cat "$workdir/xvfb.log")"
+export DISPLAY=":$(cat "$workdir/display")"
+
+mkdir -p "$workdir/data"
+XDG_DATA_HOME="$workdir/data" XDG_RUNTIME_DIR="$workdir" QT_QPA_PLATFORM=xcb AVAHI_COMPAT_NOWARN=1 \
+    "$build/lumisweep" >"$workdir/app.log" 2>&1 &
+app_pid=$!
+wid=$(timeout 15 xdotool search --sync --onlyvisible --name '^Lumisweep V' | head -n 1)
+[ -n "$wid" ] || die "the window did not appear: $(grep -v Lumisweepapplication "$workdir/app.log")"
+sleep 1
+
+# Scan sits right of the combo box, whose place follows the label widths of the font in use:
+# find its face, the first long run of its colour in a row above the caption (the chosen radio
+# has the same colour, but is only 20 wide).
+"$IMPORT" -window "$wid" "$workdir/idle.png"
+scan_x=$("$CONVERT" "$workdir/idle.png" -crop "960x1+0+$SCAN_TOP_ROW_Y" +repage txt:- |
+    awk -v face="#$SCAN_FACE" '
+        index($0, face) { split($1, xy, ","); run = run ? run : xy[1]; if (xy[1] - run >= 30) { print run; exit } next }
+        { run = 0 }')
+[ -n "$scan_x" ] || die "no Scan button found in the window"
+grep -q "Current index: 0" "$workdir/app.log" || die "no interface address in the combo box"
+click $((scan_x + 20)) "$BAR_MIDDLE_Y"
+
+if [ "$mode" = quit ]; then
+    wait_for 10 logged "startArpScan" || die "the sweep did not start"
+    sleep 0.5
+    ! logged "Done Arp Scan" || die "the sweep ended before the window was closed"
+    start=$(date +%s%N)
+    click "$CLOSE_X" "$CLOSE_Y"
+    for _ in $(seq 40); do
+        kill -0 "$app_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    wait "$app_pid"
+    status=$?
+    app_pid=
+    elapsed=$((($(date +%s%N) - start) / 1000000))
+    echo "closed during a sweep: exit status $status after $elapsed ms"
+    [ "$status" -eq 0 ] && [ "$elapsed" -lt "$QUIT_LIMIT_MS" ] || exit 1
+    exit 0
+fi
+
+wait_for 30 logged "Done Arp Scan" || die "the sweep did not end"
+sleep 0.5
+click "$FIRST_ROW_X" "$FIRST_ROW_Y"
+xdotool mousemove --window "$wid" 0 300
+sleep 0.5
+mkdir -p "$(dirname "$output")"
+"$IMPORT" -window "$wid" "$output" || die "import failed"
+echo "saved $output"
+click "$CLOSE_X" "$CLOSE_Y"
+wait "$app_pid"
+app_pid=
