@@ -67,13 +67,17 @@ void ARPThread::runArp()
 {
     for (int i = 0; i < m_count && !stopRequested(); ++i) {
         const QString ipString = m_service->addressAt(m_startIndex + i);
-        m_service->pingIP(ipString, false);
-
         quint32 address = 0;
-        QByteArray mac;
         const bool sendable = Ipv4Address::parse(ipString, &address)
             && Ipv4Address::isUnicast(address);
-        const bool answered = sendable && ArpResolver::resolve(address, &mac, m_stopRequested);
+        ArpResolver resolver(address);
+        if (sendable && !resolver.reserve(m_stopRequested)) {
+            return; // stopped while waiting for room in the neighbour table
+        }
+        m_service->pingIP(ipString, false);
+
+        QByteArray mac;
+        const bool answered = sendable && resolver.resolve(&mac, m_stopRequested);
         // An address cut short by a stop is not finished: the stop reports the end itself.
         if (stopRequested()) {
             return;

@@ -1,6 +1,12 @@
 #include "arpresolver.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -8,6 +14,7 @@
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -187,6 +194,105 @@ void pause(int ms)
     ::poll(nullptr, 0, ms);
 }
 
+qint64 readNumber(const QString &path, qint64 fallback)
+{
+    QFile file(path);
+    bool ok = false;
+    const qint64 value = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong(&ok) : 0;
+    return ok && value > 0 ? value : fallback;
+}
+
+// The kernel's neighbour table is one table for the whole machine (every namespace counts
+// against the same gc_thresh3, 1024 by default), and an address that does not answer stays in
+// it, unresolved, for mcast_solicit x retrans_time (3 s by default) - long after a sweep worker
+// has given up on it. Unchecked, a sweep of a /22 or wider fills the table and the kernel then
+// drops neighbour resolution for every program on the machine ("neighbor table overflow").
+// So the sweep keeps the resolutions it has started and not yet seen answered within a budget
+// well below that limit, and waits for room before it starts another.
+class UnresolvedBudget
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    using Slot = std::multimap<Clock::time_point, int>::iterator;
+
+    static UnresolvedBudget &instance()
+    {
+        static UnresolvedBudget budget;
+        return budget;
+    }
+
+    // Reserves room for one resolution that the kernel may keep for lifetimeMs; false if stop
+    // came first.
+    bool acquire(qint64 lifetimeMs, const std::atomic<bool> &stop, Slot *slot)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            const Clock::time_point now = Clock::now();
+            m_pending.erase(m_pending.begin(), m_pending.upper_bound(now));
+            if (int(m_pending.size()) < m_capacity) {
+                *slot = m_pending.emplace(now + std::chrono::milliseconds(lifetimeMs), 0);
+                return true;
+            }
+            if (stop.load(std::memory_order_relaxed)) {
+                return false;
+            }
+            // Wake at the earliest expiry, on a release, or soon enough to notice a stop.
+            const Clock::time_point until =
+                std::min(m_pending.begin()->first, now + std::chrono::milliseconds(kStopCheckMs));
+            m_roomFreed.wait_until(lock, until);
+        }
+    }
+
+    // The neighbour answered: its entry no longer counts as unresolved.
+    void release(Slot slot)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (slot->first > Clock::now()) {
+                m_pending.erase(slot);
+            }
+        }
+        m_roomFreed.notify_one();
+    }
+
+    int capacity() const { return m_capacity; }
+
+private:
+    static constexpr int kStopCheckMs = 20;
+    static constexpr qint64 kDefaultTableLimit = 1024;
+
+    UnresolvedBudget()
+        // Half the table: the rest stays for the machine's own traffic and other programs.
+        // Inside a network namespace the limit is not readable; the kernel's default holds.
+        : m_capacity(int(readNumber(QStringLiteral("/proc/sys/net/ipv4/neigh/default/gc_thresh3"),
+                                    kDefaultTableLimit)
+                         / 2))
+    {
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_roomFreed;
+    std::multimap<Clock::time_point, int> m_pending;
+    const int m_capacity;
+};
+
+// How long the kernel keeps an unanswered entry for this interface: its multicast probes, each
+// a retransmit interval apart, plus the probes it leaves to user space.
+qint64 unresolvedLifetimeMs(int interfaceIndex)
+{
+    char name[IF_NAMESIZE] = {};
+    if (!::if_indextoname(unsigned(interfaceIndex), name)) {
+        return 3250;
+    }
+    const QString folder = QStringLiteral("/proc/sys/net/ipv4/neigh/%1/").arg(QString::fromLocal8Bit(name));
+    const qint64 probes = readNumber(folder + QLatin1String("mcast_solicit"), 3)
+        + readNumber(folder + QLatin1String("app_solicit"), 0);
+    // The kernel's timers run late by tens of milliseconds under load; entries of a whole wave
+    // of resolutions must be gone before the next wave starts.
+    constexpr qint64 kTimerSlackMs = 250;
+    return probes * readNumber(folder + QLatin1String("retrans_time_ms"), 1000) + kTimerSlackMs;
+}
+
 } // namespace
 
 void ArpResolver::trigger(quint32 address)
@@ -204,30 +310,78 @@ void ArpResolver::trigger(quint32 address)
              sizeof(target));
 }
 
-bool ArpResolver::resolve(quint32 address, QByteArray *mac, const std::atomic<bool> &stop,
-                          int waitMs)
+struct ArpResolver::Reservation
+{
+    UnresolvedBudget::Slot slot;
+};
+
+ArpResolver::ArpResolver(quint32 address)
+    : m_address(address)
+{
+}
+
+ArpResolver::~ArpResolver()
+{
+    // An answered neighbour leaves the unresolved budget at once; an unanswered one keeps its
+    // room until the kernel is done with the entry.
+    if (m_reservation && m_answered) {
+        UnresolvedBudget::instance().release(m_reservation->slot);
+    }
+}
+
+bool ArpResolver::findRoute()
+{
+    if (m_interfaceIndex == 0) {
+        const FdHolder netlink(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+        if (netlink.get() < 0) {
+            return false;
+        }
+        const Route route = routeTo(netlink.get(), m_address, 1);
+        m_interfaceIndex = route.onLink ? route.interfaceIndex : -1;
+    }
+    return m_interfaceIndex > 0;
+}
+
+bool ArpResolver::reserve(const std::atomic<bool> &stop)
+{
+    if (m_reservation || !findRoute()) {
+        return true; // held already, or no neighbour entry will ever be made for the address
+    }
+    UnresolvedBudget::Slot slot;
+    if (!UnresolvedBudget::instance().acquire(unresolvedLifetimeMs(m_interfaceIndex), stop, &slot)) {
+        return false;
+    }
+    m_reservation.reset(new Reservation{slot});
+    return true;
+}
+
+bool ArpResolver::resolve(QByteArray *mac, const std::atomic<bool> &stop, int waitMs)
 {
     const FdHolder netlink(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    if (netlink.get() < 0) {
+    if (netlink.get() < 0 || !findRoute()) {
         return false;
     }
+    const int interfaceIndex = m_interfaceIndex;
+    const quint32 address = m_address;
     quint32 sequence = 1;
-    const Route route = routeTo(netlink.get(), address, sequence++);
-    if (!route.onLink) {
-        return false;
-    }
 
     QElapsedTimer clock;
     clock.start();
-    EntryState state = neighbourEntry(netlink.get(), route.interfaceIndex, address, sequence++, mac);
+    EntryState state = neighbourEntry(netlink.get(), interfaceIndex, address, sequence++, mac);
     if (state == EntryState::Valid) {
+        m_answered = true;
         return true;
     }
     bool triggered = false;
     if (state != EntryState::Resolving) {
+        if (!reserve(stop)) {
+            return false;
+        }
+        // The wait for room is not the neighbour's time to answer.
+        clock.restart();
         trigger(address);
         triggered = true;
-        state = neighbourEntry(netlink.get(), route.interfaceIndex, address, sequence++, mac);
+        state = neighbourEntry(netlink.get(), interfaceIndex, address, sequence++, mac);
         // The send creates the entry at once; none means the table is full or the link is gone.
         if (state == EntryState::Missing) {
             return false;
@@ -242,14 +396,23 @@ bool ArpResolver::resolve(quint32 address, QByteArray *mac, const std::atomic<bo
         }
         pause(int(qMin<qint64>(interval, left)));
         interval = qMin(interval * 2, kMaxPollMs);
-        state = neighbourEntry(netlink.get(), route.interfaceIndex, address, sequence++, mac);
+        state = neighbourEntry(netlink.get(), interfaceIndex, address, sequence++, mac);
         // A resolution started by someone else may fail just after we came; ours gets its
         // own full wait.
         if (state == EntryState::Failed && !triggered) {
+            if (!reserve(stop)) {
+                return false;
+            }
             trigger(address);
             triggered = true;
             state = EntryState::Resolving;
         }
     }
-    return state == EntryState::Valid;
+    m_answered = state == EntryState::Valid;
+    return m_answered;
+}
+
+int ArpResolver::unresolvedBudget()
+{
+    return UnresolvedBudget::instance().capacity();
 }
