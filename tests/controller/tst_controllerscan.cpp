@@ -1,6 +1,7 @@
 // The real Controller with its real discovery service, sweeping the simulated LAN of
 // controller.lan: which devices become rows, with what, in which order, and how a stop ends it.
 #include "controller/controller.h"
+#include "tests/common/announcements.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -84,6 +85,7 @@ private slots:
     void httpProbeScanAndStoredDefault();
     void stopDuringSweepReportsIncompleteFirst();
     void stopBeforeTheSweepStarts();
+    void mdnsScan();
     void identify_data();
     void identify();
 
@@ -214,6 +216,41 @@ void TestControllerScan::stopBeforeTheSweepStarts()
     // The pending start cannot be cancelled: the sweep still runs and ends by itself.
     QTRY_COMPARE_WITH_TIMEOUT(recorder.doneCount(), 2, 15000);
     QCOMPARE(recorder.ips(), (QStringList{kCam10, kLobby, kNoName, kTextPlain, kUtf8, kSilent}));
+}
+
+void TestControllerScan::mdnsScan()
+{
+    if (!Announcements::daemonAvailable()) {
+        QSKIP("needs the test avahi-daemon (tests/mdns/with-avahi.sh)");
+    }
+    Announcements announcements;
+    QVERIFY(announcements.address("cam10.local", kCam10));
+    QVERIFY(announcements.address("other.local", "198.18.0.51"));
+    // Two instances on the same address, whichever resolves first: firmware and names that
+    // contain "NULL" anywhere are emptied.
+    QVERIFY(announcements.service("NULLCam", "cam10.local",
+                                  {"MAC=02:06:00:00:00:10", "FW=NULL", "Code=7"}));
+    QVERIFY(announcements.service("Cam NULL second", "cam10.local",
+                                  {"MAC=02:06:00:00:00:10", "FW=1.xNULLx"}));
+    QVERIFY(announcements.service("Other", "other.local", {"MAC=00:11:22:33:44:66", "FW=1"}));
+
+    Recorder recorder(m_controller);
+    QElapsedTimer clock;
+    clock.start();
+    m_controller->startDiscover(m_scannerIp, 3);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.rows.size(), 1, 5000);
+    qInfo("mDNS: first row after %lld ms", clock.elapsed());
+    QTest::qWait(1500);
+    m_controller->stopDiscover(3);
+    QTest::qWait(200);
+
+    QCOMPARE(recorder.rows.size(), 1);
+    const Row row = recorder.rows.first();
+    QCOMPARE(row.ip, kCam10);
+    QCOMPARE(row.mac, QStringLiteral("02-06-00-00-00-10"));
+    QCOMPARE(row.fw, QString());
+    QCOMPARE(row.name, QString());
+    QCOMPARE(recorder.doneCount(), 0);
 }
 
 void TestControllerScan::identify_data()
