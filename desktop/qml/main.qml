@@ -297,6 +297,13 @@ ApplicationWindow {
             model: ipComboModel
 
             onCurrentIndexChanged: console.log("Current index: " + currentIndex)
+            // The text field keeps what was typed for Http Download; ARP and mDNS must scan from
+            // the entry the box shows, not from a hidden typed address.
+            onEditableChanged: {
+                if (!editable) {
+                    editText = currentText
+                }
+            }
 
             Component.onCompleted: {
                 var networks = ctrl.getNetworkList()

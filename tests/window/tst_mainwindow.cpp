@@ -75,6 +75,7 @@ private slots:
     void actionsThatChangeNothing();
     void radiosChooseScanType_data();
     void radiosChooseScanType();
+    void typedAddressStaysWithHttpDownload();
     void headerClickSorts();
     void rowClickAndDoubleClick();
     void deviceValuesShowAsText_data();
@@ -296,8 +297,18 @@ void TestMainWindow::radiosChooseScanType()
                  kImages + (other == radio ? "Radio.over.png" : "Radio.nomal.png"));
     }
     // Only the probe sweep may start from a typed address.
-    QCOMPARE(m_harness->object(QStringLiteral("ipAddressComboBox"))->property("editable").toBool(),
-             scanType == 2);
+    QObject *combo = m_harness->object(QStringLiteral("ipAddressComboBox"));
+    QCOMPARE(combo->property("editable").toBool(), scanType == 2);
+}
+
+void TestMainWindow::typedAddressStaysWithHttpDownload()
+{
+    QObject *combo = m_harness->object(QStringLiteral("ipAddressComboBox"));
+    m_harness->click(QStringLiteral("radioHttp"));
+    m_harness->typeAddress(QStringLiteral("198.18.77.1"));
+    m_harness->click(QStringLiteral("radioArp"));
+    // Scan uses the edit text: for ARP it must be a listed interface address again.
+    QCOMPARE(m_harness->editText(), combo->property("currentText").toString());
 }
 
 void TestMainWindow::headerClickSorts()
