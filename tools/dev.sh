@@ -5,6 +5,8 @@
 #   tools/dev.sh test    install, build, run every test (needs root: the network tests
 #                        build their own namespaces)
 #   tools/dev.sh build   install and build only
+#   tools/dev.sh deps    install what is missing, nothing more
+#   tools/dev.sh build-only  build with what is installed
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,6 +51,13 @@ build)
     install_missing $runtime_packages $test_packages
     configure_and_build
     ;;
+deps)
+    # shellcheck disable=SC2086
+    install_missing $runtime_packages $test_packages
+    ;;
+build-only)
+    configure_and_build
+    ;;
 test)
     if [ "$(id -u)" != 0 ]; then
         echo "The tests create network namespaces with simulated encoders: run as root (sudo $0 test)." >&2
@@ -61,7 +70,7 @@ test)
     ctest --output-on-failure --timeout 600 -j2
     ;;
 *)
-    sed -n '2,8p' "$0"
+    sed -n '2,10p' "$0"
     exit 2
     ;;
 esac
