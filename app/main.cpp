@@ -26,7 +26,9 @@ int main(int argc, char **argv)
     qmlRegisterType<SortFilterProxyModel>("SortFilterProxyModel", 1, 0, "SortFilterProxyModel");
 
     // Never deleted: it outlives the engine, whose root context parents the discovery service.
-    auto *controller = new Controller(engine.rootContext());
+    // Held in a static so that it stays reachable until the process ends.
+    static Controller *controller = nullptr;
+    controller = new Controller(engine.rootContext());
 
     const QString address = QStringLiteral("qrc:/") + QStringLiteral("desktop") + QStringLiteral("/qml/main.qml");
     engine.load(QUrl(QString::fromLatin1(address.toLatin1()), QUrl::TolerantMode));
