@@ -50,7 +50,9 @@ DnsSdBinding::DnsSdBinding(const char *fileName)
     // Avahi's compatibility layer prints a warning on stderr for every program that uses it;
     // the user of a desktop tool cannot act on it. A value the user set wins.
     setenv("AVAHI_COMPAT_NOWARN", "1", 0);
-    m_handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE: the handle is still given back at exit, but the code stays mapped, since
+    // the D-Bus client underneath may hold exit handlers and state that outlive our last call.
+    m_handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     // Avahi's compatibility library refuses shared connections, and says so on stderr on every
     // attempt whatever AVAHI_COMPAT_NOWARN holds; its own warning function gives it away.
     m_lacksSharedConnections = m_handle && dlsym(m_handle, "avahi_warn_unsupported");

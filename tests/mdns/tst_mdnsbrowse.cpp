@@ -1,11 +1,12 @@
 // The mDNS browse of the discovery service against a real avahi-daemon: run it with
 // with-avahi.sh inside a test LAN. Devices are announced by avahi-publish, one set per case.
 #include "discovery/bonjourwinservice.h"
+#include "servicereports.h"
 
 #include <QtTest>
 
 #include <QDir>
-#include <QMutex>
+#include <mutex>
 #include <QProcess>
 
 #include <memory>
@@ -13,14 +14,15 @@
 
 namespace {
 
-QMutex s_logMutex;
+// std::mutex rather than QMutex: a thread sanitizer sees the former.
+std::mutex s_logMutex;
 QStringList s_log;
 QtMessageHandler s_previousHandler = nullptr;
 
 void captureLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     {
-        QMutexLocker locker(&s_logMutex);
+        std::lock_guard<std::mutex> locker(s_logMutex);
         s_log.append(message);
     }
     s_previousHandler(type, context, message);
@@ -28,13 +30,13 @@ void captureLog(QtMsgType type, const QMessageLogContext &context, const QString
 
 QStringList takeLog()
 {
-    QMutexLocker locker(&s_logMutex);
+    std::lock_guard<std::mutex> locker(s_logMutex);
     return std::exchange(s_log, QStringList());
 }
 
 int logCount(const QString &line)
 {
-    QMutexLocker locker(&s_logMutex);
+    std::lock_guard<std::mutex> locker(s_logMutex);
     return s_log.count(line);
 }
 
@@ -102,33 +104,6 @@ private:
 
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
-
-struct Report
-{
-    QString ip;
-    QString mac;
-    QString fw;
-    QString name;
-};
-
-std::vector<Report> reportsOf(const QSignalSpy &spy)
-{
-    std::vector<Report> reports;
-    for (const QList<QVariant> &args : spy) {
-        reports.push_back({ args.at(0).toString(), args.at(1).toString(), args.at(2).toString(),
-                            args.at(3).toString() });
-    }
-    return reports;
-}
-
-int countNamed(const QSignalSpy &spy, const QString &name)
-{
-    int count = 0;
-    for (const Report &report : reportsOf(spy)) {
-        count += report.name == name ? 1 : 0;
-    }
-    return count;
-}
 
 const QString kStarted = QStringLiteral("Start successfully to run DNSServiceBrowse");
 
@@ -226,20 +201,19 @@ void TestMdnsBrowse::announcedDeviceIsReported()
     QVERIFY(announcements.service(instance, host, txt));
 
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy warned(&service, &BonjourWinService::showWarningMessage);
+    ServiceReports reports(&service);
     service.startDiscover();
     // A host without an IPv4 address costs the resolver's own time limit (5 s for nss-mdns).
-    QTRY_VERIFY_WITH_TIMEOUT(countNamed(found, name) > 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(reports.countNamed(name) > 0, 15000);
     service.stopDiscover();
 
-    const std::vector<Report> reports = reportsOf(found);
-    const auto report = std::find_if(reports.begin(), reports.end(),
-                                     [&](const Report &r) { return r.name == name; });
+    const auto report
+        = std::find_if(reports.found.begin(), reports.found.end(),
+                       [&](const ServiceReports::Report &r) { return r.name == name; });
     QCOMPARE(report->ip, ip);
     QCOMPARE(report->mac, mac);
     QCOMPARE(report->fw, fw);
-    QCOMPARE(warned.count(), 0);
+    QVERIFY(reports.warnings.empty());
     const QStringList log = takeLog();
     QVERIFY2(log.contains(" BrowserCallBack called! " + instance), qPrintable(log.join('\n')));
     QVERIFY2(log.filter("ServiceResolveCallBack called! " + ip + ",").size() >= 1,
@@ -251,28 +225,27 @@ void TestMdnsBrowse::secondStartStartsNothingNew()
     Announcements announcements;
     QVERIFY(announcements.address("cam7.local", lanAddress(27)));
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
+    ServiceReports reports(&service);
     service.startDiscover();
     QTRY_COMPARE_WITH_TIMEOUT(logCount(kStarted), 1, 5000);
     service.startDiscover();
     QVERIFY(announcements.service("Cam7", "cam7.local", { "MAC=00:11:22:33:44:77" }));
-    QTRY_VERIFY_WITH_TIMEOUT(countNamed(found, "Cam7") > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(reports.countNamed("Cam7") > 0, 5000);
     // A second browse would report the instance a second time.
     QTest::qWait(500);
     service.stopDiscover();
-    QCOMPARE(countNamed(found, "Cam7"), 1);
+    QCOMPARE(reports.countNamed("Cam7"), 1);
     QCOMPARE(logCount(kStarted), 1);
 }
 
 void TestMdnsBrowse::stopWithoutBrowseOnlyLogs()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy warned(&service, &BonjourWinService::showWarningMessage);
+    ServiceReports reports(&service);
     service.stopDiscover();
     QCOMPARE(takeLog(), QStringList { "BonjourWinService stopDiscover" });
-    QCOMPARE(found.count(), 0);
-    QCOMPARE(warned.count(), 0);
+    QVERIFY(reports.found.empty());
+    QVERIFY(reports.warnings.empty());
 }
 
 void TestMdnsBrowse::stopIsPromptAndReleasesEverything_data()
@@ -320,7 +293,7 @@ void TestMdnsBrowse::stopDuringHostLookupIsPrompt()
     QVERIFY(announcements.address("cam8.local", "fd00::28"));
     QVERIFY(announcements.service("Cam8", "cam8.local", { "MAC=00:11:22:33:44:88" }));
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
+    ServiceReports reports(&service);
     service.startDiscover();
     QTRY_COMPARE_WITH_TIMEOUT(logCount(" BrowserCallBack called! Cam8"), 1, 5000);
     QTest::qWait(300);
@@ -332,7 +305,7 @@ void TestMdnsBrowse::stopDuringHostLookupIsPrompt()
     QVERIFY2(elapsed < 100, qPrintable(QString::number(elapsed) + " ms"));
     // The stop came before the address was known: no report with a made-up address.
     QTest::qWait(100);
-    QCOMPARE(countNamed(found, "Cam8"), 0);
+    QCOMPARE(reports.countNamed("Cam8"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMdnsBrowse)
