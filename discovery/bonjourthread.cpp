@@ -89,8 +89,13 @@ void ServiceResolveCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t
     Q_UNUSED(sdRef)
     Q_UNUSED(flags)
     Q_UNUSED(interfaceIndex)
-    Q_UNUSED(errorCode)
     Q_UNUSED(port)
+    // A resolve fails when its instance has gone (the browse resolves withdrawals too); its
+    // empty reply is no device.
+    if (errorCode != kDNSServiceErr_NoError) {
+        qDebug().noquote().nospace() << "Bonjour resolve error occurred: " << errorCode;
+        return;
+    }
     auto *service = static_cast<BonjourWinService *>(context);
     const ResolveReply reply(fullname, hosttarget, txtLen, txtRecord);
     // A host name that nobody answers keeps the resolver busy for seconds; a stop must not wait

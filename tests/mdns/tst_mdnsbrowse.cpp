@@ -122,6 +122,7 @@ private slots:
     void stopIsPromptAndReleasesEverything_data();
     void stopIsPromptAndReleasesEverything();
     void stopDuringHostLookupIsPrompt();
+    void withdrawnDeviceIsNotReported();
 };
 
 void TestMdnsBrowse::initTestCase()
@@ -306,6 +307,24 @@ void TestMdnsBrowse::stopDuringHostLookupIsPrompt()
     // The stop came before the address was known: no report with a made-up address.
     QTest::qWait(100);
     QCOMPARE(reports.countNamed("Cam8"), 0);
+}
+
+void TestMdnsBrowse::withdrawnDeviceIsNotReported()
+{
+    BonjourWinService service(nullptr);
+    ServiceReports reports(&service);
+    {
+        Announcements announcements;
+        QVERIFY(announcements.address("cam9.local", lanAddress(29)));
+        QVERIFY(announcements.service("Cam9", "cam9.local", { "MAC=00:11:22:33:44:99" }));
+        service.startDiscover();
+        QTRY_COMPARE_WITH_TIMEOUT(reports.countNamed("Cam9"), 1, 5000);
+    }
+    // The withdrawal reaches the browse too; the resolves of the instance then fail.
+    QTRY_VERIFY_WITH_TIMEOUT(logCount("Bonjour resolve error occurred: -65537") >= 1, 10000);
+    QTest::qWait(200);
+    service.stopDiscover();
+    QCOMPARE(reports.found.size(), size_t(1));
 }
 
 QTEST_GUILESS_MAIN(TestMdnsBrowse)
