@@ -72,7 +72,7 @@ void BrowserCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interf
         qDebug().noquote().nospace() << "Bonjour browser error occurred: " << errorCode;
         return;
     }
-    // Resolves are not released one by one: they end with the connection.
+    // The resolve ends with its reply or with the connection, whichever comes first.
     DnsSdConnection::shared().resolve(interfaceIndex, serviceName, regtype, replyDomain,
                                       &ServiceResolveCallBack, context);
     // The name comes from the network: never read past the longest name DNS-SD allows.
@@ -86,10 +86,11 @@ void ServiceResolveCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t
                             const char *hosttarget, uint16_t port, uint16_t txtLen,
                             const unsigned char *txtRecord, void *context)
 {
-    Q_UNUSED(sdRef)
     Q_UNUSED(flags)
     Q_UNUSED(interfaceIndex)
     Q_UNUSED(port)
+    // One reply is all the report needs; later ones would only repeat the instance.
+    DnsSdConnection::shared().finishWhenProcessed(sdRef);
     // A resolve fails when its instance has gone (the browse resolves withdrawals too); its
     // empty reply is no device.
     if (errorCode != kDNSServiceErr_NoError) {

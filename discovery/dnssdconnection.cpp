@@ -11,7 +11,8 @@
 
 namespace {
 
-// Monotonic enough for bounding one wait: poll itself restarts from the full timeout after EINTR.
+// A signal cuts a wait short; starting it again with the full timeout only lengthens a bounded
+// wait a little.
 int pollRetrying(pollfd *fds, nfds_t count, int timeoutMs)
 {
     int ready = 0;
@@ -144,7 +145,7 @@ DnsSdConnection::WaitResult DnsSdConnection::processNext(int timeoutMs)
         if (events == 0) {
             continue;
         }
-        if (!(events & POLLIN) || fds[i + 1].fd < 0) {
+        if (!(events & POLLIN)) {
             broken.push_back(refs[i]);
             continue;
         }
@@ -162,13 +163,33 @@ DnsSdConnection::WaitResult DnsSdConnection::processNext(int timeoutMs)
             release();
             return WaitResult::Failed;
         }
-        m_ownRefs.erase(std::remove(m_ownRefs.begin(), m_ownRefs.end(), ref), m_ownRefs.end());
-        m_binding.refDeallocate(ref);
+        dropOwnRef(ref);
     }
+    // Only now, with no call into the library on the stack, may a finished operation go.
+    for (DNSServiceRef ref : m_finishedRefs) {
+        dropOwnRef(ref);
+    }
+    m_finishedRefs.clear();
     if (!processed && m_ownRefs.empty() && !m_sharedRef) {
         return WaitResult::Failed;
     }
     return WaitResult::Processed;
+}
+
+void DnsSdConnection::finishWhenProcessed(DNSServiceRef ref)
+{
+    if (m_open && !m_sharedRef) {
+        m_finishedRefs.push_back(ref);
+    }
+}
+
+void DnsSdConnection::dropOwnRef(DNSServiceRef ref)
+{
+    const auto it = std::find(m_ownRefs.begin(), m_ownRefs.end(), ref);
+    if (it != m_ownRefs.end()) {
+        m_ownRefs.erase(it);
+        m_binding.refDeallocate(ref);
+    }
 }
 
 bool DnsSdConnection::waitForWake(int timeoutMs)
@@ -207,6 +228,7 @@ bool DnsSdConnection::release()
         return false;
     }
     m_open = false;
+    m_finishedRefs.clear();
     // Newest first: resolves were started from the browse's replies.
     for (auto it = m_ownRefs.rbegin(); it != m_ownRefs.rend(); ++it) {
         m_binding.refDeallocate(*it);

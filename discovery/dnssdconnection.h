@@ -50,6 +50,12 @@ public:
     // Waits only for wake(), at most timeoutMs; true when woken.
     bool waitForWake(int timeoutMs);
 
+    // For a reply function: the operation has delivered what it was for. Where every operation
+    // costs the library a thread and a daemon connection of its own, it is released as soon as
+    // the reply function returns, so a large network cannot exhaust either; on a shared
+    // connection it stays until release(), which costs nothing.
+    void finishWhenProcessed(DNSServiceRef ref);
+
     // Makes the thread in processNext or waitForWake return. Safe from any thread.
     void wake();
 
@@ -59,12 +65,14 @@ public:
 
 private:
     DNSServiceErrorType add(DNSServiceErrorType result, DNSServiceRef ref);
+    void dropOwnRef(DNSServiceRef ref);
     void drainWake();
 
     DnsSdBinding &m_binding;
     DNSServiceRef m_sharedRef = nullptr;
     // The operations' own references when the library cannot share a connection.
     std::vector<DNSServiceRef> m_ownRefs;
+    std::vector<DNSServiceRef> m_finishedRefs;
     bool m_open = false;
     DNSServiceErrorType m_openError = kDNSServiceErr_NoError;
     int m_wakeFd = -1;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <QProcess>
 
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -38,6 +39,17 @@ int logCount(const QString &line)
 {
     std::lock_guard<std::mutex> locker(s_logMutex);
     return s_log.count(line);
+}
+
+int socketsOpen()
+{
+    int count = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        count
+            += std::filesystem::read_symlink(entry.path(), error).string().rfind("socket:", 0) == 0;
+    }
+    return count;
 }
 
 int entriesIn(const char *folder)
@@ -123,6 +135,7 @@ private slots:
     void stopIsPromptAndReleasesEverything();
     void stopDuringHostLookupIsPrompt();
     void withdrawnDeviceIsNotReported();
+    void resolvesDoNotPileUp();
 };
 
 void TestMdnsBrowse::initTestCase()
@@ -325,6 +338,32 @@ void TestMdnsBrowse::withdrawnDeviceIsNotReported()
     QTest::qWait(200);
     service.stopDiscover();
     QCOMPARE(reports.found.size(), size_t(1));
+}
+
+void TestMdnsBrowse::resolvesDoNotPileUp()
+{
+    // Each pending resolve holds a thread and a daemon connection in the library; on a large
+    // network they must not outlive their answers, or descriptors run out.
+    BonjourWinService service(nullptr);
+    ServiceReports reports(&service);
+    service.startDiscover();
+    QTRY_COMPARE_WITH_TIMEOUT(logCount(kStarted), 1, 5000);
+    QTest::qWait(200);
+    const int threads = entriesIn("/proc/self/task");
+    const int sockets = socketsOpen();
+
+    constexpr int kDevices = 12;
+    Announcements announcements;
+    QVERIFY(announcements.address("many.local", lanAddress(40)));
+    for (int i = 0; i < kDevices; ++i) {
+        QVERIFY(announcements.service(
+            QStringLiteral("Many%1").arg(i), "many.local",
+            { QStringLiteral("MAC=00:11:22:33:45:%1").arg(i, 2, 10, QLatin1Char('0')) }));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(reports.found.size(), size_t(kDevices), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(entriesIn("/proc/self/task") <= threads + 1, 2000);
+    QVERIFY(socketsOpen() <= sockets + 3);
+    service.stopDiscover();
 }
 
 QTEST_GUILESS_MAIN(TestMdnsBrowse)
