@@ -48,6 +48,12 @@ public:
         }
         return -1;
     }
+    // 100 ms: what a user notices. Sanitizer builds run several times slower and may say so.
+    static qint64 stallLimitMs()
+    {
+        const int asked = qEnvironmentVariableIntValue("LUMISWEEP_STALL_LIMIT_MS");
+        return asked > 0 ? asked : 100;
+    }
     static qint64 peakRssMiB() { return statusKiB("VmHWM") / 1024; }
     static int threadCount() { return int(statusKiB("Threads")); }
 

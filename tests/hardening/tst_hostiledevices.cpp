@@ -175,7 +175,8 @@ void TestHostileDevices::mdnsScan()
     const QMap<QString, Row> rows = rowsOf(found);
     QCOMPARE(rows.size(), 2);
     const Row good = rows.value("198.18.0.10");
-    QVERIFY(good.name == "Good mDNS" || good.name.contains("Bold"));
+    // Names keep the escapes the daemon gives them (a space is \032).
+    QVERIFY(good.name == "Good\\032mDNS" || good.name.contains("Bold"));
     const Row longMac = rows.value("198.18.0.77");
     QCOMPARE(longMac.mac, QStringLiteral("0C-8C-24-00-00-77"));
     QCOMPARE(longMac.name, QStringLiteral("Long\\032MAC"));
@@ -188,7 +189,8 @@ void TestHostileDevices::stillHealthy()
     qInfo("peak RSS %lld MiB; longest GUI stall %lld ms", ProcessProbe::peakRssMiB(),
           m_probe->longestStallMs());
     QVERIFY(ProcessProbe::peakRssMiB() < 200);
-    QVERIFY2(m_probe->longestStallMs() <= 100, qPrintable(QString::number(m_probe->longestStallMs())));
+    QVERIFY2(m_probe->longestStallMs() <= ProcessProbe::stallLimitMs(),
+             qPrintable(QString::number(m_probe->longestStallMs())));
 }
 
 QTEST_MAIN(TestHostileDevices)
