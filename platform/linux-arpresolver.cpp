@@ -1,5 +1,7 @@
 #include "arpresolver.h"
 
+#include "linux-fdholder.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 
@@ -31,27 +33,6 @@ constexpr quint16 kDiscardPort = 9;
 constexpr int kFirstPollMs = 1;
 constexpr int kMaxPollMs = 20;
 constexpr int kNetlinkReplyMs = 200;
-
-class FdHolder
-{
-public:
-    explicit FdHolder(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FdHolder()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FdHolder(const FdHolder &) = delete;
-    FdHolder &operator=(const FdHolder &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 struct NetlinkRequest
 {

@@ -1,6 +1,7 @@
 #include "icmpecho.h"
 
 #include "arpresolver.h"
+#include "linux-fdholder.h"
 
 #include <QElapsedTimer>
 
@@ -19,27 +20,6 @@ namespace {
 
 constexpr int kIcmpHeaderSize = 8;
 constexpr int kMaxPayload = 1024;
-
-class FdHolder
-{
-public:
-    explicit FdHolder(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FdHolder()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FdHolder(const FdHolder &) = delete;
-    FdHolder &operator=(const FdHolder &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 quint16 checksum(const unsigned char *data, int length)
 {

@@ -1,15 +1,12 @@
 // The real Controller with its real discovery service, sweeping the simulated LAN of
 // controller.lan: which devices become rows, with what, in which order, and how a stop ends it.
-#include "controller/controller.h"
 #include "tests/common/announcements.h"
+#include "tests/common/controllerfixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QQmlContext>
-#include <QQmlEngine>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -91,33 +88,28 @@ private slots:
 
 private:
     QString m_scannerIp;
-    QTemporaryDir m_home;
-    std::unique_ptr<QQmlEngine> m_engine;
+    std::unique_ptr<ControllerFixture> m_fixture;
     Controller *m_controller = nullptr;
 };
 
 void TestControllerScan::initTestCase()
 {
-    m_scannerIp = qEnvironmentVariable("LUMISWEEP_LAN_SCANNER_IP");
+    m_scannerIp = ControllerFixture::lanScannerIp();
     if (m_scannerIp.isEmpty()) {
         QSKIP("needs the simulated LAN: run through tools/simlan/simlan.sh run controller.lan");
     }
-    QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
 }
 
 void TestControllerScan::init()
 {
-    m_engine.reset(new QQmlEngine);
-    m_controller = new Controller(m_engine->rootContext());
+    m_fixture.reset(new ControllerFixture);
+    m_controller = m_fixture->controller();
     QVERIFY(m_controller->getNetworkList().contains(m_scannerIp));
 }
 
 void TestControllerScan::cleanup()
 {
-    m_controller->shutdown();
-    m_engine.reset();
-    delete m_controller;
+    m_fixture.reset();
     m_controller = nullptr;
 }
 

@@ -48,16 +48,20 @@ public:
         }
         return -1;
     }
-    // 100 ms: what a user notices. Sanitizer builds run several times slower and may say so.
-    static qint64 stallLimitMs()
-    {
-        const int asked = qEnvironmentVariableIntValue("LUMISWEEP_STALL_LIMIT_MS");
-        return asked > 0 ? asked : 100;
-    }
+    // 100 ms is what a user notices, 200 MB what a small tool may take. Sanitizer builds run
+    // several times slower and bigger, and may say so.
+    static qint64 stallLimitMs() { return limit("LUMISWEEP_STALL_LIMIT_MS", 100); }
+    static qint64 memoryLimitMiB() { return limit("LUMISWEEP_MEMORY_LIMIT_MB", 200); }
     static qint64 peakRssMiB() { return statusKiB("VmHWM") / 1024; }
     static int threadCount() { return int(statusKiB("Threads")); }
 
 private:
+    static qint64 limit(const char *variable, qint64 fallback)
+    {
+        const int asked = qEnvironmentVariableIntValue(variable);
+        return asked > 0 ? asked : fallback;
+    }
+
     QTimer m_heartbeat;
     QElapsedTimer m_clock;
     qint64 m_last = -1;

@@ -2,6 +2,8 @@
 // with-avahi.sh inside a test LAN. Each case announces its own devices with avahi-publish.
 #include "mdnstestsupport.h"
 
+#include "tests/common/announcements.h"
+
 #include <QtTest>
 
 #include <QDir>
@@ -26,47 +28,6 @@ QString lanAddress(int host)
     const QString scanner = qEnvironmentVariable("LUMISWEEP_LAN_SCANNER_IP", "198.18.0.1");
     return scanner.left(scanner.lastIndexOf('.') + 1) + QString::number(host);
 }
-
-// avahi-publish processes; their records are withdrawn when they end.
-class Announcements
-{
-public:
-    ~Announcements()
-    {
-        for (auto &process : m_processes) {
-            process->terminate();
-            process->waitForFinished(2000);
-        }
-    }
-    bool address(const QString &host, const QString &address)
-    {
-        return publish({ "-a", "-R", host, address });
-    }
-    bool service(const QString &name, const QString &host, const QStringList &txt)
-    {
-        return publish(QStringList { "-s", "-H", host, name, "_encoder._tcp", "80" } + txt);
-    }
-
-private:
-    bool publish(const QStringList &arguments)
-    {
-        m_processes.push_back(std::make_unique<QProcess>());
-        QProcess &process = *m_processes.back();
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start("avahi-publish", arguments);
-        QByteArray output;
-        QDeadlineTimer deadline(5000);
-        while (!output.contains("Established under name") && !deadline.hasExpired()
-               && (process.waitForReadyRead(200) || process.state() != QProcess::NotRunning)) {
-            output += process.readAll();
-        }
-        if (!output.contains("Established under name")) {
-            qWarning() << "avahi-publish" << arguments << "failed:" << output;
-        }
-        return output.contains("Established under name");
-    }
-    std::vector<std::unique_ptr<QProcess>> m_processes;
-};
 
 } // namespace
 

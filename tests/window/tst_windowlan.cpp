@@ -4,6 +4,7 @@
 
 #include "controller/controller.h"
 #include "controller/vendorprefix.h"
+#include "tests/common/announcements.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -61,39 +62,6 @@ QStringList addressesOf(const std::vector<SimulatedDevice> &devices)
     return addresses;
 }
 
-// avahi-publish processes that announce devices for as long as they run.
-class Announcements
-{
-public:
-    ~Announcements()
-    {
-        for (auto &process : m_processes) {
-            process->terminate();
-            process->waitForFinished(2000);
-        }
-    }
-
-    bool publish(const QStringList &arguments)
-    {
-        m_processes.push_back(std::make_unique<QProcess>());
-        QProcess &process = *m_processes.back();
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("avahi-publish"), arguments);
-        QByteArray output;
-        QElapsedTimer timer;
-        timer.start();
-        while (!output.contains("Established under name") && timer.elapsed() < 5000) {
-            if (!process.waitForReadyRead(200) && process.state() == QProcess::NotRunning) {
-                break;
-            }
-            output += process.readAll();
-        }
-        return output.contains("Established under name");
-    }
-
-private:
-    std::vector<std::unique_ptr<QProcess>> m_processes;
-};
 } // namespace
 
 class TestWindowLan : public QObject
@@ -201,7 +169,9 @@ void TestWindowLan::sweepFromTheWindow()
     m_harness->click(QStringLiteral("radioMdns"));
     QCOMPARE(m_harness->scanType(), scanType);
     QVERIFY(m_harness->clickScan());
-    QCOMPARE(m_harness->tableRowCount(), rowsSoFar);
+    // More rows may arrive meanwhile; a Scan that went through would have emptied the table.
+    QVERIFY(m_harness->tableRowCount() >= rowsSoFar);
+    QCOMPARE(m_harness->scanStatus(), 1);
 
     QTRY_COMPARE_WITH_TIMEOUT(m_harness->scanStatus(), 0, kSweepTimeoutMs);
     QTRY_COMPARE(m_harness->tableRowCount(), int(devices.size()));
@@ -292,12 +262,10 @@ void TestWindowLan::mdnsScanFromTheWindow()
         QSKIP("needs tests/mdns/with-avahi.sh");
     }
     Announcements announcements;
-    QVERIFY(announcements.publish({ "-a", "-R", "cam31.local", "198.18.0.31" }));
-    QVERIFY(announcements.publish({ "-a", "-R", "cam32.local", "198.18.0.32" }));
-    QVERIFY(announcements.publish({ "-s", "-H", "cam31.local", "Cam31", "_encoder._tcp", "80",
-                                    "MAC=02:06:00:00:00:31", "FW=3.1" }));
-    QVERIFY(announcements.publish({ "-s", "-H", "cam32.local", "Cam32", "_encoder._tcp", "80",
-                                    "MAC=d0:c8:57:00:00:32", "FW=3.2" }));
+    QVERIFY(announcements.address("cam31.local", "198.18.0.31"));
+    QVERIFY(announcements.address("cam32.local", "198.18.0.32"));
+    QVERIFY(announcements.service("Cam31", "cam31.local", { "MAC=02:06:00:00:00:31", "FW=3.1" }));
+    QVERIFY(announcements.service("Cam32", "cam32.local", { "MAC=d0:c8:57:00:00:32", "FW=3.2" }));
 
     startScan(QStringLiteral("radioMdns"));
     QCOMPARE(m_harness->status(), QStringLiteral("Info: mDNS Scanning..."));
