@@ -51,7 +51,8 @@ read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '
 
 sleep 0.3
 xdotool mousemove --window "$window" 940 20 click 1
-for _ in $(seq 30); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+quit_limit_ms=${LUMISWEEP_QUIT_LIMIT_MS:-1000}
+for _ in $(seq $((quit_limit_ms / 100 + 20))); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$app_pid" 2>/dev/null && fail "the close button did not end the program"
 wait "$app_pid"
 rc=$?
