@@ -67,8 +67,10 @@ window_median=$(printf '%s\n' "${window_ms[@]}" | sort -n | sed -n 3p)
 # ---- One table ----
 row() { printf '%-40s %12s %-30s %12s %8s\n' "$@"; }
 ratio() { python3 -c "print('%.2f x' % ($1 / $2))"; }
-sweep_field() { awk -v name="$1" 'index($0, name) == 1 {print}' "$work/sweep.txt" | sed "s/^$1 *//" | awk -v f="$2" '{print $f}'; }
-mdns_field() { awk -v name="$1" 'index($0, name) == 1 {print}' "$work/mdns.txt" | sed "s/^$1 *//" | awk '{print $1}'; }
+# The figure after a row's name (which may hold blanks and slashes), by position.
+field_after() { awk -v name="$2" -v f="$3" 'index($0, name) == 1 {split(substr($0, length(name) + 1), v, " "); print v[f]}' "$1"; }
+sweep_field() { field_after "$work/sweep.txt" "$1" "$2"; }
+mdns_field() { field_after "$work/mdns.txt" "$1" 1; }
 
 echo
 row "figure" "lumisweep" "peer" "peer" "ratio"
@@ -95,7 +97,7 @@ row "HTTP probe sweep /24, s (found)" "$(sweep_field "lumisweep HTTP probe /24" 
 ours=$(mdns_field "lumisweep startDiscover")
 peer=$(mdns_field "avahi-browse -r -t _encoder._tcp")
 row "mDNS first row, ms (median)" "$ours" "avahi-browse -r -t" "$peer" "$(ratio "$ours" "$peer")"
-stop=$(awk '/^lumisweep stop/ {print $(NF-1)}' "$work/sweep.txt")
+stop=$(awk '/^lumisweep stop/ {print $(NF-2)}' "$work/sweep.txt")
 row "stop with 256 workers busy, s" "$stop" "-" "-" "-"
 rss=$(awk '/^lumisweep (ARP|HTTP)/ {print $NF}' "$work/sweep.txt" | sort -n | tail -n 1)
 scan_rss=$(echo "$scan" | sed -n 's/.*peak_rss_mb=\([^ ]*\).*/\1/p')
