@@ -3,9 +3,9 @@
 #include "lanaddresses.h"
 
 #include "discovery/bonjourwinservice.h"
+#include "tests/common/queuedsignalrecorder.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QtTest>
 
 using Slices = QList<QPair<int, int>>;
@@ -49,8 +49,8 @@ void TestArpSweep::initTestCase()
 void TestArpSweep::reportsEveryHostOnce()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder found(&service, &BonjourWinService::deviceMacFound);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
 
     service.startArpScan(lanHosts("198.18.0.0/24"), false);
     QVERIFY(done.wait(5000));
@@ -115,7 +115,7 @@ void TestArpSweep::slicesTheList()
 void TestArpSweep::emptyListEndsOnlyByStop()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     service.startArpScan(QStringList(), false);
     QVERIFY(service.sweepSlices().isEmpty());
     QCOMPARE(service.remainingCount(), 0);
@@ -128,7 +128,7 @@ void TestArpSweep::emptyListEndsOnlyByStop()
 void TestArpSweep::stopEndsBusyWorkersAtOnce()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     service.startArpScan(lanHosts("198.18.0.0/22"), false);
     QCOMPARE(service.sweepSlices().size(), BonjourWinService::kMaxThreads);
     // Well inside the ARP wait of the silent addresses.
@@ -151,11 +151,12 @@ void TestArpSweep::stopEndsBusyWorkersAtOnce()
 void TestArpSweep::restartEndsTheEarlierSweep()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder found(&service, &BonjourWinService::deviceMacFound);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     service.startArpScan(lanHosts("198.18.0.0/24"), false);
     QTest::qWait(150);
-    // The spy hears workers directly, and the earlier workers are gone once the call returns.
+    // What the earlier workers reported so far is dropped, and they are gone once the call
+    // returns.
     found.clear();
     service.startArpScan(lanHosts("198.18.0.0/24"), false);
     QVERIFY(done.wait(5000));
@@ -171,8 +172,8 @@ void TestArpSweep::restartEndsTheEarlierSweep()
 void TestArpSweep::unreadableAddressesSendNothing()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder found(&service, &BonjourWinService::deviceMacFound);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     const QStringList texts = { "", "not an address", "198.18.0.300", "198.18.0.10x",
                                 "255.255.255.255", "224.0.0.251" };
     QElapsedTimer clock;
@@ -204,7 +205,7 @@ void TestArpSweep::pingIP()
     QFETCH(bool, expected);
 
     BonjourWinService service(nullptr);
-    QSignalSpy results(&service, &BonjourWinService::pingIPResult);
+    QueuedSignalRecorder results(&service, &BonjourWinService::pingIPResult);
     // The first echo to a fresh address waits for ARP as well; the limit holds after that.
     service.pingIP(ipString, false);
     QElapsedTimer clock;

@@ -3,9 +3,9 @@
 #include "lanaddresses.h"
 
 #include "discovery/bonjourwinservice.h"
+#include "tests/common/queuedsignalrecorder.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QtTest>
 
 class TestHttpProbe : public QObject
@@ -28,8 +28,8 @@ void TestHttpProbe::initTestCase()
 void TestHttpProbe::reportsOnlyAcceptedReplies()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder found(&service, &BonjourWinService::deviceMacFound);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     // .30 has nobody behind it.
     QStringList addresses;
     for (int host = 10; host <= 20; ++host) {
@@ -65,8 +65,8 @@ void TestHttpProbe::reportsOnlyAcceptedReplies()
 void TestHttpProbe::silentDeviceCostsTheLimitOnly()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder found(&service, &BonjourWinService::deviceMacFound);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     // 40 addresses give slices of two: the first worker asks the device that never answers,
     // then the good one.
     QStringList addresses = { "198.18.0.14", "198.18.0.10" };
@@ -86,7 +86,7 @@ void TestHttpProbe::silentDeviceCostsTheLimitOnly()
 void TestHttpProbe::stopEndsProbesInFlight()
 {
     BonjourWinService service(nullptr);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     // Every worker sits in a probe that would not end by itself for long.
     QStringList addresses;
     for (int i = 0; i < 20; ++i) {

@@ -5,10 +5,10 @@
 
 #include "discovery/bonjourwinservice.h"
 #include "platform/arpresolver.h"
+#include "tests/common/queuedsignalrecorder.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -47,8 +47,8 @@ void TestNeighbourBudget::wideSweepStaysWithinBudget()
     const int overflowsBefore = overflowReports();
 
     BonjourWinService service(nullptr);
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
+    QueuedSignalRecorder found(&service, &BonjourWinService::deviceMacFound);
+    QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
     QElapsedTimer clock;
     clock.start();
     service.startArpScan(lanHosts("198.18.0.0/22"), false);
