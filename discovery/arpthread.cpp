@@ -45,6 +45,12 @@ void ARPThread::requestStop()
     exit(0);
 }
 
+void ARPThread::waitUntilEnded()
+{
+    wait();
+    [[maybe_unused]] const bool ended = m_runEnded.load(std::memory_order_acquire);
+}
+
 void ARPThread::run()
 {
     if (m_httpProbe) {
@@ -52,6 +58,7 @@ void ARPThread::run()
     } else {
         runArp();
     }
+    m_runEnded.store(true, std::memory_order_release);
 }
 
 void ARPThread::pause(int milliseconds)

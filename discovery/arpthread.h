@@ -26,6 +26,10 @@ public:
 
     // Every wait of the worker (ARP, echo, pause, HTTP probe) ends early; returns at once.
     void requestStop();
+    // Blocks until run() has returned, after which the thread may be deleted. QThread::wait()
+    // gives that order through Qt's own lock, which a thread sanitizer cannot see unless Qt is
+    // built with it; the flag that run() publishes last gives the same order in a form it sees.
+    void waitUntilEnded();
     int startIndex() const { return m_startIndex; }
     int count() const { return m_count; }
     bool httpProbe() const { return m_httpProbe; }
@@ -41,6 +45,7 @@ private:
     void pause(int milliseconds);
 
     std::atomic<bool> m_stopRequested { false };
+    std::atomic<bool> m_runEnded { false };
     const int m_startIndex;
     const int m_count;
     const bool m_httpProbe;

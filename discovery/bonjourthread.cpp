@@ -32,7 +32,19 @@ void BonjourThread::requestStop()
     DnsSdConnection::shared().wake();
 }
 
+void BonjourThread::waitUntilEnded()
+{
+    wait();
+    [[maybe_unused]] const int runs = m_runsEnded.load(std::memory_order_acquire);
+}
+
 void BonjourThread::run()
+{
+    browse();
+    m_runsEnded.fetch_add(1, std::memory_order_release);
+}
+
+void BonjourThread::browse()
 {
     DnsSdConnection &connection = DnsSdConnection::shared();
     // The library's answer is not needed here: without a connection the browse fails and says why.

@@ -19,12 +19,21 @@ public:
     // Makes the loop end at its next step; the thread then releases the connection itself.
     // Safe from any thread.
     void requestStop();
+    // Blocks until run() has returned, after which the thread may be deleted or run again.
+    // QThread::wait() gives that order through Qt's own lock, which a thread sanitizer cannot
+    // see unless Qt is built with it; the count that run() raises last gives it in a form it sees.
+    void waitUntilEnded();
 
     BonjourWinService *const m_service;
     std::atomic<bool> m_stopRequested { false };
 
 protected:
     void run() override;
+
+private:
+    void browse();
+
+    std::atomic<int> m_runsEnded { 0 };
 };
 
 // The reply functions handed to DNSServiceBrowse and DNSServiceResolve; context is the

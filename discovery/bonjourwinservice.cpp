@@ -95,6 +95,8 @@ void BonjourWinService::startDiscover()
     // flag is cleared here, before the thread runs, so that a stop arriving while the browse
     // starts is never undone by the start.
     if (!m_bonjourThread->isRunning()) {
+        // Returns at once; the earlier run's work on the shared connection comes before this one.
+        m_bonjourThread->waitUntilEnded();
         m_bonjourThread->m_stopRequested = false;
         m_bonjourThread->start(QThread::InheritPriority);
     }
@@ -156,7 +158,7 @@ void BonjourWinService::endSweepThreads()
     }
     for (ARPThread *&thread : m_arpThreads) {
         if (thread) {
-            thread->wait();
+            thread->waitUntilEnded();
             delete thread;
             thread = nullptr;
         }
@@ -171,7 +173,7 @@ void BonjourWinService::endBrowseThread()
     // The thread waits on the daemon's sockets together with the wake-up that requestStop
     // signals, so it leaves its loop and releases the connection by itself, promptly.
     m_bonjourThread->requestStop();
-    m_bonjourThread->wait();
+    m_bonjourThread->waitUntilEnded();
     delete m_bonjourThread;
     m_bonjourThread = nullptr;
 }
