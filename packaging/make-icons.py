@@ -6,33 +6,24 @@ Run from anywhere: python3 packaging/make-icons.py. Only the standard library is
 icons can be made again on any machine; the output is deterministic, so a run on an unchanged
 script leaves git clean.
 """
+import importlib.util
 import math
 import os
-import struct
-import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "icons", "hicolor")
 ICON_NAME = "org.lumisweep.Lumisweep.png"
 SIZES = (16, 24, 32, 48, 64, 128, 256)
 
+# The window's images are drawn by the same small PNG writer.
+_spec = importlib.util.spec_from_file_location(
+    "make_images", os.path.join(HERE, "..", "tools", "make-images.py"))
+_images = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(_images)
+write_png = _images.write_png
+
 GREEN = (0x8B, 0xC6, 0x28)
 DARK_GRAY = (0x2E, 0x2E, 0x2E)
-
-
-def write_png(path, size, pixels):
-    raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in pixels)
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(chunk(b"IHDR", header))
-        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
-        f.write(chunk(b"IEND", b""))
 
 
 def rounded_square(radius):
@@ -112,7 +103,7 @@ def main():
     for size in SIZES:
         folder = os.path.join(OUT, "%dx%d" % (size, size), "apps")
         os.makedirs(folder, exist_ok=True)
-        write_png(os.path.join(folder, ICON_NAME), size, render(size))
+        write_png(os.path.join(folder, ICON_NAME), size, size, render(size))
 
 
 if __name__ == "__main__":
