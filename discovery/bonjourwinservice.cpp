@@ -20,8 +20,6 @@ constexpr int kProbeThreadCount = 20;
 
 } // namespace
 
-// Placeholder bodies: the sweep and the browse fill these in.
-
 BonjourWinService::BonjourWinService(QObject *parent)
     : QObject(parent)
 {
