@@ -17,6 +17,7 @@ public:
     ~Announcements()
     {
         for (auto &process : m_processes) {
+            // SIGTERM, so that avahi-publish withdraws its records before it goes.
             process->terminate();
             process->waitForFinished(2000);
         }
