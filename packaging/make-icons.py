@@ -73,30 +73,11 @@ def layers_for(size):
 
 def render(size):
     # More samples per pixel at small sizes, where each edge pixel matters.
-    ss = 8 if size <= 32 else 4
-    layers = layers_for(size)
-    rows = []
-    for py in range(size):
-        row = []
-        for px in range(size):
-            r = g = b = a = 0.0
-            for colour, inside in layers:
-                hits = 0
-                for sy in range(ss):
-                    for sx in range(ss):
-                        if inside((px + (sx + 0.5) / ss) / size, (py + (sy + 0.5) / ss) / size):
-                            hits += 1
-                cov = hits / (ss * ss)
-                if cov == 0:
-                    continue
-                na = cov + a * (1 - cov)
-                r = (colour[0] * cov + r * a * (1 - cov)) / na
-                g = (colour[1] * cov + g * a * (1 - cov)) / na
-                b = (colour[2] * cov + b * a * (1 - cov)) / na
-                a = na
-            row.append((round(r), round(g), round(b), round(a * 255)))
-        rows.append(row)
-    return rows
+    samples = 8 if size <= 32 else 4
+    # The shapes are drawn in unit coordinates; the image script works in pixels.
+    layers = [(colour, lambda x, y, inside=inside: inside(x / size, y / size))
+              for colour, inside in layers_for(size)]
+    return _images.render(size, size, layers, samples)
 
 
 def main():

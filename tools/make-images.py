@@ -38,7 +38,7 @@ def write_png(path, width, height, pixels):
         f.write(chunk(b"IEND", b""))
 
 
-def render(width, height, layers):
+def render(width, height, layers, samples=SS):
     """layers: list of (colour, inside(x, y) -> bool) painted in order over transparency."""
     rows = []
     for py in range(height):
@@ -47,11 +47,11 @@ def render(width, height, layers):
             r = g = b = a = 0.0
             for colour, inside in layers:
                 hits = 0
-                for sy in range(SS):
-                    for sx in range(SS):
-                        if inside(px + (sx + 0.5) / SS, py + (sy + 0.5) / SS):
+                for sy in range(samples):
+                    for sx in range(samples):
+                        if inside(px + (sx + 0.5) / samples, py + (sy + 0.5) / samples):
                             hits += 1
-                cov = hits / (SS * SS)
+                cov = hits / (samples * samples)
                 if cov == 0:
                     continue
                 # "over" compositing of an opaque colour with coverage cov
