@@ -2,10 +2,7 @@
 
 #include <QDebug>
 
-Lumisweepapplication::Lumisweepapplication(int &argc, char **argv)
-    : QApplication(argc, argv)
-{
-}
+Lumisweepapplication::Lumisweepapplication(int &argc, char **argv) : QApplication(argc, argv) { }
 
 Lumisweepapplication::~Lumisweepapplication() = default;
 

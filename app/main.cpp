@@ -30,7 +30,8 @@ int main(int argc, char **argv)
     static Controller *controller = nullptr;
     controller = new Controller(engine.rootContext());
 
-    const QString address = QStringLiteral("qrc:/") + QStringLiteral("desktop") + QStringLiteral("/qml/main.qml");
+    const QString address
+        = QStringLiteral("qrc:/") + QStringLiteral("desktop") + QStringLiteral("/qml/main.qml");
     engine.load(QUrl(QString::fromLatin1(address.toLatin1()), QUrl::TolerantMode));
 
     const int result = app.exec();

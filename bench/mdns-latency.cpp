@@ -26,17 +26,17 @@ int main(int argc, char **argv)
     for (int round = 0; round < rounds; ++round) {
         BonjourWinService service(nullptr);
         QElapsedTimer timer;
-        std::atomic<qint64> foundAfterNs{-1};
+        std::atomic<qint64> foundAfterNs { -1 };
         QEventLoop loop;
         QObject::connect(
-                &service, &BonjourWinService::deviceMacFound, &service,
-                [&](const QString &, const QString &, const QString &, const QString &name) {
-                    if (name == instance && foundAfterNs < 0) {
-                        foundAfterNs = timer.nsecsElapsed();
-                        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-                    }
-                },
-                Qt::DirectConnection);
+            &service, &BonjourWinService::deviceMacFound, &service,
+            [&](const QString &, const QString &, const QString &, const QString &name) {
+                if (name == instance && foundAfterNs < 0) {
+                    foundAfterNs = timer.nsecsElapsed();
+                    QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+                }
+            },
+            Qt::DirectConnection);
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         timer.start();
         service.startDiscover();

@@ -52,11 +52,10 @@ int main(int argc, char *argv[])
     qint64 lastFoundMs = 0;
     int doneCount = 0;
     QElapsedTimer clock;
-    QObject::connect(&service, &BonjourWinService::deviceMacFound, &app,
-                     [&](const QString &ip) {
-                         found.insert(ip);
-                         lastFoundMs = clock.elapsed();
-                     });
+    QObject::connect(&service, &BonjourWinService::deviceMacFound, &app, [&](const QString &ip) {
+        found.insert(ip);
+        lastFoundMs = clock.elapsed();
+    });
     QObject::connect(&service, &BonjourWinService::arpScanDone, &app, [&] {
         ++doneCount;
         QTimer::singleShot(200, &app, &QCoreApplication::quit);

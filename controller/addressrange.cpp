@@ -17,7 +17,8 @@ QStringList AddressRange::fromInterface(const QString &ipString, const QString &
     const int base = m4 & ip.at(3).toInt(nullptr, 10);
 
     // Unsigned arithmetic: a hostile mask text such as "0.0.-99999999.0" must not overflow.
-    *totalCount = static_cast<int>(static_cast<unsigned>(256 - m3) * static_cast<unsigned>(254 - m4));
+    *totalCount
+        = static_cast<int>(static_cast<unsigned>(256 - m3) * static_cast<unsigned>(254 - m4));
 
     // Out-of-range octets would make the loops below run for billions of rounds; a real mask
     // octet lies in 0..255.
@@ -30,7 +31,8 @@ QStringList AddressRange::fromInterface(const QString &ipString, const QString &
     for (int block = 0; block < 256 - m3; ++block) {
         if (m4 < 254) {
             for (int fourth = base + 1; fourth <= base + (254 - m4); ++fourth) {
-                list.append(QStringLiteral("%1.%2.%3.%4").arg(ip.at(0), ip.at(1)).arg(third).arg(fourth));
+                list.append(
+                    QStringLiteral("%1.%2.%3.%4").arg(ip.at(0), ip.at(1)).arg(third).arg(fourth));
             }
         }
         ++third;

@@ -40,18 +40,17 @@ constexpr int kScanDelayMs = 300;
 constexpr float kReferenceDpi = 96.0f;
 
 // The settings hold device accounts as user:password, so only the owner may read them.
-constexpr QFile::Permissions kOwnerOnlyFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+constexpr QFile::Permissions kOwnerOnlyFolder
+    = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 constexpr QFile::Permissions kOwnerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
 } // namespace
 
-Controller::Controller(QQmlContext *context)
-    : QObject(nullptr)
-    , m_currentIp(QLatin1String(""))
+Controller::Controller(QQmlContext *context) : QObject(nullptr), m_currentIp(QLatin1String(""))
 {
     context->setContextProperty(QStringLiteral("ctrl"), this);
 
-    const QString folder =
-        QStandardPaths::standardLocations(QStandardPaths::AppLocalDataLocation).value(0);
+    const QString folder
+        = QStandardPaths::standardLocations(QStandardPaths::AppLocalDataLocation).value(0);
     if (!QDir(folder).exists()) {
         QDir().mkpath(folder);
     }
@@ -109,7 +108,8 @@ QVariant Controller::getSettingsValue(QString key)
 
 void Controller::setSettingsValue(QString key, QVariant value)
 {
-    qDebug().noquote().nospace() << "[Controller::setSettingsValue], key = " << key << ", value = " << value;
+    qDebug().noquote().nospace() << "[Controller::setSettingsValue], key = " << key
+                                 << ", value = " << value;
     m_settings->setValue(key, value);
     m_settings->sync();
     restrictSettingsFile();
@@ -236,8 +236,8 @@ void Controller::onScanARP()
     if (!m_bonjourService) {
         return;
     }
-    const QStringList list =
-        AddressRange::fromInterface(m_currentIp, m_netmaskMap[m_currentIp], &m_totalCount);
+    const QStringList list
+        = AddressRange::fromInterface(m_currentIp, m_netmaskMap[m_currentIp], &m_totalCount);
     m_bonjourService->startArpScan(list, m_scanType == 2);
 }
 
@@ -283,7 +283,7 @@ void Controller::onDeviceMacFound(QString ipString, QString macString, QString f
                                   QString nameString)
 {
     qDebug().noquote().nospace() << "1. onDeviceMacFound: " << ipString << ", " << macString << ","
-                       << fwString << "fwString" << nameString;
+                                 << fwString << "fwString" << nameString;
     if (!VendorPrefix::matches(macString)) {
         return;
     }
@@ -316,8 +316,8 @@ void Controller::onPingIPResult(QString ipString, bool bSuccess)
 
 void Controller::sendDeviceQuery(const QString &ipString, const QString &path)
 {
-    QNetworkReply *reply =
-        m_networkManager->get(QNetworkRequest(DeviceReply::urlFor(ipString, path)));
+    QNetworkReply *reply
+        = m_networkManager->get(QNetworkRequest(DeviceReply::urlFor(ipString, path)));
     BoundedBody::attach(reply);
 }
 
@@ -364,7 +364,8 @@ void Controller::onHttpFinished(QNetworkReply *reply)
         const QString fw = record->value(DeviceReply::fwVersionPath());
         const QString name = record->value(DeviceReply::deviceNamePath());
         emit deviceFound(address, mac, fw, name);
-        qDebug().noquote().nospace() << "IP URL: " << address << ";" << mac << "," << fw << "," << name;
+        qDebug().noquote().nospace()
+            << "IP URL: " << address << ";" << mac << "," << fw << "," << name;
     }
 }
 
@@ -390,11 +391,13 @@ bool Controller::sendTCPCommand(QString ip, quint16 port, QString command)
         qDebug().noquote().nospace() << "sendTCPCommand " << ip << " " << port;
         const QByteArray bytes = command.toLatin1();
         written = socket.write(bytes.constData(), command.length());
-        qDebug().noquote().nospace() << "sendTCPCommand " << "write bytes " << written;
+        qDebug().noquote().nospace() << "sendTCPCommand "
+                                     << "write bytes " << written;
         socket.flush();
         socket.disconnectFromHost();
     } else {
-        qDebug().noquote().nospace() << "sendTCPCommand " << "Connection Failed!";
+        qDebug().noquote().nospace() << "sendTCPCommand "
+                                     << "Connection Failed!";
     }
     return written == command.length();
 }

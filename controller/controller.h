@@ -34,7 +34,8 @@ signals:
 private slots:
     void onHttpFinished(QNetworkReply *reply);
     void onPingIPResult(QString ipString, bool bSuccess);
-    void onDeviceMacFound(QString ipString, QString macString, QString fwString, QString nameString);
+    void onDeviceMacFound(QString ipString, QString macString, QString fwString,
+                          QString nameString);
     void onScanARP();
     void onArpScanDone();
     void onShowWarningMessageBox(QString message, int type);

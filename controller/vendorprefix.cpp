@@ -4,8 +4,8 @@
 
 const QStringList &VendorPrefix::prefixes()
 {
-    static const QStringList list{QStringLiteral("0206"), QStringLiteral("d0c8"),
-                                  QStringLiteral("08ea40"), QStringLiteral("0c8c24")};
+    static const QStringList list { QStringLiteral("0206"), QStringLiteral("d0c8"),
+                                    QStringLiteral("08ea40"), QStringLiteral("0c8c24") };
     return list;
 }
 

@@ -26,10 +26,7 @@ QString macText(const QByteArray &mac)
 } // namespace
 
 ARPThread::ARPThread(BonjourWinService *service, int startIndex, int count, bool httpProbe)
-    : m_startIndex(startIndex)
-    , m_count(count)
-    , m_httpProbe(httpProbe)
-    , m_service(service)
+    : m_startIndex(startIndex), m_count(count), m_httpProbe(httpProbe), m_service(service)
 {
     setStackSize(kStackSize);
 }
@@ -75,8 +72,8 @@ void ARPThread::runArp()
     for (int i = 0; i < m_count && !stopRequested(); ++i) {
         const QString ipString = m_service->addressAt(m_startIndex + i);
         quint32 address = 0;
-        const bool sendable = Ipv4Address::parse(ipString, &address)
-            && Ipv4Address::isUnicast(address);
+        const bool sendable
+            = Ipv4Address::parse(ipString, &address) && Ipv4Address::isUnicast(address);
         ArpResolver resolver(address);
         if (sendable && !resolver.reserve(m_stopRequested)) {
             return; // stopped while waiting for room in the neighbour table
@@ -116,8 +113,8 @@ void ARPThread::runHttpProbe()
             m_service->finishAddress();
             continue;
         }
-        QNetworkReply *reply =
-            manager.get(QNetworkRequest(DeviceReply::urlFor(ipString, DeviceReply::macAddressPath())));
+        QNetworkReply *reply = manager.get(
+            QNetworkRequest(DeviceReply::urlFor(ipString, DeviceReply::macAddressPath())));
         BoundedBody::attach(reply);
         new ReplyTimeout(reply, kProbeLimitMs);
         loop.exec();

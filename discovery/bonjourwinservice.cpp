@@ -20,10 +20,7 @@ constexpr int kProbeThreadCount = 20;
 
 } // namespace
 
-BonjourWinService::BonjourWinService(QObject *parent)
-    : QObject(parent)
-{
-}
+BonjourWinService::BonjourWinService(QObject *parent) : QObject(parent) { }
 
 BonjourWinService::~BonjourWinService()
 {

@@ -53,7 +53,7 @@ private:
     ARPThread *m_arpThreads[kMaxThreads] = {};
     QMutex m_countMutex;
     // Written under m_countMutex, read without it for the progress figure.
-    std::atomic<int> m_remaining{0};
+    std::atomic<int> m_remaining { 0 };
     int m_threadCount = 0;
     // Set under m_countMutex while a stop ends the workers. Atomic as well: the lock alone
     // orders it, but a thread sanitizer cannot see a QMutex unless Qt is built with it.

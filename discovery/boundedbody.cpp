@@ -1,9 +1,7 @@
 #include "boundedbody.h"
 
 BoundedBody::BoundedBody(QNetworkReply *reply, qint64 limit)
-    : QObject(reply)
-    , m_reply(reply)
-    , m_limit(limit)
+    : QObject(reply), m_reply(reply), m_limit(limit)
 {
     // Qt stops reading from the socket once this much is buffered, so nothing piles up even
     // before readyRead is handled.

@@ -39,7 +39,7 @@ QString DeviceReply::decodeBody(const QByteArray &body, bool utf8)
 
 QString DeviceReply::pathOf(const QString &urlText)
 {
-    for (const QString *path : {&deviceNamePath(), &macAddressPath(), &fwVersionPath()}) {
+    for (const QString *path : { &deviceNamePath(), &macAddressPath(), &fwVersionPath() }) {
         if (urlText.contains(*path)) {
             return *path;
         }

@@ -3,8 +3,7 @@
 #include <QNetworkReply>
 #include <QTimerEvent>
 
-ReplyTimeout::ReplyTimeout(QNetworkReply *reply, int milliseconds)
-    : QObject(reply)
+ReplyTimeout::ReplyTimeout(QNetworkReply *reply, int milliseconds) : QObject(reply)
 {
     if (reply && reply->isRunning()) {
         m_timer.start(milliseconds, this);

@@ -92,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const QString &entry : list) {
             quint32 address = 0;
             parseDottedQuad(entry, &address);
-            FUZZ_CHECK((address & mask) == (ip & mask), entry + QLatin1String(" outside ") + ipText
-                               + QLatin1Char('/') + maskText);
+            FUZZ_CHECK((address & mask) == (ip & mask),
+                       entry + QLatin1String(" outside ") + ipText + QLatin1Char('/') + maskText);
         }
     }
     return 0;

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     const bool utf8 = data[0] & 1;
     const size_t headerLength = qMin<size_t>(data[1], size - 2);
-    const QByteArray header(reinterpret_cast<const char *>(data + 2), static_cast<int>(headerLength));
+    const QByteArray header(reinterpret_cast<const char *>(data + 2),
+                            static_cast<int>(headerLength));
     const QByteArray body(reinterpret_cast<const char *>(data + 2 + headerLength),
                           static_cast<int>(size - 2 - headerLength));
 

@@ -17,15 +17,15 @@ namespace {
 
 const QStringList &endpoints()
 {
-    static const QStringList paths{DeviceReply::macAddressPath(), DeviceReply::deviceNamePath(),
-                                   DeviceReply::fwVersionPath()};
+    static const QStringList paths { DeviceReply::macAddressPath(), DeviceReply::deviceNamePath(),
+                                     DeviceReply::fwVersionPath() };
     return paths;
 }
 
 void checkRoundTrip(const uint8_t *octets, uint8_t selector)
 {
-    const QString ip = QStringLiteral("%1.%2.%3.%4")
-                               .arg(octets[0]).arg(octets[1]).arg(octets[2]).arg(octets[3]);
+    const QString ip
+        = QStringLiteral("%1.%2.%3.%4").arg(octets[0]).arg(octets[1]).arg(octets[2]).arg(octets[3]);
     const QString &path = endpoints().at(selector % 3);
     const QString urlText = DeviceReply::urlFor(ip, path).toString();
     FUZZ_CHECK(DeviceReply::addressOf(urlText) == ip, urlText);
@@ -54,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size >= 5) {
         checkRoundTrip(data, data[4]);
     }
-    checkArbitraryText(QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<int>(size)));
+    checkArbitraryText(
+        QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<int>(size)));
     return 0;
 }

@@ -32,7 +32,7 @@ const void *faultyLookup(uint16_t, const void *txtRecord, const char *, uint8_t 
                                           + static_cast<intptr_t>(s_faultyOffset));
 }
 
-const char *const kKeys[] = {"MAC", "FW", "Code", "interface"};
+const char *const kKeys[] = { "MAC", "FW", "Code", "interface" };
 
 } // namespace
 
@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     s_faultyLength = data[3];
     size_t pos = 5;
     const size_t hostLength = qMin<size_t>(data[4], size - pos);
-    const QString hostAddress =
-            QString::fromLatin1(reinterpret_cast<const char *>(data + pos), static_cast<int>(hostLength));
+    const QString hostAddress = QString::fromLatin1(reinterpret_cast<const char *>(data + pos),
+                                                    static_cast<int>(hostLength));
     pos += hostLength;
 
     const auto *nameStart = reinterpret_cast<const char *>(data + pos);
@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     bool interfacePresent = false;
     const QByteArray interfaceValue = reply.txtValue("interface", &interfacePresent);
-    const QString address = ResolveReply::addressFrom(hostAddress, interfaceValue, interfacePresent);
+    const QString address
+        = ResolveReply::addressFrom(hostAddress, interfaceValue, interfacePresent);
     // A host that resolves wins; otherwise the address comes from the announcement itself and
     // can never be longer than the value it was cut from.
     if (!hostAddress.isEmpty()) {

@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     const auto *text = reinterpret_cast<const char *>(data + 1);
     const int length = static_cast<int>(size - 1);
-    const QString mac = data[0] % 2 == 0 ? QString::fromLatin1(text, length)
-                                         : QString::fromUtf8(text, length);
+    const QString mac
+        = data[0] % 2 == 0 ? QString::fromLatin1(text, length) : QString::fromUtf8(text, length);
 
     const bool matches = VendorPrefix::matches(mac);
     FUZZ_CHECK(matches == referenceMatch(mac), mac);

@@ -8,13 +8,13 @@
 
 // A broken property is a finding like a crash: abort, so that libFuzzer keeps the input as a
 // crash artifact and the runner fails. assert() would vanish in a release build.
-#define FUZZ_CHECK(condition, what)                                                            \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
+#define FUZZ_CHECK(condition, what) \
+    do { \
+        if (!(condition)) { \
             std::fprintf(stderr, "property broken at %s:%d: %s\n  %s\n", __FILE__, __LINE__, \
-                         #condition, qPrintable(QString(what)));                               \
-            std::abort();                                                                      \
-        }                                                                                      \
+                         #condition, qPrintable(QString(what))); \
+            std::abort(); \
+        } \
     } while (false)
 
 #endif // FUZZCHECK_H

@@ -2,8 +2,7 @@
 
 #include <QQmlEngine>
 
-SortFilterProxyModel::SortFilterProxyModel(QObject *parent)
-    : QSortFilterProxyModel(parent)
+SortFilterProxyModel::SortFilterProxyModel(QObject *parent) : QSortFilterProxyModel(parent)
 {
     connect(this, SIGNAL(rowsInserted(QModelIndex, int, int)), this, SIGNAL(countChanged()));
     connect(this, SIGNAL(rowsRemoved(QModelIndex, int, int)), this, SIGNAL(countChanged()));
@@ -117,7 +116,8 @@ bool SortFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex &so
     }
     const QHash<int, QByteArray> roles = roleNames();
     for (auto it = roles.cbegin(); it != roles.cend(); ++it) {
-        const QString text = model->data(model->index(sourceRow, 0, sourceParent), it.key()).toString();
+        const QString text
+            = model->data(model->index(sourceRow, 0, sourceParent), it.key()).toString();
         if (text.indexOf(expression) != -1) {
             return true;
         }

@@ -25,8 +25,8 @@
 namespace {
 
 // The states in which the kernel holds a usable hardware address (NUD_VALID in its own headers).
-constexpr int kValidStates = NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE
-    | NUD_DELAY;
+constexpr int kValidStates
+    = NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE | NUD_DELAY;
 // Nobody listens there; the datagram only has to make the kernel look for the neighbour.
 constexpr quint16 kDiscardPort = 9;
 // Poll the neighbour entry often at first (a LAN host answers within a few ms), then settle.
@@ -51,7 +51,8 @@ void addAttribute(NetlinkRequest *request, unsigned short type, const void *data
     attribute->rta_type = type;
     attribute->rta_len = RTA_LENGTH(length);
     std::memcpy(RTA_DATA(attribute), data, length);
-    request->header.nlmsg_len = NLMSG_ALIGN(request->header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
+    request->header.nlmsg_len
+        = NLMSG_ALIGN(request->header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
 }
 
 // Sends one request and hands the matching answer to read(); false on an error answer or none.
@@ -179,7 +180,8 @@ qint64 readNumber(const QString &path, qint64 fallback)
 {
     QFile file(path);
     bool ok = false;
-    const qint64 value = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong(&ok) : 0;
+    const qint64 value
+        = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong(&ok) : 0;
     return ok && value > 0 ? value : fallback;
 }
 
@@ -218,8 +220,8 @@ public:
                 return false;
             }
             // Wake at the earliest expiry, on a release, or soon enough to notice a stop.
-            const Clock::time_point until =
-                std::min(m_pending.begin()->first, now + std::chrono::milliseconds(kStopCheckMs));
+            const Clock::time_point until
+                = std::min(m_pending.begin()->first, now + std::chrono::milliseconds(kStopCheckMs));
             m_roomFreed.wait_until(lock, until);
         }
     }
@@ -265,7 +267,8 @@ qint64 unresolvedLifetimeMs(int interfaceIndex)
     if (!::if_indextoname(unsigned(interfaceIndex), name)) {
         return 3250;
     }
-    const QString folder = QStringLiteral("/proc/sys/net/ipv4/neigh/%1/").arg(QString::fromLocal8Bit(name));
+    const QString folder
+        = QStringLiteral("/proc/sys/net/ipv4/neigh/%1/").arg(QString::fromLocal8Bit(name));
     const qint64 probes = readNumber(folder + QLatin1String("mcast_solicit"), 3)
         + readNumber(folder + QLatin1String("app_solicit"), 0);
     // The kernel's timers run late by tens of milliseconds under load; entries of a whole wave
@@ -296,10 +299,7 @@ struct ArpResolver::Reservation
     UnresolvedBudget::Slot slot;
 };
 
-ArpResolver::ArpResolver(quint32 address)
-    : m_address(address)
-{
-}
+ArpResolver::ArpResolver(quint32 address) : m_address(address) { }
 
 ArpResolver::~ArpResolver()
 {
@@ -329,10 +329,11 @@ bool ArpResolver::reserve(const std::atomic<bool> &stop)
         return true; // held already, or no neighbour entry will ever be made for the address
     }
     UnresolvedBudget::Slot slot;
-    if (!UnresolvedBudget::instance().acquire(unresolvedLifetimeMs(m_interfaceIndex), stop, &slot)) {
+    if (!UnresolvedBudget::instance().acquire(unresolvedLifetimeMs(m_interfaceIndex), stop,
+                                              &slot)) {
         return false;
     }
-    m_reservation.reset(new Reservation{slot});
+    m_reservation.reset(new Reservation { slot });
     return true;
 }
 

@@ -7,10 +7,7 @@
 class FdHolder
 {
 public:
-    explicit FdHolder(int fd)
-        : m_fd(fd)
-    {
-    }
+    explicit FdHolder(int fd) : m_fd(fd) { }
     ~FdHolder()
     {
         if (m_fd >= 0) {

@@ -27,13 +27,13 @@ public:
 
     bool address(const QString &host, const QString &address)
     {
-        return publish({QStringLiteral("-a"), QStringLiteral("-R"), host, address});
+        return publish({ QStringLiteral("-a"), QStringLiteral("-R"), host, address });
     }
 
     bool service(const QString &name, const QString &host, const QStringList &txt)
     {
-        return publish(QStringList{QStringLiteral("-s"), QStringLiteral("-H"), host, name,
-                                   QStringLiteral("_encoder._tcp"), QStringLiteral("80")}
+        return publish(QStringList { QStringLiteral("-s"), QStringLiteral("-H"), host, name,
+                                     QStringLiteral("_encoder._tcp"), QStringLiteral("80") }
                        + txt);
     }
 

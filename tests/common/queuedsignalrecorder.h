@@ -18,7 +18,7 @@ class QueuedSignalRecorder : public QObject
 public:
     using Record = QList<QVariant>;
 
-    template <typename Sender, typename... Args>
+    template<typename Sender, typename... Args>
     QueuedSignalRecorder(const Sender *sender, void (Sender::*signal)(Args...))
     {
         connect(sender, signal, this,

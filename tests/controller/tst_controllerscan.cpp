@@ -12,7 +12,8 @@
 #include <memory>
 
 namespace {
-struct Row {
+struct Row
+{
     QString ip, mac, fw, name;
     bool operator==(const Row &o) const
     {
@@ -35,7 +36,7 @@ public:
         connect(controller, &Controller::deviceFound, this,
                 [this](QString ip, QString mac, QString fw, QString name) {
                     events << QStringLiteral("row ") + ip;
-                    rows << Row{ip, mac, fw, name};
+                    rows << Row { ip, mac, fw, name };
                 });
         connect(controller, &Controller::arpScanDone, this, [this] { events << "done"; });
     }
@@ -47,7 +48,7 @@ public:
                 return row;
             }
         }
-        return Row{};
+        return Row {};
     }
     QStringList ips() const
     {
@@ -139,17 +140,18 @@ void TestControllerScan::arpScanReportsVendorDevices()
     QCOMPARE(m_controller->getArpProgress(), 100);
 
     // Exactly the vendor devices, each once; the non-vendor hosts never.
-    QCOMPARE(recorder.ips(), (QStringList{kCam10, kLobby, kNoName, kTextPlain, kUtf8, kSilent}));
-    QCOMPARE(recorder.rowFor(kCam10), (Row{kCam10, "02-06-00-00-00-10", "1.0.10", "Cam 10"}));
-    QCOMPARE(recorder.rowFor(kLobby), (Row{kLobby, "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder"}));
-    QCOMPARE(recorder.rowFor(kNoName), (Row{kNoName, "08-EA-40-00-00-12", "3.0", ""}));
+    QCOMPARE(recorder.ips(), (QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8, kSilent }));
+    QCOMPARE(recorder.rowFor(kCam10), (Row { kCam10, "02-06-00-00-00-10", "1.0.10", "Cam 10" }));
+    QCOMPARE(recorder.rowFor(kLobby),
+             (Row { kLobby, "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder" }));
+    QCOMPARE(recorder.rowFor(kNoName), (Row { kNoName, "08-EA-40-00-00-12", "3.0", "" }));
     QCOMPARE(recorder.rowFor(kUtf8),
-             (Row{kUtf8, "02-06-00-00-00-14", "4.0", QString::fromUtf8("Café ★ Nord")}));
+             (Row { kUtf8, "02-06-00-00-00-14", "4.0", QString::fromUtf8("Café ★ Nord") }));
     // Incomplete records come at the end of the sweep, in address text order, then the end.
     QCOMPARE(recorder.events.mid(recorder.events.size() - 3),
-             (QStringList{"row " + kTextPlain, "row " + kSilent, "done"}));
-    QCOMPARE(recorder.rowFor(kTextPlain), (Row{kTextPlain, "0C-8C-24-00-00-13", "", ""}));
-    QCOMPARE(recorder.rowFor(kSilent), (Row{kSilent, "D0-C8-00-00-00-15", "", ""}));
+             (QStringList { "row " + kTextPlain, "row " + kSilent, "done" }));
+    QCOMPARE(recorder.rowFor(kTextPlain), (Row { kTextPlain, "0C-8C-24-00-00-13", "", "" }));
+    QCOMPARE(recorder.rowFor(kSilent), (Row { kSilent, "D0-C8-00-00-00-15", "", "" }));
 
     // Replies that come late do not add rows after the end.
     QTest::qWait(300);
@@ -163,7 +165,7 @@ void TestControllerScan::httpProbeScanAndStoredDefault()
     QTRY_COMPARE_WITH_TIMEOUT(recorder.doneCount(), 1, 15000);
     // Only devices whose /public/macAddress reply is accepted: not the text/plain one, not the
     // silent one, and not the other vendor's.
-    QCOMPARE(recorder.ips(), (QStringList{kCam10, kLobby, kNoName, kUtf8}));
+    QCOMPARE(recorder.ips(), (QStringList { kCam10, kLobby, kNoName, kUtf8 }));
     QCOMPARE(recorder.rowFor(kLobby).mac, QStringLiteral("D0-C8-00-00-00-11"));
     QCOMPARE(recorder.rowFor(kUtf8).name, QString::fromUtf8("Café ★ Nord"));
     QCOMPARE(recorder.events.last(), QStringLiteral("done"));
@@ -175,7 +177,7 @@ void TestControllerScan::httpProbeScanAndStoredDefault()
     m_controller->startDiscover(foreign, 2);
     QVERIFY(m_controller->getNetworkList().contains(foreign));
     QTRY_COMPARE_WITH_TIMEOUT(second.doneCount(), 1, 15000);
-    QCOMPARE(second.ips(), (QStringList{kCam10, kLobby, kNoName, kUtf8}));
+    QCOMPARE(second.ips(), (QStringList { kCam10, kLobby, kNoName, kUtf8 }));
 }
 
 void TestControllerScan::stopDuringSweepReportsIncompleteFirst()
@@ -194,7 +196,8 @@ void TestControllerScan::stopDuringSweepReportsIncompleteFirst()
     qInfo("stopDiscover(1) mid-sweep returned after %lld ms", stopMs);
     QVERIFY2(stopMs < 300, qPrintable(QString::number(stopMs)));
     // Everything arrived inside the call.
-    QCOMPARE(recorder.events.mid(4), (QStringList{"row " + kTextPlain, "row " + kSilent, "done"}));
+    QCOMPARE(recorder.events.mid(4),
+             (QStringList { "row " + kTextPlain, "row " + kSilent, "done" }));
     QTest::qWait(500);
     QCOMPARE(recorder.doneCount(), 1);
 }
@@ -204,10 +207,10 @@ void TestControllerScan::stopBeforeTheSweepStarts()
     Recorder recorder(m_controller);
     m_controller->startDiscover(m_scannerIp, 1);
     m_controller->stopDiscover(1);
-    QCOMPARE(recorder.events, QStringList{"done"});
+    QCOMPARE(recorder.events, QStringList { "done" });
     // The pending start cannot be cancelled: the sweep still runs and ends by itself.
     QTRY_COMPARE_WITH_TIMEOUT(recorder.doneCount(), 2, 15000);
-    QCOMPARE(recorder.ips(), (QStringList{kCam10, kLobby, kNoName, kTextPlain, kUtf8, kSilent}));
+    QCOMPARE(recorder.ips(), (QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8, kSilent }));
 }
 
 void TestControllerScan::mdnsScan()
@@ -221,10 +224,10 @@ void TestControllerScan::mdnsScan()
     // Two instances on the same address, whichever resolves first: firmware and names that
     // contain "NULL" anywhere are emptied.
     QVERIFY(announcements.service("NULLCam", "cam10.local",
-                                  {"MAC=02:06:00:00:00:10", "FW=NULL", "Code=7"}));
+                                  { "MAC=02:06:00:00:00:10", "FW=NULL", "Code=7" }));
     QVERIFY(announcements.service("Cam NULL second", "cam10.local",
-                                  {"MAC=02:06:00:00:00:10", "FW=1.xNULLx"}));
-    QVERIFY(announcements.service("Other", "other.local", {"MAC=00:11:22:33:44:66", "FW=1"}));
+                                  { "MAC=02:06:00:00:00:10", "FW=1.xNULLx" }));
+    QVERIFY(announcements.service("Other", "other.local", { "MAC=00:11:22:33:44:66", "FW=1" }));
 
     Recorder recorder(m_controller);
     QElapsedTimer clock;
@@ -266,11 +269,11 @@ void TestControllerScan::identify()
     QFETCH(int, maxMs);
     if (address == "198.18.0.99") {
         // A neighbour entry for a MAC nobody owns: every packet to it is lost on the LAN.
-        QCOMPARE(QProcess::execute("ip", {"neigh", "replace", address, "lladdr",
-                                          "02:00:5e:00:00:99", "dev",
-                                          qEnvironmentVariable("LUMISWEEP_LAN_IFACE"), "nud",
-                                          "permanent"}),
-                 0);
+        QCOMPARE(
+            QProcess::execute("ip",
+                              { "neigh", "replace", address, "lladdr", "02:00:5e:00:00:99", "dev",
+                                qEnvironmentVariable("LUMISWEEP_LAN_IFACE"), "nud", "permanent" }),
+            0);
     }
     const QString lanDir = qEnvironmentVariable("LUMISWEEP_LAN_DIR");
     QFile received(lanDir + "/identify-" + kCam10 + ".bin");
@@ -288,7 +291,8 @@ void TestControllerScan::identify()
         QCOMPARE(received.readAll(), QByteArray("c0cmdset_identify-led"));
         // The encoder sees the connection closed after exactly those bytes.
         const QString logName = lanDir + "/sim-" + kCam10 + ".log";
-        const QByteArray closed = "identify close from " + m_scannerIp.toLatin1() + " after 21 bytes";
+        const QByteArray closed
+            = "identify close from " + m_scannerIp.toLatin1() + " after 21 bytes";
         const auto logSays = [&] {
             QFile log(logName);
             return log.open(QIODevice::ReadOnly) && log.readAll().contains(closed);

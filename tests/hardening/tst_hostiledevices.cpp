@@ -14,7 +14,8 @@
 #include <memory>
 
 namespace {
-struct Row {
+struct Row
+{
     QString mac, fw, name;
 };
 
@@ -24,7 +25,7 @@ QMap<QString, Row> rowsOf(const QSignalSpy &spy)
     for (const QList<QVariant> &args : spy) {
         // The last report of an address wins, as the window shows the latest row last.
         rows.insert(args.at(0).toString(),
-                    Row{args.at(1).toString(), args.at(2).toString(), args.at(3).toString()});
+                    Row { args.at(1).toString(), args.at(2).toString(), args.at(3).toString() });
     }
     return rows;
 }
@@ -39,7 +40,8 @@ void compareRow(const QMap<QString, Row> &rows, const QString &ip, const QString
     QCOMPARE(row.name, name);
 }
 
-const QString kMarkup = "<img src=\"http://198.18.0.1/x.png\"><a href=\"http://198.18.0.1/\">click</a>";
+const QString kMarkup
+    = "<img src=\"http://198.18.0.1/x.png\"><a href=\"http://198.18.0.1/\">click</a>";
 constexpr int kBodyLimit = 64 * 1024;
 } // namespace
 
@@ -91,7 +93,7 @@ void TestHostileDevices::arpScan()
     compareRow(rows, "198.18.0.12", "08-EA-40-00-00-12", "1.2", "Good 12");
 
     // Huge and endless bodies are cut at the limit, the value kept as read.
-    for (const QString &ip : {QStringLiteral("198.18.0.20"), QStringLiteral("198.18.0.21")}) {
+    for (const QString &ip : { QStringLiteral("198.18.0.20"), QStringLiteral("198.18.0.21") }) {
         QVERIFY2(rows.contains(ip), qPrintable(ip));
         QVERIFY(rows.value(ip).name.size() <= kBodyLimit);
         QVERIFY(rows.value(ip).fw.size() <= kBodyLimit);
@@ -99,7 +101,10 @@ void TestHostileDevices::arpScan()
     // A drip never completes: reported at the end with what the sweep knew.
     compareRow(rows, "198.18.0.22", "08-EA-40-00-00-22", "", "");
     compareRow(rows, "198.18.0.23", "0C-8C-24-00-00-23", "1.3", QString(10000, QLatin1Char('N')));
-    compareRow(rows, "198.18.0.24", "D0-C8-00-00-00-24", QString::fromLatin1("\xff\xfe" "1.4"), "Bad");
+    compareRow(rows, "198.18.0.24", "D0-C8-00-00-00-24",
+               QString::fromLatin1("\xff\xfe"
+                                   "1.4"),
+               "Bad");
     compareRow(rows, "198.18.0.25", "02-06-00-00-00-25", "1.5", kMarkup);
     compareRow(rows, "198.18.0.26", "D0-C8-00-00-00-26", "1.6", "Garbage MAC");
 
@@ -145,13 +150,14 @@ void TestHostileDevices::mdnsScan()
     Announcements announcements;
     const QString longValue(255 - 3, QLatin1Char('F')); // "FW=" plus 252 bytes: a full TXT string
     QVERIFY(announcements.address("good.local", "198.18.0.10"));
-    QVERIFY(announcements.service("Good mDNS", "good.local", {"MAC=02:06:00:00:00:10", "FW=1.0"}));
-    QVERIFY(announcements.service("<b>Bold</b> <img src=x>", "good.local",
-                                  {"MAC=D0:C8:00:00:00:99", "FW=" + longValue,
-                                   "Code=" + QString(250, QLatin1Char('C'))}));
+    QVERIFY(
+        announcements.service("Good mDNS", "good.local", { "MAC=02:06:00:00:00:10", "FW=1.0" }));
+    QVERIFY(announcements.service(
+        "<b>Bold</b> <img src=x>", "good.local",
+        { "MAC=D0:C8:00:00:00:99", "FW=" + longValue, "Code=" + QString(250, QLatin1Char('C')) }));
     QVERIFY(announcements.address("long.local", "198.18.0.77"));
     QVERIFY(announcements.service("Long MAC", "long.local",
-                                  {"MAC=0C:8C:24:00:00:77" + QString(230, QLatin1Char(':'))}));
+                                  { "MAC=0C:8C:24:00:00:77" + QString(230, QLatin1Char(':')) }));
 
     m_probe->resume();
     QSignalSpy found(m_controller, SIGNAL(deviceFound(QString, QString, QString, QString)));

@@ -13,7 +13,7 @@
 #include <memory>
 
 namespace {
-const QStringList kDevices{"198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.13"};
+const QStringList kDevices { "198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.13" };
 
 int cyclesPerType()
 {
@@ -54,7 +54,7 @@ void TestStartStopStress::initTestCase()
     if (Announcements::daemonAvailable()) {
         QVERIFY(m_announcements.address("cam10.local", "198.18.0.10"));
         QVERIFY(m_announcements.service("Cam10", "cam10.local",
-                                        {"MAC=02:06:00:00:00:10", "FW=1.0", "Code=1"}));
+                                        { "MAC=02:06:00:00:00:10", "FW=1.0", "Code=1" }));
     }
     m_fixture.reset(new ControllerFixture);
     m_controller = m_fixture->controller();
@@ -119,8 +119,9 @@ void TestStartStopStress::randomStops()
         m_controller->startDiscover(m_scannerIp, scanType);
         // A third before the delayed start, a third mid-sweep, a third around or after the end.
         const int band = random.bounded(3);
-        const int waitMs = band == 0 ? random.bounded(300) : band == 1 ? 300 + random.bounded(400)
-                                                                       : 700 + random.bounded(700);
+        const int waitMs = band == 0 ? random.bounded(300)
+            : band == 1              ? 300 + random.bounded(400)
+                                     : 700 + random.bounded(700);
         QTest::qWait(scanType == 3 ? waitMs / 4 : waitMs);
 
         const int before = done.count();
@@ -143,7 +144,7 @@ void TestStartStopStress::cleanScanAfterwards()
     QCOMPARE(rowsOfOneScan(1), kDevices);
     QCOMPARE(rowsOfOneScan(2), kDevices);
     if (Announcements::daemonAvailable()) {
-        QCOMPARE(rowsOfOneScan(3), QStringList{"198.18.0.10"});
+        QCOMPARE(rowsOfOneScan(3), QStringList { "198.18.0.10" });
     }
     QTest::qWait(500);
     const int threads = ProcessProbe::threadCount();

@@ -14,9 +14,9 @@ namespace {
 
 // Hosts of arpsweep.topology and the MAC text the sweep must report for each.
 const QMap<QString, QString> kHosts = {
-    { "198.18.0.10", "02-06-00-00-00-10" }, { "198.18.0.11", "D0-C8-00-11-22-33" },
-    { "198.18.0.12", "08-EA-40-00-00-12" }, { "198.18.0.13", "0C-8C-24-00-00-13" },
-    { "198.18.0.14", "0A-BB-CC-DD-EE-14" }, { "198.18.0.50", "00-11-22-33-44-55" },
+    { "198.18.0.10", "02-06-00-00-00-10" },  { "198.18.0.11", "D0-C8-00-11-22-33" },
+    { "198.18.0.12", "08-EA-40-00-00-12" },  { "198.18.0.13", "0C-8C-24-00-00-13" },
+    { "198.18.0.14", "0A-BB-CC-DD-EE-14" },  { "198.18.0.50", "00-11-22-33-44-55" },
     { "198.18.0.254", "D0-C8-00-00-00-FE" },
 };
 
@@ -174,8 +174,9 @@ void TestArpSweep::unreadableAddressesSendNothing()
     BonjourWinService service(nullptr);
     QueuedSignalRecorder found(&service, &BonjourWinService::deviceMacFound);
     QueuedSignalRecorder done(&service, &BonjourWinService::arpScanDone);
-    const QStringList texts = { "", "not an address", "198.18.0.300", "198.18.0.10x",
-                                "255.255.255.255", "224.0.0.251" };
+    const QStringList texts = {
+        "", "not an address", "198.18.0.300", "198.18.0.10x", "255.255.255.255", "224.0.0.251"
+    };
     QElapsedTimer clock;
     clock.start();
     service.startArpScan(texts, false);

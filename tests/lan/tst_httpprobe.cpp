@@ -53,10 +53,10 @@ void TestHttpProbe::reportsOnlyAcceptedReplies()
     reported.remove("198.18.0.17");
     reported.remove("198.18.0.19");
     const QMap<QString, QString> expected = {
-        { "198.18.0.10", "02-06-00-00-00-10" },      // trailing line feed removed
-        { "198.18.0.11", "D0-C8-00-00-00-11" },      // content type in capitals, with parameter
-        { "198.18.0.15", "D0-C8-00-00-00-15" },      // up to the NUL
-        { "198.18.0.16", "AB\r" },                   // only line feeds go
+        { "198.18.0.10", "02-06-00-00-00-10" }, // trailing line feed removed
+        { "198.18.0.11", "D0-C8-00-00-00-11" }, // content type in capitals, with parameter
+        { "198.18.0.15", "D0-C8-00-00-00-15" }, // up to the NUL
+        { "198.18.0.16", "AB\r" }, // only line feeds go
         { "198.18.0.20", QString::fromLatin1("\xc3\xa9\xff") }, // bytes read as Latin-1
     };
     QCOMPARE(reported, expected);
@@ -79,7 +79,8 @@ void TestHttpProbe::silentDeviceCostsTheLimitOnly()
     QTRY_COMPARE_WITH_TIMEOUT(found.count(), 1, 2000);
     const qint64 reportedAfter = clock.elapsed();
     QCOMPARE(found.at(0).at(0).toString(), QStringLiteral("198.18.0.10"));
-    QVERIFY2(reportedAfter >= 290 && reportedAfter < 700, qPrintable(QString::number(reportedAfter)));
+    QVERIFY2(reportedAfter >= 290 && reportedAfter < 700,
+             qPrintable(QString::number(reportedAfter)));
     QVERIFY(done.wait(3000));
 }
 

@@ -16,7 +16,7 @@ namespace {
 int unansweredEntries()
 {
     QProcess ip;
-    ip.start(QStringLiteral("ip"), {"-4", "neigh", "show", "nud", "incomplete"});
+    ip.start(QStringLiteral("ip"), { "-4", "neigh", "show", "nud", "incomplete" });
     ip.waitForFinished(2000);
     return ip.readAllStandardOutput().count('\n');
 }
@@ -66,7 +66,7 @@ void TestNeighbourBudget::wideSweepStaysWithinBudget()
         ips << report.at(0).toString();
     }
     ips.sort();
-    QCOMPARE(ips, (QStringList{"198.18.0.10", "198.18.1.20", "198.18.2.30", "198.18.3.40"}));
+    QCOMPARE(ips, (QStringList { "198.18.0.10", "198.18.1.20", "198.18.2.30", "198.18.3.40" }));
     // A few entries may have been made by the kernel itself (the simulators' own traffic).
     QVERIFY2(peak <= budget + 16, qPrintable(QString::number(peak)));
     QCOMPARE(overflowReports(), overflowsBefore);

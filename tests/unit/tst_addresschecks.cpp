@@ -80,8 +80,8 @@ void TestAddressChecks::inventoryInTextOrder()
     // Text order, not numeric; 127.0.0.1 left out but 127.0.0.2 and a down interface kept;
     // the shared address listed once.
     QCOMPARE(m_controller->getNetworkList(),
-             (QStringList{"10.0.0.5", "127.0.0.2", "169.254.7.7", "172.16.0.1", "192.168.1.10",
-                          "192.168.1.9"}));
+             (QStringList { "10.0.0.5", "127.0.0.2", "169.254.7.7", "172.16.0.1", "192.168.1.10",
+                            "192.168.1.9" }));
 }
 
 void TestAddressChecks::checkStringIPV4_data()
@@ -110,8 +110,9 @@ void TestAddressChecks::checkStringIPV4()
     }
     QCOMPARE(m_controller->checkStringIPV4(text), valid);
     if (!valid) {
-        QCOMPARE(seen, (QStringList{"Error!", "IP address format is incorrect",
-                                    QString::number(QMessageBox::Ok)}));
+        QCOMPARE(seen,
+                 (QStringList { "Error!", "IP address format is incorrect",
+                                QString::number(QMessageBox::Ok) }));
     }
 }
 
@@ -130,7 +131,7 @@ void TestAddressChecks::availability()
 void TestAddressChecks::removedAddressIsNoticed()
 {
     QVERIFY(m_controller->getNetworkList().contains("10.0.0.5"));
-    QVERIFY(run({"ip", "addr", "del", "10.0.0.5/8", "dev", "ethA"}));
+    QVERIFY(run({ "ip", "addr", "del", "10.0.0.5/8", "dev", "ethA" }));
     QSignalSpy info(m_controller, SIGNAL(infoMessage(QString)));
     QVERIFY(!m_controller->isInterfaceAvailable("10.0.0.5"));
     QCOMPARE(info.count(), 1);

@@ -30,8 +30,8 @@ int main(int argc, char **argv)
     ProbeApplication app(argc, argv);
     qInstallMessageHandler(countEventLines);
     int failures = 0;
-    const QEvent::Type types[] = {QEvent::User, QEvent::Timer, QEvent::LanguageChange,
-                                  QEvent::ApplicationStateChange, QEvent::None};
+    const QEvent::Type types[] = { QEvent::User, QEvent::Timer, QEvent::LanguageChange,
+                                   QEvent::ApplicationStateChange, QEvent::None };
     for (QEvent::Type type : types) {
         QEvent first(type);
         QEvent second(type);

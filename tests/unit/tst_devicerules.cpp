@@ -31,21 +31,35 @@ void TestDeviceRules::addressRange_data()
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
     QTest::addColumn<int>("total");
-    QTest::newRow("/24") << "192.168.1.37" << "255.255.255.0" << 254 << "192.168.1.1"
+    QTest::newRow("/24") << "192.168.1.37"
+                         << "255.255.255.0" << 254 << "192.168.1.1"
                          << "192.168.1.254" << 254;
-    QTest::newRow("/26") << "172.16.5.200" << "255.255.255.192" << 62 << "172.16.5.193"
+    QTest::newRow("/26") << "172.16.5.200"
+                         << "255.255.255.192" << 62 << "172.16.5.193"
                          << "172.16.5.254" << 62;
-    QTest::newRow("/22") << "10.1.2.3" << "255.255.252.0" << 1016 << "10.1.0.1" << "10.1.3.254"
-                         << 1016;
-    QTest::newRow("/8 keeps the /16") << "10.20.30.40" << "255.0.0.0" << 65024 << "10.20.0.1"
+    QTest::newRow("/22") << "10.1.2.3"
+                         << "255.255.252.0" << 1016 << "10.1.0.1"
+                         << "10.1.3.254" << 1016;
+    QTest::newRow("/8 keeps the /16") << "10.20.30.40"
+                                      << "255.0.0.0" << 65024 << "10.20.0.1"
                                       << "10.20.255.254" << 65024;
-    QTest::newRow("/31 empty") << "192.168.1.37" << "255.255.255.254" << 0 << "" << "" << 0;
-    QTest::newRow("mask without dots") << "192.168.1.37" << "" << 0 << "" << "" << 0;
-    QTest::newRow("three-part mask") << "192.168.1.37" << "255.255.255" << 0 << "" << "" << 0;
-    QTest::newRow("three-part address") << "192.168.1" << "255.255.255.0" << 0 << "" << "" << 0;
-    QTest::newRow("mask octet above 255") << "10.0.0.1" << "255.255.256.0" << 0 << "" << ""
-                                          << 0;
-    QTest::newRow("hostile octets do not loop") << "1.1.1.1" << "0.0.-2000000000.-5" << 0 << ""
+    QTest::newRow("/31 empty") << "192.168.1.37"
+                               << "255.255.255.254" << 0 << ""
+                               << "" << 0;
+    QTest::newRow("mask without dots") << "192.168.1.37"
+                                       << "" << 0 << ""
+                                       << "" << 0;
+    QTest::newRow("three-part mask") << "192.168.1.37"
+                                     << "255.255.255" << 0 << ""
+                                     << "" << 0;
+    QTest::newRow("three-part address") << "192.168.1"
+                                        << "255.255.255.0" << 0 << ""
+                                        << "" << 0;
+    QTest::newRow("mask octet above 255") << "10.0.0.1"
+                                          << "255.255.256.0" << 0 << ""
+                                          << "" << 0;
+    QTest::newRow("hostile octets do not loop") << "1.1.1.1"
+                                                << "0.0.-2000000000.-5" << 0 << ""
                                                 << "" << int(2000000256u * 259u);
 }
 
@@ -128,10 +142,13 @@ void TestDeviceRules::bodyDecoding_data()
     QTest::newRow("NUL first") << QByteArray("\0abc", 4) << true << "";
     QTest::newRow("utf-8 name") << QByteArray("Caf\xc3\xa9 \xe2\x98\x85") << true
                                 << QString::fromUtf8("Caf\xc3\xa9 \xe2\x98\x85");
-    QTest::newRow("same bytes as latin-1") << QByteArray("Caf\xc3\xa9") << false
-                                           << QString::fromLatin1("Caf\xc3\xa9");
-    QTest::newRow("invalid utf-8 survives") << QByteArray("A\xff\xfe" "B") << true
-                                            << QString::fromUtf8("A\xff\xfe" "B");
+    QTest::newRow("same bytes as latin-1")
+        << QByteArray("Caf\xc3\xa9") << false << QString::fromLatin1("Caf\xc3\xa9");
+    QTest::newRow("invalid utf-8 survives") << QByteArray("A\xff\xfe"
+                                                          "B")
+                                            << true
+                                            << QString::fromUtf8("A\xff\xfe"
+                                                                 "B");
 }
 
 void TestDeviceRules::bodyDecoding()
@@ -146,9 +163,9 @@ void TestDeviceRules::addressFromReplyUrl_data()
 {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("path");
-    for (const QString &ip : QStringList{"192.168.1.20", "10.0.0.1", "198.18.255.254"}) {
-        for (const QString *path : {&DeviceReply::macAddressPath(), &DeviceReply::deviceNamePath(),
-                                    &DeviceReply::fwVersionPath()}) {
+    for (const QString &ip : QStringList { "192.168.1.20", "10.0.0.1", "198.18.255.254" }) {
+        for (const QString *path : { &DeviceReply::macAddressPath(), &DeviceReply::deviceNamePath(),
+                                     &DeviceReply::fwVersionPath() }) {
             QTest::newRow(qPrintable(ip + *path)) << ip << *path;
         }
     }

@@ -25,14 +25,17 @@ namespace {
 
 int modeOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (stat(QFile::encodeName(path).constData(), &info) != 0) {
         return -1;
     }
     return int(info.st_mode & 0777);
 }
 
-struct BoxSeen {
+struct BoxSeen
+{
     QString title;
     QString text;
     QList<QMessageBox::StandardButton> buttons;
@@ -258,7 +261,8 @@ void TestSettings::warningBox()
     QVERIFY(seen.seen);
     QCOMPARE(seen.title, title);
     QCOMPARE(seen.text, message);
-    QCOMPARE(seen.buttons, QList<QMessageBox::StandardButton>{QMessageBox::StandardButton(button)});
+    QCOMPARE(seen.buttons,
+             QList<QMessageBox::StandardButton> { QMessageBox::StandardButton(button) });
 }
 
 void TestSettings::titleAndScale()

@@ -17,7 +17,8 @@ enum Role { IpRole = Qt::UserRole + 1, MacRole, FwRole, NameRole };
 QStandardItemModel *makeDevices(QObject *parent)
 {
     auto *model = new QStandardItemModel(parent);
-    model->setItemRoleNames({{IpRole, "ip"}, {MacRole, "mac"}, {FwRole, "fw"}, {NameRole, "name"}});
+    model->setItemRoleNames(
+        { { IpRole, "ip" }, { MacRole, "mac" }, { FwRole, "fw" }, { NameRole, "name" } });
     return model;
 }
 
@@ -138,10 +139,10 @@ void TestSortFilterProxyModel::sortsAsText()
     m_proxy->setProperty("sortRole", QByteArray("ip"));
     m_proxy->setProperty("sortOrder", int(Qt::AscendingOrder));
     QCOMPARE(column(*m_proxy, IpRole),
-             (QStringList{"192.168.1.10", "192.168.1.2", "192.168.1.9"}));
+             (QStringList { "192.168.1.10", "192.168.1.2", "192.168.1.9" }));
     m_proxy->setProperty("sortOrder", int(Qt::DescendingOrder));
     QCOMPARE(column(*m_proxy, IpRole),
-             (QStringList{"192.168.1.9", "192.168.1.2", "192.168.1.10"}));
+             (QStringList { "192.168.1.9", "192.168.1.2", "192.168.1.10" }));
     QCOMPARE(m_proxy->property("sortOrder").toInt(), int(Qt::DescendingOrder));
 
     // Writing the order always sorts column 0 by the current role.
@@ -150,7 +151,7 @@ void TestSortFilterProxyModel::sortsAsText()
     m_proxy->setSortCaseSensitivity(Qt::CaseInsensitive);
     m_proxy->setProperty("sortOrder", int(Qt::AscendingOrder));
     QCOMPARE(m_proxy->sortColumn(), 0);
-    QCOMPARE(column(*m_proxy, NameRole), (QStringList{"Garage", "Lobby", "lobby annex"}));
+    QCOMPARE(column(*m_proxy, NameRole), (QStringList { "Garage", "Lobby", "lobby annex" }));
 }
 
 void TestSortFilterProxyModel::filterRules_data()
@@ -159,19 +160,20 @@ void TestSortFilterProxyModel::filterRules_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<int>("syntax");
     QTest::addColumn<QStringList>("shown");
-    const QStringList all{"192.168.1.2", "192.168.1.10", "192.168.1.9"};
+    const QStringList all { "192.168.1.2", "192.168.1.10", "192.168.1.9" };
     QTest::newRow("empty pattern shows all") << QByteArray("name") << "" << 0 << all;
     QTest::newRow("empty pattern, unknown role") << QByteArray("nope") << "" << 1 << all;
-    QTest::newRow("any role matches") << QByteArray() << "lobby" << 2
-                                      << QStringList{"192.168.1.2", "192.168.1.9"};
-    QTest::newRow("any role, mac text") << QByteArray() << "02-06" << 2
-                                        << QStringList{"192.168.1.10"};
-    QTest::newRow("named role only") << QByteArray("fw") << "1.*" << 1
-                                     << QStringList{"192.168.1.2", "192.168.1.9"};
-    QTest::newRow("named role ignores others") << QByteArray("fw") << "Garage" << 2 << QStringList();
-    QTest::newRow("regexp") << QByteArray("ip") << "\\.1?9$" << 0 << QStringList{"192.168.1.9"};
+    QTest::newRow("any role matches")
+        << QByteArray() << "lobby" << 2 << QStringList { "192.168.1.2", "192.168.1.9" };
+    QTest::newRow("any role, mac text")
+        << QByteArray() << "02-06" << 2 << QStringList { "192.168.1.10" };
+    QTest::newRow("named role only")
+        << QByteArray("fw") << "1.*" << 1 << QStringList { "192.168.1.2", "192.168.1.9" };
+    QTest::newRow("named role ignores others")
+        << QByteArray("fw") << "Garage" << 2 << QStringList();
+    QTest::newRow("regexp") << QByteArray("ip") << "\\.1?9$" << 0 << QStringList { "192.168.1.9" };
     QTest::newRow("role naming nothing searches all")
-        << QByteArray("nope") << "garage" << 2 << QStringList{"192.168.1.10"};
+        << QByteArray("nope") << "garage" << 2 << QStringList { "192.168.1.10" };
 }
 
 void TestSortFilterProxyModel::filterRules()
@@ -215,7 +217,7 @@ void TestSortFilterProxyModel::getReadsRowsAsStrings()
     QVERIFY(numeric.property("fw").isString());
     QCOMPARE(numeric.property("fw").toString(), QStringLiteral("42"));
 
-    for (int outside : {-1, 4, 1000}) {
+    for (int outside : { -1, 4, 1000 }) {
         const QJSValue empty = m_proxy->get(outside);
         QVERIFY2(empty.isObject(), "an out-of-range row must still be an object");
         QVERIFY(empty.property("ip").isUndefined());
@@ -224,7 +226,8 @@ void TestSortFilterProxyModel::getReadsRowsAsStrings()
 
 void TestSortFilterProxyModel::modelTesterThroughChanges()
 {
-    QAbstractItemModelTester tester(m_proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester tester(m_proxy,
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
     m_proxy->setProperty("source", QVariant::fromValue<QObject *>(m_devices));
     m_proxy->setProperty("sortRole", QByteArray("ip"));
     m_proxy->setProperty("sortOrder", int(Qt::AscendingOrder));

@@ -21,9 +21,7 @@ constexpr int kFrameSize = int(sizeof(ether_header) + sizeof(ether_arp));
 } // namespace
 
 ArpResponder::ArpResponder(const SimConfig &config, SimLog *log, QObject *parent)
-    : QObject(parent)
-    , m_config(config)
-    , m_log(log)
+    : QObject(parent), m_config(config), m_log(log)
 {
 }
 
@@ -51,7 +49,8 @@ bool ArpResponder::start(QString *error)
     local.sll_protocol = htons(ETH_P_ARP);
     local.sll_ifindex = m_interfaceIndex;
     if (::bind(m_socket, reinterpret_cast<sockaddr *>(&local), sizeof(local)) < 0) {
-        *error = QStringLiteral("bind packet socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        *error
+            = QStringLiteral("bind packet socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     m_notifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
@@ -90,8 +89,8 @@ void ArpResponder::onReadable()
 
 void ArpResponder::sendReply(const QByteArray &requestFrame)
 {
-    const auto *request = reinterpret_cast<const ether_arp *>(requestFrame.constData()
-                                                              + sizeof(ether_header));
+    const auto *request
+        = reinterpret_cast<const ether_arp *>(requestFrame.constData() + sizeof(ether_header));
     char frame[kFrameSize];
     auto *ethernet = reinterpret_cast<ether_header *>(frame);
     auto *reply = reinterpret_cast<ether_arp *>(frame + sizeof(ether_header));

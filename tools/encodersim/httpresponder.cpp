@@ -15,9 +15,7 @@ constexpr int kDripIntervalMs = 1000;
 } // namespace
 
 HttpResponder::HttpResponder(const SimConfig &config, SimLog *log, QObject *parent)
-    : QObject(parent)
-    , m_config(config)
-    , m_log(log)
+    : QObject(parent), m_config(config), m_log(log)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &HttpResponder::onNewConnection);
 }
@@ -52,7 +50,8 @@ void HttpResponder::onReadyRead(QTcpSocket *socket)
     socket->read(end + 4);
     socket->setProperty("answered", true);
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
-    const QString path = requestLine.size() >= 2 ? QString::fromLatin1(requestLine.at(1)) : QString();
+    const QString path
+        = requestLine.size() >= 2 ? QString::fromLatin1(requestLine.at(1)) : QString();
     m_log->write(QStringLiteral("http %1 %2 from %3")
                      .arg(QString::fromLatin1(requestLine.value(0)), path,
                           socket->peerAddress().toString()));

@@ -5,9 +5,7 @@
 #include <QTcpSocket>
 
 IdentifyListener::IdentifyListener(const QString &recordFile, SimLog *log, QObject *parent)
-    : QObject(parent)
-    , m_record(recordFile)
-    , m_log(log)
+    : QObject(parent), m_record(recordFile), m_log(log)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &IdentifyListener::onNewConnection);
 }
@@ -35,7 +33,8 @@ void IdentifyListener::onNewConnection()
             }
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket, received, peer] {
-            m_log->write(QStringLiteral("identify close from %1 after %2 bytes").arg(peer).arg(*received));
+            m_log->write(
+                QStringLiteral("identify close from %1 after %2 bytes").arg(peer).arg(*received));
             delete received;
             socket->deleteLater();
         });

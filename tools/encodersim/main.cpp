@@ -24,8 +24,9 @@ int main(int argc, char *argv[])
     }
     const QString ip = config.address.toString();
     const QDir directory(config.directory);
-    SimLog log(config.directory.isEmpty() ? QString()
-                                          : directory.filePath(QStringLiteral("sim-%1.log").arg(ip)));
+    SimLog log(config.directory.isEmpty()
+                   ? QString()
+                   : directory.filePath(QStringLiteral("sim-%1.log").arg(ip)));
 
     HttpResponder http(config, &log);
     if (!http.listen()) {
@@ -47,7 +48,8 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    log.write(QStringLiteral("listening on %1 mac %2").arg(ip, QString::fromLatin1(config.hardwareAddress.toHex(':'))));
+    log.write(QStringLiteral("listening on %1 mac %2")
+                  .arg(ip, QString::fromLatin1(config.hardwareAddress.toHex(':'))));
     if (!config.directory.isEmpty()) {
         // simlan runs the scanner only once every simulator has written this.
         QFile ready(directory.filePath(QStringLiteral("ready-%1").arg(ip)));

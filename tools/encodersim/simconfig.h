@@ -35,7 +35,7 @@ public:
     quint16 identifyPort = kDefaultIdentifyPort;
     QByteArray hardwareAddress; // six bytes, from the interface
     QHash<QString, EndpointBehaviour> endpoints; // keyed by path
-    int arpDelayMs = -1;                          // < 0: the kernel answers ARP itself
+    int arpDelayMs = -1; // < 0: the kernel answers ARP itself
     quint32 arpAnswerNetwork = 0;
     quint32 arpAnswerMask = 0; // 0: answer for no foreign address
 

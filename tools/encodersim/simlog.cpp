@@ -2,8 +2,7 @@
 
 #include <QDateTime>
 
-SimLog::SimLog(const QString &fileName)
-    : m_file(fileName)
+SimLog::SimLog(const QString &fileName) : m_file(fileName)
 {
     if (!fileName.isEmpty()) {
         m_file.open(QIODevice::Append | QIODevice::Text);
