@@ -7,44 +7,54 @@
 #include <atomic>
 #include <memory>
 
-// Asks the kernel for the hardware address of an on-link IPv4 neighbour, the way the system's
-// own ARP would find it: no privileges needed, nothing sent but one datagram that starts the
-// resolution.
+class LinuxNetlink;
+
+// Asks the kernel for the hardware address of neighbours on one interface, without privileges,
+// and reports a neighbour only when it answered during this resolution: a cached entry of the
+// kernel is not an answer, since the host may have left the link minutes ago. Unanswered
+// addresses get a second ARP request before they are given up.
+//
+// A resolution is started with begin() and then looked at with poll() until it is no longer
+// Pending, so that a caller may keep several in flight and wait for slow neighbours together.
 class ArpResolver
 {
 public:
-    // How long a neighbour may take to answer. A device that answers 200 ms late is still found;
-    // a silent address costs this much and no more.
-    static constexpr int kWaitMs = 600;
+    enum class Outcome {
+        Pending, // nothing decided yet: poll again
+        Answered, // the host answered since begin(); mac holds its address
+        Silent, // it had its requests and its time, and did not answer
+        Failed // the kernel could not be asked (no descriptor left, ...): nothing is known
+    };
+    class Resolution;
+    struct ResolutionEnd
+    {
+        void operator()(Resolution *resolution) const;
+    };
+    using ResolutionPtr = std::unique_ptr<Resolution, ResolutionEnd>;
 
-    // address in network byte order.
-    explicit ArpResolver(quint32 address);
+    explicit ArpResolver(int interfaceIndex);
     ~ArpResolver();
     ArpResolver(const ArpResolver &) = delete;
     ArpResolver &operator=(const ArpResolver &) = delete;
 
-    // Waits for room in the program's share of the neighbour table before anything is sent to
-    // the address (an echo starts ARP as well). The table is one for the whole machine, and a
-    // full table breaks ARP for every program. False only when stop came first.
-    bool reserve(const std::atomic<bool> &stop);
-    // On success stores the six bytes of the hardware address. Returns early, without an
-    // answer, when stop becomes true.
-    bool resolve(QByteArray *mac, const std::atomic<bool> &stop, int waitMs = kWaitMs);
+    // Starts one resolution of address (host byte order) and notes what the kernel knew of it.
+    // Call it before anything is sent to the address: an echo starts ARP as well, and may have
+    // to wait for room in the machine-wide neighbour table. Null when stop came first.
+    ResolutionPtr begin(quint32 address, const std::atomic<bool> &stop);
+    // echoAnswered: an echo reply came from the address since begin(), itself a fresh answer.
+    Outcome poll(Resolution &resolution, bool echoAnswered, QByteArray *mac);
+    // Milliseconds until the resolution gives up, at least 0.
+    static qint64 remainingMs(const Resolution &resolution);
 
-    // How many resolutions the program keeps unanswered in the neighbour table at once.
-    static int unresolvedBudget();
     // Sends one small UDP datagram to the discard port: the kernel queues it and starts ARP.
-    static void trigger(quint32 address);
+    static bool trigger(quint32 address);
 
 private:
-    struct Reservation;
-
-    bool findRoute();
-
-    quint32 m_address;
-    int m_interfaceIndex = 0; // 0: not looked up yet, -1: not on a local link
-    bool m_answered = false;
-    std::unique_ptr<Reservation> m_reservation;
+    std::unique_ptr<LinuxNetlink> m_netlink;
+    const int m_interfaceIndex;
+    const qint64 m_retransmitMs;
+    const int m_requestsPerRound;
+    const qint64 m_unresolvedLifetimeMs;
 };
 
 #endif // ARPRESOLVER_H

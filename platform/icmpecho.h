@@ -10,7 +10,7 @@
 class IcmpEcho
 {
 public:
-    // address in network byte order; true when an echo reply carrying the payload came back.
+    // address in host byte order; true when an echo reply carrying the payload came back.
     static bool send(quint32 address, const QByteArray &payload, int timeoutMs);
 };
 

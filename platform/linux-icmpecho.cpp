@@ -100,7 +100,7 @@ bool IcmpEcho::send(quint32 address, const QByteArray &payload, int timeoutMs)
 
     sockaddr_in target {};
     target.sin_family = AF_INET;
-    target.sin_addr.s_addr = address;
+    target.sin_addr.s_addr = htonl(address);
     if (::sendto(fd, request, size_t(requestSize), 0, reinterpret_cast<sockaddr *>(&target),
                  sizeof(target))
         < 0) {
@@ -123,7 +123,7 @@ bool IcmpEcho::send(quint32 address, const QByteArray &payload, int timeoutMs)
         socklen_t fromLength = sizeof(from);
         const ssize_t length = ::recvfrom(fd, reply, sizeof(reply), MSG_DONTWAIT,
                                           reinterpret_cast<sockaddr *>(&from), &fromLength);
-        if (length <= 0 || from.sin_addr.s_addr != address) {
+        if (length <= 0 || from.sin_addr.s_addr != htonl(address)) {
             continue;
         }
         const unsigned char *icmp = reply;

@@ -1,0 +1,37 @@
+#ifndef LINUX_NETLINK_H
+#define LINUX_NETLINK_H
+
+#include "linux-fdholder.h"
+
+#include <QtGlobal>
+
+#include <functional>
+
+struct nlmsghdr;
+
+// One rtnetlink socket of the Linux network layer: a request to the kernel and its answer. No
+// privileges are needed for the reads used here (routes, neighbour entries).
+class LinuxNetlink
+{
+public:
+    // Hands the answer to the request to a reader; the reader says whether it could use it.
+    using Reader = std::function<bool(const nlmsghdr *message)>;
+
+    LinuxNetlink();
+    bool isOpen() const { return m_socket.get() >= 0; }
+    // The errno of the failed open, for the log.
+    int openError() const { return m_openError; }
+
+    // Asks for one object: type is RTM_GETROUTE or RTM_GETNEIGH, header the family header that
+    // follows the netlink header, attribute one address attribute (type and IPv4 address in
+    // network byte order). False when the kernel answered with an error or not at all.
+    bool get(unsigned short type, const void *header, int headerSize, unsigned short attribute,
+             quint32 networkOrderAddress, const Reader &read);
+
+private:
+    FdHolder m_socket;
+    int m_openError = 0;
+    quint32 m_sequence = 0;
+};
+
+#endif // LINUX_NETLINK_H
