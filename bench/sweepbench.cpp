@@ -16,14 +16,14 @@
 
 namespace {
 
-QStringList hostsOf(const QString &cidr)
+QVector<quint32> hostsOf(const QString &cidr)
 {
     const QPair<QHostAddress, int> subnet = QHostAddress::parseSubnet(cidr);
     const quint32 size = subnet.second >= 31 ? 0 : (quint32(1) << (32 - subnet.second));
     const quint32 first = subnet.first.toIPv4Address();
-    QStringList hosts;
+    QVector<quint32> hosts;
     for (quint32 i = 1; i + 1 < size; ++i) {
-        hosts.append(QHostAddress(first + i).toString());
+        hosts.append(first + i);
     }
     return hosts;
 }
@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString mode = arguments.at(1);
-    const QStringList hosts = hostsOf(arguments.at(2));
+    const QVector<quint32> hosts = hostsOf(arguments.at(2));
     BonjourWinService service(nullptr);
     QSet<QString> found;
     qint64 lastFoundMs = 0;
@@ -76,7 +76,7 @@ int main(int argc, char *argv[])
             stopClock.start();
             service.stopArpScan();
             printf("stop addresses=%d workers_busy=%d stop_ms=%lld done_signals=%d\n", hosts.size(),
-                   int(qMin(hosts.size(), BonjourWinService::kMaxThreads)), stopClock.elapsed(),
+                   int(qMin(hosts.size(), BonjourWinService::kMaxSweepThreads)), stopClock.elapsed(),
                    doneCount);
         });
     } else {

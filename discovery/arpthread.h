@@ -1,57 +1,73 @@
 #ifndef ARPTHREAD_H
 #define ARPTHREAD_H
 
-#include <QMutex>
+#include <QSharedPointer>
 #include <QThread>
-#include <QWaitCondition>
+#include <QVector>
 
-#include <atomic>
+#include <functional>
+#include <future>
+#include <vector>
 
-class BonjourWinService;
+class ArpResolver;
+class Ipv4Route;
+class QElapsedTimer;
 class QEventLoop;
 class QNetworkReply;
+class SweepState;
 
-// One worker of an address sweep: a consecutive slice of the service's address list, asked
-// either by ARP (after one ICMP echo) or over HTTP for the device's MAC address.
+// One worker of an address sweep: a consecutive slice of the addresses, asked either by ARP
+// (after one ICMP echo) or over HTTP for the device's MAC address. It knows only its slice, the
+// state its sweep shares, and the echo it sends; what it finds it reports through hostFound.
 class ARPThread : public QThread
 {
     Q_OBJECT
 public:
+    // Sends one echo to an address (host byte order); true when the host answered.
+    using Echo = std::function<bool(quint32 address)>;
+
     // Small stacks: a sweep runs up to 256 workers, which would otherwise reserve gigabytes.
     static constexpr uint kStackSize = 256 * 1024;
     static constexpr int kPauseMs = 100;
     static constexpr int kProbeLimitMs = 300;
 
-    ARPThread(BonjourWinService *service, int startIndex, int count, bool httpProbe);
+    ARPThread(QVector<quint32> slice, QSharedPointer<SweepState> state, Echo echo, bool httpProbe);
 
-    // Every wait of the worker (ARP, echo, pause, HTTP probe) ends early; returns at once.
-    void requestStop();
-    // Blocks until run() has returned, after which the thread may be deleted. QThread::wait()
-    // gives that order through Qt's own lock, which a thread sanitizer cannot see unless Qt is
-    // built with it; the flag that run() publishes last gives the same order in a form it sees.
+    // Starts the worker; false when the system could not create its thread.
+    bool launch();
+    int addressCount() const { return m_slice.size(); }
+    // Ends the event loop of an HTTP probe in flight; the shared state's stop ends the rest.
+    void interrupt();
+    // Blocks until run() has returned, after which the worker may be deleted.
     void waitUntilEnded();
-    int startIndex() const { return m_startIndex; }
-    int count() const { return m_count; }
-    bool httpProbe() const { return m_httpProbe; }
+
+signals:
+    void hostFound(QString ipString, QString macString);
 
 protected:
     void run() override;
 
 private:
-    void runArp();
-    void runHttpProbe();
-    void onProbeFinished(QNetworkReply *reply, QEventLoop *loop);
-    bool stopRequested() const { return m_stopRequested.load(std::memory_order_acquire); }
-    void pause(int milliseconds);
+    enum class Reach { Send, Skip, Lost, Unknown };
+    struct Pending;
 
-    std::atomic<bool> m_stopRequested { false };
-    std::atomic<bool> m_runEnded { false };
-    const int m_startIndex;
-    const int m_count;
+    void runArp();
+    void watch(ArpResolver &resolver, std::vector<Pending> &pending, const QElapsedTimer &clock,
+               qint64 untilMs);
+    void runHttpProbe();
+    void probe(quint32 address, QEventLoop &loop);
+    // Whether address may be probed now: only while it is on the link of the swept interface.
+    Reach reach(Ipv4Route &route, quint32 address) const;
+    bool decide(Reach reach);
+
+    const QVector<quint32> m_slice;
+    const QSharedPointer<SweepState> m_state;
+    const Echo m_echo;
     const bool m_httpProbe;
-    BonjourWinService *const m_service;
-    QMutex m_pauseMutex;
-    QWaitCondition m_pauseEnded;
+    // The join handle of run(): set as its last step, so waiting on it orders everything the
+    // worker did before whatever the waiter does next.
+    std::promise<void> m_runReturned;
+    std::future<void> m_runEnded = m_runReturned.get_future();
 };
 
 #endif // ARPTHREAD_H

@@ -1,12 +1,14 @@
 #include "bonjourwinservice.h"
 
+#include "discovery/arpthread.h"
 #include "discovery/bonjourthread.h"
-
-#include "arpthread.h"
+#include "discovery/ipv4text.h"
+#include "discovery/sweepstate.h"
 #include "platform/icmpecho.h"
-#include "platform/ipv4address.h"
+#include "platform/ipv4route.h"
 
 #include <QDebug>
+#include <QTimer>
 
 #include <cmath>
 
@@ -15,42 +17,84 @@ namespace {
 // The echo payload devices of this family expect; the NUL is part of it.
 const QByteArray kEchoPayload("wholetsthedogout", 17);
 constexpr int kEchoLimitMs = 10;
-constexpr int kArpThreadCount = 256;
 constexpr int kProbeThreadCount = 20;
+// The first addresses of a list tell which link the sweep is on; one of them may be this
+// machine's own address.
+constexpr int kInterfaceProbes = 4;
+
+bool echo(quint32 address)
+{
+    return Ipv4Text::isUnicast(address) && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs);
+}
+
+// The interface through which the addresses are on the link, or 0 when they are not.
+int sweptInterface(const QVector<quint32> &addresses)
+{
+    Ipv4Route route;
+    for (int i = 0; i < qMin(addresses.size(), kInterfaceProbes); ++i) {
+        const Ipv4Route::Hop hop = route.to(addresses.at(i));
+        if (hop.kind == Ipv4Route::Kind::OnLink) {
+            return hop.interfaceIndex;
+        }
+    }
+    return 0;
+}
 
 } // namespace
 
-BonjourWinService::BonjourWinService(QObject *parent) : QObject(parent) { }
+BonjourWinService::BonjourWinService(QObject *parent)
+    : QObject(parent)
+{
+}
 
 BonjourWinService::~BonjourWinService()
 {
     shutdown();
 }
 
-void BonjourWinService::startArpScan(QStringList addresses, bool httpProbe)
+void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)
 {
     qDebug().noquote() << "BonjourWinService startArpScan";
-    // Workers of an earlier sweep still read the list and count down: end them first.
+    // Workers of an earlier sweep still count down their sweep: end them first.
     endSweepThreads();
-    {
-        QMutexLocker locker(&m_countMutex);
-        m_addressList = addresses;
-        m_remaining = m_addressList.size();
-        m_sweepStopped = false;
+    const int interfaceIndex = addresses.isEmpty() ? 0 : sweptInterface(addresses);
+    m_sweep.reset(new SweepState(addresses.size(), interfaceIndex));
+    connect(
+        m_sweep.data(), &SweepState::ended, this,
+        [this] {
+            qDebug().noquote() << "Done Arp Scan";
+            emit arpScanDone();
+        },
+        Qt::DirectConnection);
+    connect(m_sweep.data(), &SweepState::interfaceLost, this, &BonjourWinService::interfaceLost,
+            Qt::DirectConnection);
+    if (interfaceIndex == 0) {
+        // Nothing to sweep on any link of this machine: the end comes through the event loop,
+        // as it does for a sweep, so a caller sees it after this call and a stop can still
+        // take its place.
+        QTimer::singleShot(0, m_sweep.data(),
+                           addresses.isEmpty() ? &SweepState::endIfEmpty : &SweepState::abandon);
+        return;
     }
-    m_threadCount = httpProbe ? kProbeThreadCount : kArpThreadCount;
 
-    const int total = m_addressList.size();
-    const int slice = int(std::ceil(float(total) / float(m_threadCount)));
-    const int threads = qMin(m_threadCount, total);
-    for (int i = 0; i < threads; ++i) {
-        const int start = i * slice;
-        const bool last = start + slice >= total;
-        auto *thread = new ARPThread(this, start, last ? total - start : slice, httpProbe);
+    const int threadCount = httpProbe ? kProbeThreadCount : kMaxSweepThreads;
+    const int total = addresses.size();
+    const int slice = int(std::ceil(float(total) / float(threadCount)));
+    for (int i = 0; i * slice < total; ++i) {
+        auto *thread = new ARPThread(addresses.mid(i * slice, slice), m_sweep, &echo, httpProbe);
+        connect(
+            thread, &ARPThread::hostFound, this,
+            [this](const QString &ipString, const QString &macString) {
+                emit deviceMacFound(ipString, macString, QString(), QString());
+            },
+            Qt::DirectConnection);
         m_arpThreads[i] = thread;
-        thread->start(QThread::InheritPriority);
-        if (last) {
-            break;
+        if (!thread->launch()) {
+            qWarning().noquote() << "Sweep: no thread for" << thread->addressCount()
+                                 << "addresses; they are counted as not checked";
+            for (int n = thread->addressCount(); n > 0; --n) {
+                m_sweep->failAddress();
+            }
         }
     }
 }
@@ -65,15 +109,19 @@ void BonjourWinService::stopArpScan()
 
 int BonjourWinService::remainingCount() const
 {
-    return m_remaining.load(std::memory_order_relaxed);
+    return m_sweep ? m_sweep->remaining() : 0;
+}
+
+int BonjourWinService::sweepFailures() const
+{
+    return m_sweep ? m_sweep->failures() : 0;
 }
 
 bool BonjourWinService::pingIP(QString ipString, bool report)
 {
-    quint32 address = 0;
     // A text that is no address must not become a broadcast echo.
-    const bool result = Ipv4Address::parse(ipString, &address) && Ipv4Address::isUnicast(address)
-        && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs);
+    const std::optional<quint32> address = Ipv4Text::parse(ipString);
+    const bool result = address && echo(*address);
     if (report) {
         emit pingIPResult(ipString, result);
     }
@@ -109,46 +157,15 @@ void BonjourWinService::shutdown()
     endSweepThreads();
 }
 
-QString BonjourWinService::addressAt(int index) const
-{
-    return m_addressList.value(index);
-}
-
-void BonjourWinService::finishAddress()
-{
-    bool done = false;
-    {
-        QMutexLocker locker(&m_countMutex);
-        // After a stop, the stop alone reports the end, so the receiver hears of it once.
-        done = --m_remaining == 0 && !m_sweepStopped;
-    }
-    if (done) {
-        qDebug().noquote() << "Done Arp Scan";
-        emit arpScanDone();
-    }
-}
-
-QList<QPair<int, int>> BonjourWinService::sweepSlices() const
-{
-    QList<QPair<int, int>> slices;
-    for (const ARPThread *thread : m_arpThreads) {
-        if (thread) {
-            slices.append(qMakePair(thread->startIndex(), thread->count()));
-        }
-    }
-    return slices;
-}
-
 void BonjourWinService::endSweepThreads()
 {
-    {
-        QMutexLocker locker(&m_countMutex);
-        m_sweepStopped = true;
+    if (m_sweep) {
+        m_sweep->stop();
     }
     // Ask all workers first so that they wind down together rather than one after the other.
     for (ARPThread *thread : m_arpThreads) {
         if (thread) {
-            thread->requestStop();
+            thread->interrupt();
         }
     }
     for (ARPThread *&thread : m_arpThreads) {

@@ -1,15 +1,13 @@
 #ifndef BONJOURWINSERVICE_H
 #define BONJOURWINSERVICE_H
 
-#include <QMutex>
 #include <QObject>
-#include <QPair>
-#include <QStringList>
-
-#include <atomic>
+#include <QSharedPointer>
+#include <QVector>
 
 class ARPThread;
 class BonjourThread;
+class SweepState;
 
 // The discovery service: address sweeps (ARP or HTTP probe) on worker threads and the mDNS
 // browse on its own thread. Every host found is reported through deviceMacFound.
@@ -17,31 +15,32 @@ class BonjourWinService : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kMaxThreads = 256;
+    // The most workers one sweep runs at once (the HTTP probe runs fewer).
+    static constexpr int kMaxSweepThreads = 256;
 
     explicit BonjourWinService(QObject *parent);
     ~BonjourWinService() override;
 
-    void startArpScan(QStringList addresses, bool httpProbe);
+    // Addresses in host byte order. Returns at once; an empty list, or one that is not on a
+    // link of this machine, ends at once through the event loop.
+    void startArpScan(QVector<quint32> addresses, bool httpProbe);
     void stopArpScan();
     int remainingCount() const;
+    // Addresses of the current or last sweep that could not be checked at all.
+    int sweepFailures() const;
     bool pingIP(QString ipString, bool report);
     void startDiscover();
     void stopDiscover();
     // Ends sweep workers and the browse without any signal, e.g. before the program quits.
     void shutdown();
 
-    // For the workers: their slice of the list, and the per-address counter step.
-    QString addressAt(int index) const;
-    void finishAddress();
-    // Start position and length of each worker's slice, in slot order, for diagnostics.
-    QList<QPair<int, int>> sweepSlices() const;
-
 signals:
     void pingIPResult(QString ipString, bool bSuccess);
     void deviceMacFound(QString ipString, QString macString, QString fwString, QString nameString);
     void arpScanDone();
     void showWarningMessage(QString message, int type);
+    // The swept interface went away during a sweep; arpScanDone follows.
+    void interfaceLost();
 
 private:
     void endSweepThreads();
@@ -49,15 +48,8 @@ private:
     void endBrowseThread();
 
     BonjourThread *m_bonjourThread = nullptr;
-    QStringList m_addressList;
-    ARPThread *m_arpThreads[kMaxThreads] = {};
-    QMutex m_countMutex;
-    // Written under m_countMutex, read without it for the progress figure.
-    std::atomic<int> m_remaining { 0 };
-    int m_threadCount = 0;
-    // Set under m_countMutex while a stop ends the workers. Atomic as well: the lock alone
-    // orders it, but a thread sanitizer cannot see a QMutex unless Qt is built with it.
-    std::atomic<bool> m_sweepStopped { false };
+    ARPThread *m_arpThreads[kMaxSweepThreads] = {};
+    QSharedPointer<SweepState> m_sweep;
 };
 
 #endif // BONJOURWINSERVICE_H

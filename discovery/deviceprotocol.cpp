@@ -1,0 +1,86 @@
+#include "deviceprotocol.h"
+
+#include "discovery/boundedbody.h"
+#include "discovery/logtext.h"
+
+#include <QDebug>
+#include <QHostAddress>
+#include <QNetworkReply>
+#include <QUrl>
+
+const QString &DeviceProtocol::macAddressPath()
+{
+    static const QString path = QStringLiteral("/public/macAddress");
+    return path;
+}
+
+const QString &DeviceProtocol::deviceNamePath()
+{
+    static const QString path = QStringLiteral("/public/deviceName");
+    return path;
+}
+
+const QString &DeviceProtocol::fwVersionPath()
+{
+    static const QString path = QStringLiteral("/public/fw_version");
+    return path;
+}
+
+QNetworkRequest DeviceProtocol::request(quint32 address, const QString &path)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QHostAddress(address).toString());
+    url.setPath(path);
+    QNetworkRequest request(url);
+    request.setRawHeader("Accept-Encoding", "identity");
+    return request;
+}
+
+QString DeviceProtocol::pathOf(const QUrl &url)
+{
+    const QString path = url.path();
+    for (const QString *known : { &deviceNamePath(), &macAddressPath(), &fwVersionPath() }) {
+        if (path == *known) {
+            return *known;
+        }
+    }
+    return QString();
+}
+
+bool DeviceProtocol::isAcceptedContentType(const QString &contentType)
+{
+    return contentType.contains(QLatin1String("application/octet-stream"), Qt::CaseInsensitive);
+}
+
+QString DeviceProtocol::decodeBody(const QByteArray &body, const QString &path)
+{
+    const int nul = body.indexOf('\0');
+    const QByteArray text = nul < 0 ? body : body.left(nul);
+    QString decoded
+        = path == deviceNamePath() ? QString::fromUtf8(text) : QString::fromLatin1(text);
+    decoded.remove(QLatin1Char('\n'));
+    return decoded;
+}
+
+DeviceProtocol::Answer DeviceProtocol::read(QNetworkReply *reply)
+{
+    if (BoundedBody::error(reply) != QNetworkReply::NoError) {
+        return { Answer::Failed, QString() };
+    }
+    const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    qDebug().noquote().nospace() << "contentTypeHeader: " << LogText::quoted(contentType);
+    // Asked for identity, a device that compresses anyway sends what no limit here can bound.
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity") {
+        qDebug().noquote().nospace() << "contentEncoding: " << LogText::quoted(encoding)
+                                     << " (not accepted)";
+        return { Answer::Ignored, QString() };
+    }
+    if (!isAcceptedContentType(contentType)) {
+        return { Answer::Ignored, QString() };
+    }
+    const QByteArray body = BoundedBody::readAll(reply);
+    qDebug().noquote().nospace() << "Data: " << LogText::quoted(body);
+    return { Answer::Value, decodeBody(body, pathOf(reply->url())) };
+}

@@ -1,0 +1,44 @@
+#include "ipv4text.h"
+
+#include <QStringList>
+
+std::optional<quint32> Ipv4Text::parse(const QString &text)
+{
+    const QStringList groups = text.split(QLatin1Char('.'));
+    if (groups.size() != 4) {
+        return std::nullopt;
+    }
+    quint32 address = 0;
+    for (const QString &group : groups) {
+        // Digits only: toUInt alone would accept blanks and signs around them.
+        if (group.isEmpty() || group.size() > 3) {
+            return std::nullopt;
+        }
+        for (const QChar c : group) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+                return std::nullopt;
+            }
+        }
+        const uint value = group.toUInt();
+        if (value > 255) {
+            return std::nullopt;
+        }
+        address = address << 8 | value;
+    }
+    return address;
+}
+
+QString Ipv4Text::format(quint32 address)
+{
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(address >> 24)
+        .arg(address >> 16 & 0xff)
+        .arg(address >> 8 & 0xff)
+        .arg(address & 0xff);
+}
+
+bool Ipv4Text::isUnicast(quint32 address)
+{
+    const quint32 first = address >> 24;
+    return first != 0 && (first & 0xf0) != 0xe0 && address != 0xffffffffu;
+}

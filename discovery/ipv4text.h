@@ -1,0 +1,22 @@
+#ifndef IPV4TEXT_H
+#define IPV4TEXT_H
+
+#include <QString>
+
+#include <optional>
+
+// IPv4 addresses as the program reads and writes them: four decimal groups of 0..255 joined by
+// dots and nothing else. Address texts that come from devices, announcers or users are parsed
+// into numbers (host byte order, as QHostAddress holds them) before anything is sent or shown,
+// so a text never travels on as an address it only resembles.
+class Ipv4Text
+{
+public:
+    static std::optional<quint32> parse(const QString &text);
+    static QString format(quint32 address);
+    // An address a sweep or a query may send to: not 0.0.0.0/8, not multicast, not the limited
+    // broadcast.
+    static bool isUnicast(quint32 address);
+};
+
+#endif // IPV4TEXT_H
