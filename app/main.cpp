@@ -1,6 +1,7 @@
 #include "app/lumisweepapplication.h"
 #include "controller/controller.h"
 #include "models/sortfilterproxymodel.h"
+#include "platform/processlimits.h"
 
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -14,6 +15,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
     QCoreApplication::setApplicationVersion(QStringLiteral("0.1"));
 
+    ProcessLimits::raiseDescriptorLimit();
     Lumisweepapplication app(argc, argv);
     // Qt falls back to its default adaptation where Direct3D 12 does not exist. An explicit
     // request would also override Qt's own QT_QUICK_BACKEND, which machines without OpenGL

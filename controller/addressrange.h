@@ -2,18 +2,20 @@
 #define ADDRESSRANGE_H
 
 #include <QString>
-#include <QStringList>
+#include <QVector>
 
 // The addresses a sweep visits, derived from an interface address and its netmask.
 class AddressRange
 {
 public:
-    // Third octet ascending, fourth octet ascending inside; the block's .0 and .255 are never
-    // visited and only the last two mask octets count. totalCount receives the progress
-    // denominator even when no address is produced. Texts that do not have four parts give an
-    // empty list and a total of 0.
-    static QStringList fromInterface(const QString &ipString, const QString &netmask,
-                                     int *totalCount);
+    // The longest sweep: a subnet wider than a /16 is not swept whole.
+    static constexpr int kMaxAddresses = 65024;
+
+    // Every host address between the subnet's network and broadcast addresses, ascending, in
+    // host byte order; for a subnet wider than /16, the kMaxAddresses of them nearest the
+    // interface address. Empty for a /31 or /32, for a netmask that is not contiguous, and for
+    // texts that are not dotted-quad addresses.
+    static QVector<quint32> fromInterface(const QString &ipString, const QString &netmask);
 };
 
 #endif // ADDRESSRANGE_H
