@@ -17,7 +17,6 @@ LIGHT_GREEN1 = (0x8B, 0xC6, 0x28)
 BRAND_BLUE = (0x00, 0x2F, 0x87)
 LIGHT_GRAY5 = (0x77, 0x77, 0x79)
 DARK_GRAY = (0x2E, 0x2E, 0x2E)
-HOVER_GRAY = (0x45, 0x45, 0x45)
 WHITE = (0xFF, 0xFF, 0xFF)
 SS = 4  # supersampling factor
 
@@ -144,7 +143,8 @@ def main():
     images = {
         "Logo.Magnifier.png": (50, 40, logo()),
         "Close.nomal.png": (40, 40, close(DARK_GRAY)),
-        "Close.over.png": (40, 40, close(HOVER_GRAY)),
+        # On the title bar's colour like the button at rest: hovering leaves the bar one colour.
+        "Close.over.png": (40, 40, close(DARK_GRAY)),
         "Radio.nomal.png": (20, 20, radio(LIGHT_GRAY5, False)),
         "Radio.over.png": (20, 20, radio(LIGHT_GREEN3, True)),
         "Scan.nomal.png": (80, 26, button(LIGHT_GRAY5, "play")),

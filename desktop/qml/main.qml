@@ -24,6 +24,15 @@ ApplicationWindow {
     property color lightGray3: "#C5C5C5"
     property color lightGray5: "#777779"
 
+    // The usable face of a button or radio is the "over" image, which the branded look draws in
+    // its own colour; the inactive "nomal" face is the same in both looks.
+    function faceImage(name, usable) {
+        if (!usable) {
+            return "qrc:/desktop/img/" + name + ".nomal.png"
+        }
+        return (brandedLook ? "qrc:/desktop/img/brv_img/" : "qrc:/desktop/img/") + name + ".over.png"
+    }
+
     width: 960
     height: 560
     visible: true
@@ -43,6 +52,99 @@ ApplicationWindow {
             appWindow.maximumWidth = appWindow.width
             appWindow.minimumHeight = appWindow.height
             appWindow.maximumHeight = appWindow.height
+        }
+    }
+
+    // Every text of the window renders natively and is cut off at its right edge.
+    component WindowText: Text {
+        renderType: Text.NativeRendering
+        elide: Text.ElideRight
+    }
+
+    component BarLabel: WindowText {
+        color: lightGray3
+        font.pixelSize: 12
+    }
+
+    component ButtonCaption: WindowText {
+        anchors.left: parent.left
+        anchors.leftMargin: 10
+        anchors.verticalCenter: parent.verticalCenter
+        horizontalAlignment: Text.AlignLeft
+        verticalAlignment: Text.AlignVCenter
+        color: "white"
+        font.pixelSize: 14
+        font.bold: true
+    }
+
+    // A scan type's radio: shows whether its type is chosen and chooses it while no scan runs.
+    component ScanTypeRadio: Image {
+        id: radio
+
+        property int scanType
+
+        width: 20
+        height: 20
+        source: faceImage("Radio", functionBar.scanType === radio.scanType)
+
+        MouseArea {
+            anchors.fill: parent
+            onClicked: {
+                if (functionBar.scanStatus === 0) {
+                    functionBar.scanType = radio.scanType
+                }
+            }
+        }
+    }
+
+    // Scan and Stop: image faces, one usable while the other is not.
+    component ImageButton: Image {
+        id: imageButton
+
+        property string face
+        property bool usable
+        property alias text: caption.text
+
+        signal clicked()
+
+        anchors.leftMargin: 10
+        anchors.verticalCenter: parent.verticalCenter
+        width: 80
+        height: 26
+        source: faceImage(face, usable)
+
+        ButtonCaption {
+            id: caption
+        }
+
+        MouseArea {
+            anchors.fill: parent
+            onClicked: imageButton.clicked()
+        }
+    }
+
+    // Browse and Identify act on the device chosen in the table; only the branded look has them.
+    component DeviceButton: Rectangle {
+        id: deviceButton
+
+        property alias text: caption.text
+
+        signal clicked()
+
+        visible: brandedLook
+        anchors.leftMargin: 10
+        anchors.verticalCenter: parent.verticalCenter
+        width: 80
+        height: 26
+        color: openDeviceURL !== "" ? lightGreen3 : lightGray5
+
+        ButtonCaption {
+            id: caption
+        }
+
+        MouseArea {
+            anchors.fill: parent
+            onClicked: deviceButton.clicked()
         }
     }
 
@@ -92,7 +194,7 @@ ApplicationWindow {
             source: "qrc:/desktop/img/Logo.Magnifier.png"
         }
 
-        Text {
+        WindowText {
             id: titleText
             objectName: "titleText"
             anchors.left: logoImage.right
@@ -105,8 +207,6 @@ ApplicationWindow {
             color: lightGreen2
             font.pixelSize: 16
             font.bold: true
-            renderType: Text.NativeRendering
-            elide: Text.ElideRight
         }
 
         Row {
@@ -146,28 +246,15 @@ ApplicationWindow {
         height: 46
         color: "transparent"
 
-        Image {
+        ScanTypeRadio {
             id: radioArp
             objectName: "radioArp"
             x: 10
             y: 13
-            width: 20
-            height: 20
-            source: functionBar.scanType === 1
-                    ? (brandedLook ? "qrc:/desktop/img/brv_img/Radio.over.png" : "qrc:/desktop/img/Radio.over.png")
-                    : "qrc:/desktop/img/Radio.nomal.png"
-
-            MouseArea {
-                anchors.fill: parent
-                onClicked: {
-                    if (functionBar.scanStatus === 0) {
-                        functionBar.scanType = 1
-                    }
-                }
-            }
+            scanType: 1
         }
 
-        Text {
+        BarLabel {
             id: labelArp
             objectName: "labelArp"
             anchors.left: radioArp.right
@@ -175,36 +262,19 @@ ApplicationWindow {
             anchors.top: radioArp.top
             anchors.topMargin: 3
             text: "ARP"
-            color: lightGray3
-            font.pixelSize: 12
-            renderType: Text.NativeRendering
-            elide: Text.ElideRight
         }
 
-        Image {
+        ScanTypeRadio {
             id: radioHttp
             objectName: "radioHttp"
             visible: !brandedLook
             anchors.left: labelArp.right
             anchors.leftMargin: 10
             anchors.top: radioArp.top
-            width: 20
-            height: 20
-            source: functionBar.scanType === 2
-                    ? (brandedLook ? "qrc:/desktop/img/brv_img/Radio.over.png" : "qrc:/desktop/img/Radio.over.png")
-                    : "qrc:/desktop/img/Radio.nomal.png"
-
-            MouseArea {
-                anchors.fill: parent
-                onClicked: {
-                    if (functionBar.scanStatus === 0) {
-                        functionBar.scanType = 2
-                    }
-                }
-            }
+            scanType: 2
         }
 
-        Text {
+        BarLabel {
             id: labelHttp
             objectName: "labelHttp"
             visible: !brandedLook
@@ -213,36 +283,19 @@ ApplicationWindow {
             anchors.top: radioHttp.top
             anchors.topMargin: 3
             text: "Http Download"
-            color: lightGray3
-            font.pixelSize: 12
-            renderType: Text.NativeRendering
-            elide: Text.ElideRight
         }
 
-        Image {
+        ScanTypeRadio {
             id: radioMdns
             objectName: "radioMdns"
             visible: !brandedLook
             anchors.left: labelHttp.right
             anchors.leftMargin: 10
             anchors.top: radioArp.top
-            width: 20
-            height: 20
-            source: functionBar.scanType === 3
-                    ? (brandedLook ? "qrc:/desktop/img/brv_img/Radio.over.png" : "qrc:/desktop/img/Radio.over.png")
-                    : "qrc:/desktop/img/Radio.nomal.png"
-
-            MouseArea {
-                anchors.fill: parent
-                onClicked: {
-                    if (functionBar.scanStatus === 0) {
-                        functionBar.scanType = 3
-                    }
-                }
-            }
+            scanType: 3
         }
 
-        Text {
+        BarLabel {
             id: labelMdns
             objectName: "labelMdns"
             visible: !brandedLook
@@ -251,10 +304,6 @@ ApplicationWindow {
             anchors.top: radioMdns.top
             anchors.topMargin: 3
             text: "mDNS"
-            color: lightGray3
-            font.pixelSize: 12
-            renderType: Text.NativeRendering
-            elide: Text.ElideRight
         }
 
         Rectangle {
@@ -270,17 +319,13 @@ ApplicationWindow {
             color: darkGray
         }
 
-        Text {
+        BarLabel {
             id: labelInterface
             objectName: "labelInterface"
             anchors.left: separator.right
             anchors.leftMargin: 10
             anchors.top: labelArp.top
             text: "Interface:"
-            color: lightGray3
-            font.pixelSize: 12
-            renderType: Text.NativeRendering
-            elide: Text.ElideRight
         }
 
         ComboBox {
@@ -313,170 +358,84 @@ ApplicationWindow {
             }
         }
 
-        Image {
+        ImageButton {
             id: btnScan
             objectName: "btnScan"
             anchors.left: ipAddressComboBox.right
-            anchors.leftMargin: 10
-            anchors.verticalCenter: parent.verticalCenter
-            width: 80
-            height: 26
-            source: functionBar.scanStatus === 0
-                    ? (brandedLook ? "qrc:/desktop/img/brv_img/Scan.over.png" : "qrc:/desktop/img/Scan.over.png")
-                    : "qrc:/desktop/img/Scan.nomal.png"
+            face: "Scan"
+            usable: functionBar.scanStatus === 0
+            text: "Scan"
 
-            Text {
-                anchors.left: parent.left
-                anchors.leftMargin: 10
-                anchors.verticalCenter: parent.verticalCenter
-                horizontalAlignment: Text.AlignLeft
-                verticalAlignment: Text.AlignVCenter
-                text: "Scan"
-                color: "white"
-                font.pixelSize: 14
-                font.bold: true
-                renderType: Text.NativeRendering
-                elide: Text.ElideRight
-            }
-
-            MouseArea {
-                anchors.fill: parent
-                onClicked: {
-                    var ipString = ipAddressComboBox.editText
-                    if (ipString === "" || functionBar.scanStatus === 1) {
-                        return
-                    }
-                    if (!ctrl.checkStringIPV4(ipString)) {
-                        return
-                    }
-                    if (!ctrl.isInterfaceAvailable(ipString)) {
-                        return
-                    }
-                    functionBar.scanStatus = 1
-                    deviceModel.clear()
-                    openDeviceURL = ""
-                    if (functionBar.scanType === 3) {
-                        textInfo.text = "Info: mDNS Scanning..."
-                        ctrl.startDiscover(ipString, 3)
-                        return
-                    }
-                    textInfo.text = functionBar.scanType === 2 ? "Info: Http Downloading..."
-                                                               : "Info: ARP Scanning..."
-                    checkStatusTimer.start()
-                    ctrl.startDiscover(ipString, functionBar.scanType)
+            onClicked: {
+                var ipString = ipAddressComboBox.editText
+                if (ipString === "" || functionBar.scanStatus === 1) {
+                    return
                 }
+                if (!ctrl.checkStringIPV4(ipString)) {
+                    return
+                }
+                if (!ctrl.isInterfaceAvailable(ipString)) {
+                    return
+                }
+                functionBar.scanStatus = 1
+                deviceModel.clear()
+                openDeviceURL = ""
+                if (functionBar.scanType === 3) {
+                    textInfo.text = "Info: mDNS Scanning..."
+                    ctrl.startDiscover(ipString, 3)
+                    return
+                }
+                textInfo.text = functionBar.scanType === 2 ? "Info: Http Downloading..."
+                                                           : "Info: ARP Scanning..."
+                checkStatusTimer.start()
+                ctrl.startDiscover(ipString, functionBar.scanType)
             }
         }
 
-        Image {
+        ImageButton {
             id: btnStop
             objectName: "btnStop"
             anchors.left: btnScan.right
-            anchors.leftMargin: 10
-            anchors.verticalCenter: parent.verticalCenter
-            width: 80
-            height: 26
-            source: functionBar.scanStatus === 1
-                    ? (brandedLook ? "qrc:/desktop/img/brv_img/Stop.over.png" : "qrc:/desktop/img/Stop.over.png")
-                    : "qrc:/desktop/img/Stop.nomal.png"
+            face: "Stop"
+            usable: functionBar.scanStatus === 1
+            text: "Stop"
 
-            Text {
-                anchors.left: parent.left
-                anchors.leftMargin: 10
-                anchors.verticalCenter: parent.verticalCenter
-                horizontalAlignment: Text.AlignLeft
-                verticalAlignment: Text.AlignVCenter
-                text: "Stop"
-                color: "white"
-                font.pixelSize: 14
-                font.bold: true
-                renderType: Text.NativeRendering
-                elide: Text.ElideRight
-            }
-
-            MouseArea {
-                anchors.fill: parent
-                onClicked: {
-                    if (functionBar.scanStatus === 0) {
-                        return
-                    }
-                    functionBar.scanStatus = 0
-                    checkStatusTimer.stop()
-                    ctrlConnector.showDeviceFoundInfo()
-                    // A sweep ends inside this call: its last rows and arpScanDone arrive before it returns.
-                    ctrl.stopDiscover(functionBar.scanType)
+            onClicked: {
+                if (functionBar.scanStatus === 0) {
+                    return
                 }
+                functionBar.scanStatus = 0
+                checkStatusTimer.stop()
+                ctrlConnector.showDeviceFoundInfo()
+                // A sweep ends inside this call: its last rows and arpScanDone arrive before it returns.
+                ctrl.stopDiscover(functionBar.scanType)
             }
         }
 
-        Rectangle {
+        DeviceButton {
             id: btnBrowse
             objectName: "btnBrowse"
-            visible: brandedLook
             anchors.left: btnStop.right
-            anchors.leftMargin: 10
-            anchors.verticalCenter: parent.verticalCenter
-            width: 80
-            height: 26
-            color: openDeviceURL !== "" ? lightGreen3 : lightGray5
+            text: "Browse"
 
-            Text {
-                anchors.left: parent.left
-                anchors.leftMargin: 10
-                anchors.verticalCenter: parent.verticalCenter
-                horizontalAlignment: Text.AlignLeft
-                verticalAlignment: Text.AlignVCenter
-                text: "Browse"
-                color: "white"
-                font.pixelSize: 14
-                font.bold: true
-                renderType: Text.NativeRendering
-                elide: Text.ElideRight
-            }
-
-            MouseArea {
-                anchors.fill: parent
-                onClicked: {
-                    Qt.openUrlExternally(openDeviceURL)
-                    textInfo.text = "Browse device: " + openDeviceURL.substring(7)
-                }
+            onClicked: {
+                Qt.openUrlExternally(openDeviceURL)
+                textInfo.text = "Browse device: " + openDeviceURL.substring(7)
             }
         }
 
-        Rectangle {
+        DeviceButton {
             id: btnIdentify
             objectName: "btnIdentify"
-            visible: brandedLook
             anchors.left: btnBrowse.right
-            anchors.leftMargin: 10
-            anchors.verticalCenter: parent.verticalCenter
-            width: 80
-            height: 26
-            color: openDeviceURL !== "" ? lightGreen3 : lightGray5
+            text: "Identify"
 
-            Text {
-                anchors.left: parent.left
-                anchors.leftMargin: 10
-                anchors.verticalCenter: parent.verticalCenter
-                horizontalAlignment: Text.AlignLeft
-                verticalAlignment: Text.AlignVCenter
-                text: "Identify"
-                color: "white"
-                font.pixelSize: 14
-                font.bold: true
-                renderType: Text.NativeRendering
-                elide: Text.ElideRight
-            }
-
-            MouseArea {
-                anchors.fill: parent
-                onClicked: {
-                    var ipString = openDeviceURL.substring(7)
-                    if (ctrl.indicateDevice(ipString)) {
-                        textInfo.text = "Identify device: " + ipString + " successful"
-                    } else {
-                        textInfo.text = "Identify device: " + ipString + " failed"
-                    }
+            onClicked: {
+                var ipString = openDeviceURL.substring(7)
+                if (ctrl.indicateDevice(ipString)) {
+                    textInfo.text = "Identify device: " + ipString + " successful"
+                } else {
+                    textInfo.text = "Identify device: " + ipString + " failed"
                 }
             }
         }
@@ -492,7 +451,7 @@ ApplicationWindow {
             height: 26
             color: "black"
 
-            Text {
+            WindowText {
                 id: textInfo
                 objectName: "textInfo"
                 anchors.fill: parent
@@ -505,8 +464,6 @@ ApplicationWindow {
                 color: "white"
                 font.pixelSize: 12
                 font.bold: true
-                renderType: Text.NativeRendering
-                elide: Text.ElideRight
             }
         }
     }
@@ -607,7 +564,7 @@ ApplicationWindow {
                 height: tableView.cellHeight
                 color: lightGray1
 
-                Text {
+                WindowText {
                     anchors.fill: parent
                     anchors.leftMargin: 12
                     verticalAlignment: Text.AlignVCenter
@@ -616,8 +573,6 @@ ApplicationWindow {
                     color: darkGray
                     font.pixelSize: 14
                     font.bold: true
-                    renderType: Text.NativeRendering
-                    elide: Text.ElideRight
                 }
 
                 Rectangle {
@@ -634,7 +589,7 @@ ApplicationWindow {
             itemDelegate: Rectangle {
                 color: "transparent"
 
-                Text {
+                WindowText {
                     anchors.fill: parent
                     anchors.leftMargin: 12
                     verticalAlignment: Text.AlignVCenter
@@ -644,8 +599,6 @@ ApplicationWindow {
                     text: styleData.value !== undefined ? styleData.value : ""
                     color: darkGray
                     font.pixelSize: 14
-                    renderType: Text.NativeRendering
-                    elide: Text.ElideRight
                 }
             }
 
