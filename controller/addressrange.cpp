@@ -21,12 +21,14 @@ QVector<quint32> AddressRange::fromInterface(const QString &ipString, const QStr
     }
     quint32 first = network + 1;
     const quint32 last = broadcast - 1;
-    if (last - first + 1 > quint32(kMaxAddresses)) {
+    // A /16 has 65534 hosts and is swept whole; only wider subnets are cut to the window.
+    const bool widerThan16 = broadcast - network > 0xffffu;
+    if (widerThan16) {
         // The window keeps the interface's own neighbourhood, shifted to stay in the subnet.
         const quint32 half = kMaxAddresses / 2;
         first = std::clamp(*ip - std::min(*ip - first, half), first, last - (kMaxAddresses - 1));
     }
-    const int count = int(std::min<quint32>(last - first + 1, kMaxAddresses));
+    const int count = int(widerThan16 ? kMaxAddresses : last - first + 1);
     QVector<quint32> addresses(count);
     std::iota(addresses.begin(), addresses.end(), first);
     return addresses;

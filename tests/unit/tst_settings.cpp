@@ -1,84 +1,22 @@
-// The Controller's settings store, title, scale and dialogs, on a private data folder.
-#include "controller/controller.h"
+// The Controller's settings file, its boxes and prompts, and the application object.
+#include "app/lumisweepapplication.h"
+#include "tests/common/testkit.h"
 
-#include <QApplication>
-#include <QDialogButtonBox>
-#include <QFile>
+#include <QDir>
 #include <QFileInfo>
-#include <QInputDialog>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QPointer>
-#include <QQmlContext>
-#include <QQmlEngine>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QScreen>
-#include <QTest>
-#include <QTimer>
 
-#include <memory>
-
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-int modeOf(const QString &path)
+QStringList g_log;
+void keepLog(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    struct stat info
-    {
-    };
-    if (stat(QFile::encodeName(path).constData(), &info) != 0) {
-        return -1;
-    }
-    return int(info.st_mode & 0777);
-}
-
-struct BoxSeen
-{
-    QString title;
-    QString text;
-    QList<QMessageBox::StandardButton> buttons;
-    bool seen = false;
-};
-
-// Modal boxes run a nested loop; look at the box from a timer, then close it.
-void closeNextMessageBox(BoxSeen *seen)
-{
-    QTimer::singleShot(50, [seen] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box) {
-            closeNextMessageBox(seen);
-            return;
-        }
-        seen->seen = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        for (QAbstractButton *button : box->buttons()) {
-            seen->buttons.append(box->standardButton(button));
-        }
-        box->done(0);
-    });
-}
-
-void answerNextInputDialog(const QString &text, bool accept)
-{
-    QTimer::singleShot(50, [text, accept] {
-        auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
-        if (!dialog) {
-            answerNextInputDialog(text, accept);
-            return;
-        }
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Input account"));
-        QCOMPARE(dialog->labelText(), QStringLiteral("Example: admin:246813"));
-        QCOMPARE(dialog->textEchoMode(), QLineEdit::Normal);
-        dialog->setTextValue(text);
-        if (accept) {
-            dialog->accept();
-        } else {
-            dialog->reject();
-        }
-    });
+    g_log << message;
 }
 
 } // namespace
@@ -88,97 +26,32 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void freshFolderAndVersion();
-    void versionRewrittenAtEveryStart();
-    void booleanConversion_data();
-    void booleanConversion();
-    void missingKeyIsInvalid();
+    void freshFolderIsPrivate();
+    void storedValues_data();
+    void storedValues();
     void accountPrompt_data();
     void accountPrompt();
-    void warningBox_data();
-    void warningBox();
-    void titleAndScale();
+    void untrustedPlaces_data();
+    void untrustedPlaces();
+    void boxes_data();
+    void boxes();
     void serviceDeletedOnceWhenContextGoesFirst();
-
-private:
-    Controller *makeController();
-    QString settingsFile() const { return m_home->path() + "/data/Lumisweep/settings.ini"; }
-
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<QQmlEngine> m_engine;
-    Controller *m_controller = nullptr;
+    void applicationLogsEveryEvent();
 };
 
-void TestSettings::initTestCase()
+void TestSettings::freshFolderIsPrivate()
 {
-    // The data folder is named after the application, as the program names it.
-    QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
-}
-
-void TestSettings::init()
-{
-    m_home.reset(new QTemporaryDir);
-    QVERIFY(m_home->isValid());
-    // QStandardPaths reads these at every call, so each case gets a fresh data folder.
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->path() + "/data"));
-    qputenv("HOME", QFile::encodeName(m_home->path()));
-    m_engine.reset(new QQmlEngine);
-}
-
-void TestSettings::cleanup()
-{
-    delete m_controller;
-    m_controller = nullptr;
-    m_engine.reset();
-    m_home.reset();
-}
-
-Controller *TestSettings::makeController()
-{
-    return new Controller(m_engine->rootContext());
-}
-
-void TestSettings::freshFolderAndVersion()
-{
-    QVERIFY(!QFileInfo::exists(m_home->path() + "/data/Lumisweep"));
-    m_controller = makeController();
-
-    QCOMPARE(m_engine->rootContext()->contextProperty("ctrl").value<QObject *>(), m_controller);
-    const QFileInfo folder(m_home->path() + "/data/Lumisweep");
-    QVERIFY(folder.isDir());
-    QCOMPARE(modeOf(folder.filePath()), 0700);
-
-    QFile file(settingsFile());
+    ControllerFixture ctrl;
+    QCOMPARE(ctrl.engine()->rootContext()->contextProperty("ctrl").value<QObject *>(), ctrl.get());
+    QCOMPARE(QFile::permissions(ctrl.dataFolder()) & 0x0fff, QFile::Permissions(0x0700));
+    QFile file(ctrl.dataFolder() + "/settings.ini");
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[General]\nAPP_VERSION_NUMBER=2.7.1\n"));
-    QCOMPARE(modeOf(settingsFile()), 0600);
-
-    // Accounts are written through the same store and must not widen the mode.
-    m_controller->setSettingsValue("ACCOUNT/D0-C8-00-11-22-33", "admin:secret");
-    QCOMPARE(modeOf(settingsFile()), 0600);
+    QCOMPARE(file.permissions() & 0x0fff, QFile::Permissions(0x0600));
+    QCOMPARE(ctrl->getAppTitleName(), QStringLiteral("Lumisweep V2.7.1"));
 }
 
-void TestSettings::versionRewrittenAtEveryStart()
-{
-    QVERIFY(QDir().mkpath(m_home->path() + "/data/Lumisweep"));
-    {
-        QSettings old(settingsFile(), QSettings::IniFormat);
-        old.setValue("APP_VERSION_NUMBER", "1.0.0");
-        old.setValue("ACCOUNT/00-11", "kept");
-    }
-    QFile::setPermissions(settingsFile(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-
-    m_controller = makeController();
-    QSettings after(settingsFile(), QSettings::IniFormat);
-    QCOMPARE(after.value("APP_VERSION_NUMBER").toString(), QStringLiteral("2.7.1"));
-    QCOMPARE(after.value("ACCOUNT/00-11").toString(), QStringLiteral("kept"));
-    QCOMPARE(modeOf(settingsFile()), 0600);
-}
-
-void TestSettings::booleanConversion_data()
+void TestSettings::storedValues_data()
 {
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<QVariant>("expected");
@@ -186,105 +59,175 @@ void TestSettings::booleanConversion_data()
     QTest::newRow("false") << QVariant("false") << QVariant(false);
     QTest::newRow("True stays text") << QVariant("True") << QVariant("True");
     QTest::newRow("1 stays text") << QVariant("1") << QVariant("1");
-    QTest::newRow("yes stays text") << QVariant("yes") << QVariant("yes");
     QTest::newRow("padded stays text") << QVariant(" true") << QVariant(" true");
+    QTest::newRow("never written") << QVariant() << QVariant();
 }
 
-void TestSettings::booleanConversion()
+void TestSettings::storedValues()
 {
     QFETCH(QVariant, stored);
     QFETCH(QVariant, expected);
-    m_controller = makeController();
-    m_controller->setSettingsValue("SOME/KEY", stored);
-    // Through a second store too: the value must survive the round trip through the file.
-    delete m_controller;
-    m_controller = makeController();
-    const QVariant value = m_controller->getSettingsValue("SOME/KEY");
+    ControllerFixture ctrl;
+    if (stored.isValid()) {
+        ctrl->setSettingsValue("SOME/KEY", stored);
+    }
+    // Read through a second store: the value must survive the file.
+    QSettings file(ctrl.dataFolder() + "/settings.ini", QSettings::IniFormat);
+    QCOMPARE(file.value("SOME/KEY"), stored.isValid() ? QVariant(stored.toString()) : QVariant());
+    const QVariant value = ctrl->getSettingsValue("SOME/KEY");
     QCOMPARE(value.userType(), expected.userType());
     QCOMPARE(value, expected);
-}
-
-void TestSettings::missingKeyIsInvalid()
-{
-    m_controller = makeController();
-    QVERIFY(!m_controller->getSettingsValue("NEVER/WRITTEN").isValid());
 }
 
 void TestSettings::accountPrompt_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("accept");
-    QTest::addColumn<bool>("stored");
-    QTest::newRow("confirmed") << "admin:246813" << true << true;
-    QTest::newRow("confirmed empty") << "" << true << true;
-    QTest::newRow("cancelled") << "admin:1" << false << false;
+    QTest::newRow("confirmed") << "admin:246813" << true;
+    QTest::newRow("confirmed empty") << "" << true;
+    QTest::newRow("cancelled") << "admin:1" << false;
 }
 
 void TestSettings::accountPrompt()
 {
     QFETCH(QString, typed);
     QFETCH(bool, accept);
-    QFETCH(bool, stored);
-    m_controller = makeController();
-    answerNextInputDialog(typed, accept);
-    const QString result = m_controller->showInputAccount("D0-C8-1A-2B-3C-4D");
+    ControllerFixture ctrl;
+    ModalCloser closer(typed, accept);
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLog);
+    const QString result = ctrl->showInputAccount("D0-C8-1A-2B-3C-4D");
+    qInstallMessageHandler(previous);
     QCOMPARE(result, accept ? typed : QString());
-
-    QSettings file(settingsFile(), QSettings::IniFormat);
-    QCOMPARE(file.contains("ACCOUNT/D0-C8-1A-2B-3C-4D"), stored);
-    if (stored) {
-        QCOMPARE(file.value("ACCOUNT/D0-C8-1A-2B-3C-4D").toString(), typed);
+    QCOMPARE(closer.seen, QStringList { "Input account|Example: admin:246813" });
+    QSettings file(ctrl.dataFolder() + "/settings.ini", QSettings::IniFormat);
+    QCOMPARE(file.contains("ACCOUNT/D0-C8-1A-2B-3C-4D"), accept);
+    QCOMPARE(file.value("ACCOUNT/D0-C8-1A-2B-3C-4D").toString(), accept ? typed : QString());
+    // The key is logged, the password never.
+    QCOMPARE(g_log.filter("ACCOUNT/D0-C8-1A-2B-3C-4D").filter("<hidden>").size(), accept ? 1 : 0);
+    if (!typed.isEmpty()) {
+        QVERIFY(g_log.filter(typed).isEmpty());
     }
 }
 
-void TestSettings::warningBox_data()
+void TestSettings::untrustedPlaces_data()
 {
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<int>("button");
-    QTest::newRow("type 0") << 0 << "Warning" << int(QMessageBox::Close);
-    QTest::newRow("type 1") << 1 << "Info" << int(QMessageBox::Yes);
-    QTest::newRow("type -7") << -7 << "Info" << int(QMessageBox::Yes);
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("folder of another user, mode 0777") << "folder";
+    QTest::newRow("settings.ini a link to a file elsewhere") << "link";
+    QTest::newRow("settings.ini of another user") << "file";
 }
 
-void TestSettings::warningBox()
+void TestSettings::untrustedPlaces()
 {
-    QFETCH(int, type);
-    QFETCH(QString, title);
-    QFETCH(int, button);
-    m_controller = makeController();
-    const QString message = "Please check <a href=\"https://example.invalid/\">link</a>";
-    BoxSeen seen;
-    closeNextMessageBox(&seen);
-    QVERIFY(QMetaObject::invokeMethod(m_controller, "onShowWarningMessageBox",
-                                      Q_ARG(QString, message), Q_ARG(int, type)));
-    QVERIFY(seen.seen);
-    QCOMPARE(seen.title, title);
-    QCOMPARE(seen.text, message);
-    QCOMPARE(seen.buttons,
-             QList<QMessageBox::StandardButton> { QMessageBox::StandardButton(button) });
+    QFETCH(QString, setup);
+    if (geteuid() != 0) {
+        QSKIP("needs root to make files of another user");
+    }
+    const uid_t nobody = getpwnam("nobody")->pw_uid;
+    QTemporaryDir home;
+    const QString folder = home.path() + "/Lumisweep";
+    const QString target = home.path() + "/elsewhere";
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile(target).open(QIODevice::WriteOnly));
+    if (setup == "folder") {
+        QVERIFY(chown(QFile::encodeName(folder).constData(), nobody, nobody) == 0);
+        QVERIFY(chmod(QFile::encodeName(folder).constData(), 0777) == 0);
+    } else if (setup == "link") {
+        QVERIFY(QFile::link(target, folder + "/settings.ini"));
+    } else {
+        QVERIFY(QFile(folder + "/settings.ini").open(QIODevice::WriteOnly));
+        QVERIFY(chown(QFile::encodeName(folder + "/settings.ini").constData(), nobody, nobody) == 0);
+    }
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+    QQmlEngine engine;
+    ModalCloser closer;
+    auto *controller = new Controller(engine.rootContext());
+    QTRY_COMPARE(closer.seen.size(), 1);
+    QVERIFY2(closer.seen.first().startsWith("Warning|The settings "), qPrintable(closer.seen.first()));
+    // Nothing goes through it: values stay in memory, and the user hears when an account
+    // was not saved.
+    controller->setSettingsValue("SOME/KEY", "true");
+    QCOMPARE(controller->getSettingsValue("SOME/KEY"), QVariant(true));
+    controller->showInputAccount("D0-C8-1A-2B-3C-4D");
+    QCOMPARE(closer.seen.size(), 3);
+    QVERIFY(closer.seen.at(2).startsWith("Warning|The account for D0-C8-1A-2B-3C-4D was not saved."));
+    QCOMPARE(QFileInfo(target).size(), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(),
+             setup == "folder" ? 0 : 1);
+    QCOMPARE(QFileInfo(folder).ownerId(), setup == "folder" ? nobody : 0u);
+    controller->shutdown();
+    delete controller;
 }
 
-void TestSettings::titleAndScale()
+void TestSettings::boxes_data()
 {
-    m_controller = makeController();
-    QCOMPARE(m_controller->getAppTitleName(), QStringLiteral("Lumisweep V2.7.1"));
-    const float expected = float(QGuiApplication::primaryScreen()->logicalDotsPerInchX()) / 96.0f;
-    QCOMPARE(m_controller->getDpiScale(), expected);
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("seen");
+    const QString error = "Error!|IP address format is incorrect|1024|2";
+    const QString link = "Please check <a href=\"https://example.invalid/\">link</a>";
+    QTest::newRow("address 192.168.1.1") << "check" << "192.168.1.1" << true << "";
+    QTest::newRow("address 256.256.256.256") << "check" << "256.256.256.256" << true << "";
+    QTest::newRow("address with blank") << "check" << "192.168.1.1 " << false << error;
+    QTest::newRow("address of three parts") << "check" << "192.168.1" << false << error;
+    QTest::newRow("address of five parts") << "check" << "192.168.1.1.1" << false << error;
+    QTest::newRow("empty address") << "check" << "" << false << error;
+    QTest::newRow("warning type 0") << "0" << link << true << "Warning|" + link + "|2097152|0";
+    QTest::newRow("warning type 1") << "1" << link << true << "Info|" + link + "|16384|0";
+    QTest::newRow("warning type -7") << "-7" << link << true << "Info|" + link + "|16384|0";
+}
+
+void TestSettings::boxes()
+{
+    QFETCH(QString, call);
+    QFETCH(QString, argument);
+    QFETCH(bool, result);
+    QFETCH(QString, seen);
+    ControllerFixture ctrl;
+    ModalCloser closer;
+    if (call == "check") {
+        QCOMPARE(ctrl->checkStringIPV4(argument), result);
+    } else {
+        QVERIFY(QMetaObject::invokeMethod(ctrl.get(), "onShowWarningMessageBox",
+                                          Q_ARG(QString, argument), Q_ARG(int, call.toInt())));
+    }
+    QCOMPARE(closer.seen, seen.isEmpty() ? QStringList() : QStringList { seen });
 }
 
 void TestSettings::serviceDeletedOnceWhenContextGoesFirst()
 {
-    m_controller = makeController();
-    QObject *service = m_engine->rootContext()->findChild<QObject *>();
-    QVERIFY(service);
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+    auto engine = std::make_unique<QQmlEngine>();
+    auto *controller = new Controller(engine->rootContext());
+    QPointer<QObject> service = engine->rootContext()->findChild<QObject *>();
     QCOMPARE(QByteArray(service->metaObject()->className()), QByteArray("BonjourWinService"));
-    QPointer<QObject> watch(service);
-    m_engine.reset(); // takes the root context and the service with it
-    QVERIFY(watch.isNull());
-    delete m_controller; // must not delete the service a second time
-    m_controller = nullptr;
+    engine.reset(); // takes the root context and the service with it
+    QVERIFY(service.isNull());
+    delete controller; // must not delete the service a second time
 }
 
-QTEST_MAIN(TestSettings)
+void TestSettings::applicationLogsEveryEvent()
+{
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLog);
+    QEvent user(QEvent::User);
+    QEvent none(QEvent::None);
+    // The base's answers, whatever the type: a custom event is taken, an unknown one is not.
+    QCOMPARE(QCoreApplication::sendEvent(qApp, &user), true);
+    QCOMPARE(QCoreApplication::sendEvent(qApp, &none), false);
+    qInstallMessageHandler(previous);
+    QCOMPARE(g_log.count("Lumisweepapplication::event"), 2);
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
+    Lumisweepapplication app(argc, argv);
+    TestSettings test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_settings.moc"

@@ -1,0 +1,127 @@
+#ifndef TESTKIT_H
+#define TESTKIT_H
+// The kit every test shares: the real Controller on a throw-away data folder, one recorder of
+// signals, one closer of modal boxes, and what the simulated LAN tells the tests.
+
+#include "controller/controller.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+// A Controller built as start-up builds it: its service parented to an engine's root context,
+// its settings in a fresh data folder, torn down in the program's order.
+class ControllerFixture
+{
+public:
+    explicit ControllerFixture(UserPrompts *prompts = nullptr)
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
+        m_engine.reset(new QQmlEngine);
+        m_controller = new Controller(m_engine->rootContext(), prompts);
+    }
+    ~ControllerFixture()
+    {
+        m_controller->shutdown();
+        m_engine.reset();
+        delete m_controller;
+    }
+    Controller *operator->() const { return m_controller; }
+    Controller *get() const { return m_controller; }
+    QQmlEngine *engine() const { return m_engine.get(); }
+    QString dataFolder() const { return m_home.path() + QStringLiteral("/Lumisweep"); }
+
+private:
+    QTemporaryDir m_home;
+    std::unique_ptr<QQmlEngine> m_engine;
+    Controller *m_controller = nullptr;
+};
+
+// Emissions of any number of signals, in arrival order, as "tag|arg|arg..." lines. Received
+// with the automatic connection type, so an emission from a worker thread is appended in the
+// test's own thread, where the test reads the list.
+class SignalRecorder : public QObject
+{
+public:
+    template<typename Sender, typename... Args>
+    void watch(const Sender *sender, void (Sender::*signal)(Args...), const QString &tag)
+    {
+        connect(sender, signal, this, [this, tag](Args... args) {
+            QStringList line { tag };
+            (line << ... << QVariant::fromValue(args).toString());
+            lines << line.join(QLatin1Char('|'));
+        });
+    }
+    int count(const QString &tag) const
+    {
+        return int(std::count_if(lines.cbegin(), lines.cend(), [&](const QString &line) {
+            return line.section(QLatin1Char('|'), 0, 0) == tag;
+        }));
+    }
+    QStringList sorted() const
+    {
+        QStringList copy = lines;
+        copy.sort();
+        return copy;
+    }
+    QStringList lines;
+};
+
+// Answers every modal box or input dialog that opens while it lives, from the event loop, and
+// notes what each one showed: "title|text|buttons|icon" (buttons as QMessageBox's numbers).
+class ModalCloser : public QObject
+{
+public:
+    explicit ModalCloser(const QString &typed = QString(), bool accept = true)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this, typed, accept] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                int buttons = 0;
+                for (QAbstractButton *button : box->buttons()) {
+                    buttons |= box->standardButton(button);
+                }
+                seen << QStringLiteral("%1|%2|%3|%4").arg(box->windowTitle(), box->text())
+                                .arg(buttons).arg(box->icon());
+                box->done(0);
+            } else if (auto *dialog = qobject_cast<QInputDialog *>(modal)) {
+                seen << dialog->windowTitle() + QLatin1Char('|') + dialog->labelText();
+                dialog->setTextValue(typed);
+                accept ? dialog->accept() : dialog->reject();
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList seen;
+
+private:
+    QTimer m_timer;
+};
+
+// The simulated LAN the test runs in (tools/simlan/simlan.sh); tests skip outside it.
+struct Lan
+{
+    static QString scannerIp() { return qEnvironmentVariable("LUMISWEEP_LAN_SCANNER_IP"); }
+    static QString interface() { return qEnvironmentVariable("LUMISWEEP_LAN_IFACE"); }
+    // What a simulator logged, or received on its identify port.
+    static QByteArray file(const QString &name)
+    {
+        QFile file(qEnvironmentVariable("LUMISWEEP_LAN_DIR") + QLatin1Char('/') + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
+
+#define REQUIRE_LAN()                                                                          \
+    if (Lan::scannerIp().isEmpty())                                                            \
+    QSKIP("needs the simulated LAN: run it through tools/simlan/simlan.sh")
+
+#endif // TESTKIT_H
