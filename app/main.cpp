@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/lumisweepapplication.h"
 #include "controller/controller.h"
 #include "models/sortfilterproxymodel.h"
@@ -10,12 +11,16 @@
 
 int main(int argc, char **argv)
 {
+    ProcessLimits::raiseDescriptorLimit();
+    // Options of its own mean the command line: no window, no display needed.
+    if (CommandLine::isWanted(argc, argv)) {
+        return CommandLine::run(argc, argv);
+    }
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL, true);
     QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
     QCoreApplication::setApplicationVersion(QStringLiteral("0.1"));
 
-    ProcessLimits::raiseDescriptorLimit();
     Lumisweepapplication app(argc, argv);
     // Qt falls back to its default adaptation where Direct3D 12 does not exist. An explicit
     // request would also override Qt's own QT_QUICK_BACKEND, which machines without OpenGL

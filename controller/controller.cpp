@@ -17,7 +17,6 @@
 #include <QQmlContext>
 
 namespace {
-const QString kVersionNumber = QStringLiteral("2.7.1");
 const QString kVersionKey = QStringLiteral("APP_VERSION_NUMBER");
 const QString kDefaultNetmask = QStringLiteral("255.255.255.0");
 const QString kInterfaceUnavailable = QStringLiteral("The interface is not available!");
@@ -37,7 +36,7 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     if (context) {
         context->setContextProperty(QStringLiteral("ctrl"), this);
     }
-    setSettingsValue(kVersionKey, kVersionNumber);
+    setSettingsValue(kVersionKey, versionNumber());
     qDebug().noquote().nospace() << "Version Number = " << getSettingsValue(kVersionKey).toString()
                                  << " " << m_settings->folder();
     if (!m_settings->problem().isEmpty()) {
@@ -82,7 +81,7 @@ void Controller::shutdown()
 
 QString Controller::getAppTitleName()
 {
-    return QStringLiteral("%2 V%1").arg(kVersionNumber).arg(QStringLiteral("Lumisweep"));
+    return QStringLiteral("%2 V%1").arg(versionNumber()).arg(QStringLiteral("Lumisweep"));
 }
 
 float Controller::getDpiScale()

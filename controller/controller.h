@@ -33,6 +33,8 @@ public:
     explicit Controller(QQmlContext *context, UserPrompts *prompts = nullptr);
     ~Controller() override;
 
+    // The product's version, as the title shows it.
+    static QString versionNumber() { return QStringLiteral("2.7.1"); }
     void refreshNetworkList() { m_inventory.refresh(); }
     bool sendTCPCommand(QString ip, quint16 port, QString command)
     {

@@ -15,12 +15,19 @@ bool needsEscape(char16_t c)
 
 QString LogText::quoted(const QString &text)
 {
+    QString out = QLatin1Char('"') + escaped(text.left(kMaxLength)) + QLatin1Char('"');
+    if (text.size() > kMaxLength) {
+        out += QStringLiteral("...(%1 more)").arg(text.size() - kMaxLength);
+    }
+    return out;
+}
+
+QString LogText::escaped(const QString &text)
+{
     QString out;
-    out.reserve(qMin(text.size(), kMaxLength) + 2);
-    out += QLatin1Char('"');
-    const int shown = qMin(text.size(), kMaxLength);
-    for (int i = 0; i < shown; ++i) {
-        const char16_t c = text.at(i).unicode();
+    out.reserve(text.size());
+    for (const QChar character : text) {
+        const char16_t c = character.unicode();
         switch (c) {
         case '"':
             out += QLatin1String("\\\"");
@@ -41,13 +48,9 @@ QString LogText::quoted(const QString &text)
             if (needsEscape(c)) {
                 out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
             } else {
-                out += QChar(c);
+                out += character;
             }
         }
-    }
-    out += QLatin1Char('"');
-    if (text.size() > shown) {
-        out += QStringLiteral("...(%1 more)").arg(text.size() - shown);
     }
     return out;
 }

@@ -14,6 +14,8 @@ public:
     static constexpr int kMaxLength = 1024;
 
     static QString quoted(const QString &text);
+    // The same escapes, without quotes and without a length limit.
+    static QString escaped(const QString &text);
     // Bytes of unknown encoding are shown as Latin-1, one character per byte.
     static QString quoted(const QByteArray &bytes);
 };

@@ -1,0 +1,25 @@
+#include "consoleprompts.h"
+
+#include <QRegularExpression>
+#include <QTextStream>
+
+void ConsolePrompts::showMessage(const Message &message)
+{
+    QString text = message.text;
+    if (message.richText) {
+        // A terminal shows no links: keep the address beside the link's text.
+        static const QRegularExpression link(
+            QStringLiteral("<a\\s+href=\"([^\"]*)\"\\s*>([^<]*)</a>"));
+        static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+        text.replace(link, QStringLiteral("\\2 (\\1)")).remove(tag);
+    }
+    QTextStream(stderr) << message.title << ": " << text << '\n';
+    if (onShown) {
+        onShown(message);
+    }
+}
+
+std::optional<QString> ConsolePrompts::askText(const QString &, const QString &)
+{
+    return std::nullopt;
+}
