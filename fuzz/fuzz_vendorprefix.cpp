@@ -1,12 +1,8 @@
 // The vendor prefix test, on MAC texts from ARP answers, /public/macAddress bodies and mDNS TXT
-// values. A wrong answer either hides an encoder or lists a foreign host.
-//
-// Input: the MAC text, read as Latin-1 when the first byte is even and as UTF-8 otherwise
-// (the HTTP probe and the TXT value reach the test through different decodings).
+// values: a wrong answer hides an encoder or lists a foreign host.
+// Input: the MAC text, Latin-1 when the first byte is even, UTF-8 otherwise.
 #include "controller/vendorprefix.h"
 #include "fuzzcheck.h"
-
-#include <QString>
 
 #include <cstddef>
 #include <cstdint>
