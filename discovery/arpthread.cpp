@@ -146,13 +146,13 @@ void ARPThread::runArp()
         // The pause after each address is spent watching the resolutions still open, so a slow
         // neighbour does not hold up the next address.
         if (i + 1 < m_slice.size()) {
-            watch(resolver, pending, clock, clock.elapsed() + kPauseMs);
+            watch(route, resolver, pending, clock, clock.elapsed() + kPauseMs);
         }
     }
-    watch(resolver, pending, clock, -1);
+    watch(route, resolver, pending, clock, -1);
 }
 
-void ARPThread::watch(ArpResolver &resolver, std::vector<Pending> &pending,
+void ARPThread::watch(Ipv4Route &route, ArpResolver &resolver, std::vector<Pending> &pending,
                       const QElapsedTimer &clock, qint64 untilMs)
 {
     // untilMs < 0: until every resolution is decided.
@@ -178,6 +178,11 @@ void ARPThread::watch(ArpResolver &resolver, std::vector<Pending> &pending,
                 emit hostFound(Ipv4Text::format(it->address), macText(mac));
             }
             if (outcome == ArpResolver::Outcome::Failed) {
+                // A neighbour that cannot be asked any more: its link may just have gone.
+                if (reach(route, it->address) == Reach::Lost) {
+                    m_state->abandon();
+                    return;
+                }
                 m_state->failAddress();
             } else {
                 m_state->finishAddress();

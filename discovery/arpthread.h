@@ -52,8 +52,8 @@ private:
     struct Pending;
 
     void runArp();
-    void watch(ArpResolver &resolver, std::vector<Pending> &pending, const QElapsedTimer &clock,
-               qint64 untilMs);
+    void watch(Ipv4Route &route, ArpResolver &resolver, std::vector<Pending> &pending,
+               const QElapsedTimer &clock, qint64 untilMs);
     void runHttpProbe();
     void probe(quint32 address, QEventLoop &loop);
     // Whether address may be probed now: only while it is on the link of the swept interface.

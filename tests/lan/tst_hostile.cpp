@@ -1,0 +1,122 @@
+// Devices and announcers that attack: every scan type over the hostile LAN, each compared with
+// the whole table it must give, while memory stays bounded and every log line stays one line.
+#include "tests/common/testkit.h"
+
+#include <QFile>
+
+namespace {
+
+QString row(int host, const QString &mac, const QString &fw, const QString &name)
+{
+    return QStringLiteral("row|198.18.0.%1|%2|%3|%4").arg(host).arg(mac, fw, name);
+}
+
+QStringList g_log;
+void keepLog(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_log << message;
+}
+
+qint64 statusMiB(const QByteArray &field)
+{
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':')) {
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong() / 1024;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestHostile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { REQUIRE_LAN(); }
+    void scans_data();
+    void scans();
+};
+
+void TestHostile::scans_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("table");
+    const QString cut(64 * 1024, QLatin1Char('A')); // bodies end at 64 KiB, the row stays
+    const QString good = row(10, "02-06-00-00-00-10", "1.0", "Good 10");
+    const QString longName = row(23, "0C-8C-24-00-00-23", "1.3", QString(10000, QLatin1Char('N')));
+    const QString nulAndLatin1 = row(24, "D0-C8-00-00-00-24", QString::fromLatin1("\xff\xfe" "1.4"), "Bad");
+    const QString markup = row(25, "02-06-00-00-00-25", "1.5",
+                               "<img src=\"http://198.18.0.1/x.png\"><a href=\"http://198.18.0.1/\">click</a>");
+    const QString impostor = row(27, "02-06-00-00-00-27", "1.7", "Impostor");
+    const QString controls = row(30, "08-EA-40-00-00-30", "1.8", "LineINFO forged\x1b[2J");
+    QStringList arp { good, row(20, "D0-C8-00-00-00-20", cut, cut),
+                      row(21, "02-06-00-00-00-21", cut, cut),
+                      row(22, "08-EA-40-00-00-22", "", ""), // dripping: given up, empty
+                      longName, nulAndLatin1, markup,
+                      row(26, "D0-C8-00-00-00-26", "1.6", "Garbage MAC"), impostor,
+                      row(28, "D0-C8-00-00-00-28", "", ""), // compressed: not accepted
+                      row(29, "02-06-00-00-00-29", "", ""), // endless headers: given up
+                      controls };
+    // The impostor's own rows: it answers ARP for a range, nothing else.
+    for (int host = 240; host <= 254; ++host) {
+        arp << row(host, "02-06-00-00-00-27", "", "");
+    }
+    arp.sort();
+    QTest::newRow("arp") << 1 << arp;
+    // The probe needs an accepted MAC reply: huge, endless, dripping, compressed, garbage and
+    // header-streaming replies give none.
+    QTest::newRow("http probe") << 2
+                                << QStringList { good, longName, nulAndLatin1, markup, impostor,
+                                                 controls };
+    QTest::newRow("mdns") << 3
+                          << QStringList { row(31, "02-06-00-00-00-31", QString(252, 'F'),
+                                               "<b>Evil</b>") };
+}
+
+void TestHostile::scans()
+{
+    QFETCH(int, type);
+    QFETCH(QStringList, table);
+    const qint64 before = statusMiB("VmRSS");
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLog);
+    {
+        ControllerFixture ctrl;
+        SignalRecorder scan;
+        scan.watch(ctrl.get(), &Controller::deviceFound, "row");
+        scan.watch(ctrl.get(), &Controller::arpScanDone, "done");
+        ctrl->startDiscover(Lan::scannerIp(), type);
+        if (type == 3) {
+            QTRY_COMPARE_WITH_TIMEOUT(scan.lines.size(), table.size(), 15000);
+            ctrl->stopDiscover(3);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(scan.count("done"), 1, 60000);
+            QTRY_COMPARE_WITH_TIMEOUT(ctrl->pendingDeviceQueries(), 0, 60000);
+        }
+        QMap<QString, QString> last; // the table at the end: the last row of each address
+        for (const QString &line : scan.lines.filter(QRegularExpression("^row\\|"))) {
+            last.insert(line.section('|', 1, 1), line);
+        }
+        QStringList rows = last.values();
+        rows.sort();
+        QCOMPARE(rows, table);
+    }
+    qInstallMessageHandler(previous);
+    // No device could forge a line or drive the terminal of whoever reads the log.
+    for (const QString &line : qAsConst(g_log)) {
+        for (const QChar c : line) {
+            QVERIFY2(c.unicode() >= 0x20 && c.unicode() != 0x7f, qPrintable(line.left(200)));
+        }
+    }
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // A 1 MB gzip of 1 GiB, 100 MB bodies and endless headers: nothing piles up.
+    QVERIFY2(statusMiB("VmHWM") - before < 64, qPrintable(QString::number(statusMiB("VmHWM") - before)));
+#endif
+}
+
+QTEST_MAIN(TestHostile)
+#include "tst_hostile.moc"
