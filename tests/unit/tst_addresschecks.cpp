@@ -1,5 +1,5 @@
-// Interface inventory and the two address checks, inside a namespace whose interfaces the
-// wrapper script made (with-dummy-interfaces.sh).
+// Interface inventory and the two address checks, inside a namespace whose interfaces
+// interfaces.topology lists.
 #include "controller/controller.h"
 
 #include <QApplication>
@@ -61,7 +61,7 @@ private:
 void TestAddressChecks::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("LUMISWEEP_DUMMY_INTERFACES")) {
-        QSKIP("run through with-dummy-interfaces.sh: the cases expect its interfaces");
+        QSKIP("run through simlan.sh with interfaces.topology: the cases expect its interfaces");
     }
     QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
