@@ -216,7 +216,7 @@ void TestControllerScan::stopBeforeTheSweepStarts()
 void TestControllerScan::mdnsScan()
 {
     if (!Announcements::daemonAvailable()) {
-        QSKIP("needs the test avahi-daemon (tests/mdns/with-avahi.sh)");
+        QSKIP("needs the test avahi-daemon (tools/simlan/with-avahi.sh)");
     }
     Announcements announcements;
     QVERIFY(announcements.address("cam10.local", kCam10));

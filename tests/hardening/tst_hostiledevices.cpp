@@ -143,7 +143,7 @@ void TestHostileDevices::httpProbeScan()
 void TestHostileDevices::mdnsScan()
 {
     if (!Announcements::daemonAvailable()) {
-        QSKIP("needs the test avahi-daemon (tests/mdns/with-avahi.sh)");
+        QSKIP("needs the test avahi-daemon (tools/simlan/with-avahi.sh)");
     }
     // Publishing waits for avahi-publish in this thread: not a stall of the program's.
     m_probe->pause();

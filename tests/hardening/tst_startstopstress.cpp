@@ -107,7 +107,7 @@ void TestStartStopStress::randomStops()
 {
     QFETCH(int, scanType);
     if (scanType == 3 && !Announcements::daemonAvailable()) {
-        QSKIP("mDNS cycles need the test avahi-daemon (tests/mdns/with-avahi.sh)");
+        QSKIP("mDNS cycles need the test avahi-daemon (tools/simlan/with-avahi.sh)");
     }
     QRandomGenerator random(20261206 + scanType);
     QSignalSpy done(m_controller, SIGNAL(arpScanDone()));

@@ -259,7 +259,7 @@ void TestWindowLan::stopWithNothingFound()
 void TestWindowLan::mdnsScanFromTheWindow()
 {
     if (qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS")) {
-        QSKIP("needs tests/mdns/with-avahi.sh");
+        QSKIP("needs tools/simlan/with-avahi.sh");
     }
     Announcements announcements;
     QVERIFY(announcements.address("cam31.local", "198.18.0.31"));
