@@ -1,4 +1,4 @@
-// Hostile devices next to well-behaved ones (hostile.lan, written by CMake): huge and endless
+// Hostile devices next to well-behaved ones (hostile.lan): huge and endless
 // bodies, a slow drip, a 10,000-character name, NUL bytes and invalid UTF-8, markup, a garbage
 // MAC reply, a host answering ARP for half the subnet, and mDNS instances with oversized TXT
 // values and markup names. The program must stay alive and small, keep the GUI thread moving,
