@@ -13,12 +13,13 @@ root=$(dirname "$here")
 if [ "${1:-}" != "--inside" ]; then
     build=$(cd "${1:-$root/build}" && pwd)
     rounds=${2:-15}
-    exec "$root/tools/simlan/simlan.sh" run "$root/tests/mdns/mdns.topology" -- \
+    exec "$root/tools/simlan/simlan.sh" run "$here/mdns-bench.topology" -- \
         "$root/tools/simlan/with-avahi.sh" --publish "$here/mdns-bench.publish" -- \
         "$0" --inside "$build" "$rounds"
 fi
 build=$2
 rounds=$3
+. "$root/tools/lib.sh"
 latency="$build/bench/mdns-latency"
 [ -x "$latency" ] || { echo "mdns-bench: build the target mdns-latency in $build first" >&2; exit 2; }
 
@@ -35,6 +36,7 @@ avahi_round() {
 }
 
 results=$(mktemp)
+at_exit rm -f "$results"
 for round in $(seq "$rounds"); do
     avahi_round >>"$results"
     "$latency" Bench1 1 >>"$results"
@@ -60,4 +62,3 @@ echo "timeouts: $(grep -c timeout "$results")  (figures in ms, $rounds rounds al
 # processing loop must sleep in its wait, not spin.
 cpu=$( { TIMEFORMAT='%U %S'; time "$latency" Nobody 1 >/dev/null; } 2>&1 | tail -1)
 echo "CPU time of a 5 s browse with nothing new to report: user ${cpu% *} s, system ${cpu#* } s"
-rm -f "$results"

@@ -12,7 +12,7 @@ set -u
 
 readonly HERE=$(cd "$(dirname "$0")" && pwd)
 readonly REPO=$(dirname "$HERE")
-readonly TOPOLOGY="$REPO/tests/window/window-lan.topology"
+readonly TOPOLOGY="$HERE/screenshot.topology"
 # Debian's ImageMagick; another 'convert' may stand earlier on PATH.
 readonly IMPORT=/usr/bin/import
 readonly CONVERT=/usr/bin/convert
