@@ -4,7 +4,8 @@
 #
 #   bench/mdns-bench.sh [BUILD_DIR] [ROUNDS]
 #
-# Builds its own test LAN (simlan) and avahi-daemon (with-avahi.sh); needs root.
+# Builds its own test LAN (simlan) and avahi-daemon (with-avahi.sh), which announces the device
+# of mdns-bench.publish; needs root.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -12,34 +13,15 @@ root=$(dirname "$here")
 if [ "${1:-}" != "--inside" ]; then
     build=$(cd "${1:-$root/build}" && pwd)
     rounds=${2:-15}
-    exec "$root/tools/simlan/simlan.sh" run "$root/tests/mdns/mdns.topology" -- \
-        "$root/tests/mdns/with-avahi.sh" -- "$0" --inside "$build" "$rounds"
+    exec "$root/tools/simlan/simlan.sh" run "$here/mdns-bench.topology" -- \
+        "$root/tools/simlan/with-avahi.sh" --publish "$here/mdns-bench.publish" -- \
+        "$0" --inside "$build" "$rounds"
 fi
 build=$2
 rounds=$3
-latency="$build/tests/mdns/mdns-latency"
+. "$root/tools/lib.sh"
+latency="$build/bench/mdns-latency"
 [ -x "$latency" ] || { echo "mdns-bench: build the target mdns-latency in $build first" >&2; exit 2; }
-
-device_ip=${LUMISWEEP_LAN_SCANNER_IP%.*}.20
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-}
-trap cleanup EXIT
-
-avahi-publish -a -R bench1.local "$device_ip" >/dev/null 2>&1 &
-pids+=($!)
-avahi-publish -s -H bench1.local Bench1 _encoder._tcp 80 MAC=00:11:22:33:44:55 FW=1.0.3 \
-    >/dev/null 2>&1 &
-pids+=($!)
-# Until both are established the first rounds would measure the announcement, not the browse.
-for _ in $(seq 100); do
-    avahi-browse -r -t -p _encoder._tcp 2>/dev/null | grep -q '^=;.*;Bench1;' && break
-    sleep 0.1
-done
-
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 avahi_round() {
     local start line
@@ -54,6 +36,7 @@ avahi_round() {
 }
 
 results=$(mktemp)
+at_exit rm -f "$results"
 for round in $(seq "$rounds"); do
     avahi_round >>"$results"
     "$latency" Bench1 1 >>"$results"
@@ -79,4 +62,3 @@ echo "timeouts: $(grep -c timeout "$results")  (figures in ms, $rounds rounds al
 # processing loop must sleep in its wait, not spin.
 cpu=$( { TIMEFORMAT='%U %S'; time "$latency" Nobody 1 >/dev/null; } 2>&1 | tail -1)
 echo "CPU time of a 5 s browse with nothing new to report: user ${cpu% *} s, system ${cpu#* } s"
-rm -f "$results"

@@ -12,8 +12,9 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 build=$(cd "${1:-$top/build}" && pwd)
+. "$top/tools/lib.sh"
 work=$(mktemp -d /tmp/lumisweep-report.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+at_exit rm -rf "$work"
 export LUMISWEEP_ENCODERSIM="$build/tools/encodersim/encodersim" QT_LOGGING_RULES="*.debug=false"
 
 echo "Running the sweep benchmark..." >&2
@@ -22,16 +23,8 @@ echo "Running the mDNS benchmark..." >&2
 "$here/mdns-bench.sh" "$build" 15 >"$work/mdns.txt" 2>"$work/mdns.err" || { cat "$work/mdns.err"; exit 1; }
 
 echo "Running a whole scan through the Controller..." >&2
-python3 - "$work/scan.topo" <<'PY'
-import random, sys
-random.seed(5)
-vendors = ["02:06:00", "d0:c8:00", "08:ea:40", "0c:8c:24"]
-lines = ["scanner 198.18.0.1/24"]
-for i, o in enumerate(sorted(random.sample(range(2, 254), 20))):
-    lines.append("device 198.18.0.%d/24 %s:%02x:00:%02x --name 'Encoder %d' --fw 1.%d"
-                 % (o, vendors[i % 4], i, o, o, i))
-open(sys.argv[1], "w").write("\n".join(lines) + "\n")
-PY
+"$top/tools/simlan/make-topology.py" --prefix 24 --span 256 --devices 20 --seed 5 \
+    --special "--arp-delay 200" --special "--arp-delay 800" --special "--arp-drop 1" >"$work/scan.topo"
 cat >"$work/scan.sh" <<'EOF'
 set -u
 export QT_QPA_PLATFORM=offscreen
@@ -45,23 +38,17 @@ EOF
     >/dev/null 2>&1 || { echo "scan benchmark failed" >&2; exit 1; }
 
 echo "Timing the window..." >&2
-display=""
-for d in $(seq 150 190); do [ -e /tmp/.X11-unix/X$d ] || { display=$d; break; }; done
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+start_xvfb || exit 1
 window_ms=()
 for _ in 1 2 3 4 5; do
     # Starting the program lists interfaces; nothing is scanned.
     start=$(date +%s%N)
-    DISPLAY=":$display" XDG_DATA_HOME="$work/data" "$build/lumisweep" >/dev/null 2>&1 &
+    XDG_DATA_HOME="$work/data" "$build/lumisweep" >/dev/null 2>&1 &
     app=$!
-    DISPLAY=":$display" timeout 10 xdotool search --sync --onlyvisible --name '^Lumisweep V2' >/dev/null
+    wait_for_window '^Lumisweep V2' 10 >/dev/null
     window_ms+=($(( ($(date +%s%N) - start) / 1000000 )))
-    kill "$app"
-    wait "$app" 2>/dev/null
+    stop_process "$app"
 done
-kill "$xvfb"
 window_median=$(printf '%s\n' "${window_ms[@]}" | sort -n | sed -n 3p)
 
 # ---- One table ----
@@ -104,4 +91,5 @@ scan_rss=$(echo "$scan" | sed -n 's/.*peak_rss_mb=\([^ ]*\).*/\1/p')
 row "peak memory, MB (sweep / whole scan)" "$rss / $scan_rss" "-" "-" "-"
 row "window shown after start, ms (median of 5)" "$window_median" "-" "-" "-"
 echo
-echo "Devices: 20 per LAN, one answering ARP 200 ms late; arp-scan and nmap run in the same scanner namespace."
+echo "Devices: 20 per LAN, four outside the vendor prefixes, one answering ARP 200 ms late, one 800 ms late,"
+echo "one ignoring the first ARP request; arp-scan and nmap run in the same scanner namespace."

@@ -16,31 +16,20 @@ build=$(cd "$build" && pwd)
 with16=0
 [ "${2:-}" = --with-16 ] && with16=1
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../tools/lib.sh"
 simlan="$here/../tools/simlan/simlan.sh"
 work=$(mktemp -d /tmp/lumisweep-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+at_exit rm -rf "$work"
 export LUMISWEEP_ENCODERSIM="$build/tools/encodersim/encodersim"
 for tool in "$build/bench/sweepbench" "$LUMISWEEP_ENCODERSIM" /usr/sbin/arp-scan /usr/bin/nmap; do
     [ -x "$tool" ] || { echo "missing $tool" >&2; exit 2; }
 done
 
-# topology FILE PREFIX_LEN SPAN: scanner at 198.18.0.1, 20 devices spread over SPAN addresses,
-# one of them answering ARP 200 ms late, a fifth of them with a MAC outside the vendor prefixes.
+# topology FILE PREFIX_LEN SPAN: 20 devices spread over SPAN addresses, three of them hard to
+# resolve: ARP answered 200 ms and 800 ms late, and the first ARP request ignored.
 topology() {
-    python3 - "$@" <<'PY'
-import random, sys
-path, prefix, span = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-random.seed(20261206)
-base = 198 << 24 | 18 << 16
-lines = ["scanner 198.18.0.1/%d" % prefix]
-vendors = ["02:06:00", "d0:c8:00", "08:ea:40", "0c:8c:24", "00:11:22"]
-for i, offset in enumerate(sorted(random.sample(range(2, span - 1), 20))):
-    a = base + offset
-    ip = "%d.%d.%d.%d" % (a >> 24, a >> 16 & 255, a >> 8 & 255, a & 255)
-    extra = " --arp-delay 200" if i == 7 else ""
-    lines.append("device %s/%d %s:%02x:%02x:%02x%s" % (ip, prefix, vendors[i % 5], i, offset >> 8 & 255, offset & 255, extra))
-open(path, "w").write("\n".join(lines) + "\n")
-PY
+    "$here/../tools/simlan/make-topology.py" --prefix "$2" --span "$3" --devices 20 --seed 20261206 \
+        --special "--arp-delay 200" --special "--arp-delay 800" --special "--arp-drop 1" >"$1"
 }
 
 # Runs inside the scanner namespace; writes "key value" lines.
@@ -71,7 +60,7 @@ EOF2
 field() { sed -n "s/.*\b$2=\([^ ]*\).*/\1/p" "$1"; }
 
 run_lan() { # NAME PREFIX SPAN SUBNET EXTRA
-    topology "$work/$1.topo" "$2" "$3"
+    topology "$work/$1.topo" "$2" "$3" || return 1
     SWEEPBENCH="$build/bench/sweepbench" "$simlan" run "$work/$1.topo" -- \
         env SWEEPBENCH="$build/bench/sweepbench" bash "$work/inner.sh" "$4" "$work/$1" "$5"
 }
@@ -96,7 +85,8 @@ printf '%-34s %10s %10s %12s %8s\n' "lumisweep HTTP probe /24" "$(field "$work/s
 printf '%-34s %10s %10s\n' "lumisweep stop, $(field "$work/s22.stop" workers_busy) workers busy" \
     "$(python3 -c "print('%.3f' % ($(field "$work/s22.stop" stop_ms) / 1000))")" \
     "done x$(field "$work/s22.stop" done_signals)"
-echo "(nmap counts exclude the scanner itself; the 200 ms late device is one of the 20)"
+echo "(nmap counts exclude the scanner itself; the 20 include devices answering ARP 200 ms and 800 ms late"
+echo " and one ignoring the first ARP request)"
 
 if [ $with16 = 1 ]; then
     topology "$work/s16.topo" 16 65536
@@ -104,6 +94,7 @@ if [ $with16 = 1 ]; then
     # The neighbour table and its gc_thresh limits are shared by every namespace of the machine.
     (while :; do ip -s ntable show name arp_cache | sed -n 's/.*entries \([0-9]*\).*/\1/p'; sleep 0.5; done) >"$peak" &
     sampler=$!
+    at_exit stop_process $sampler
     SWEEPBENCH="$build/bench/sweepbench" "$simlan" run "$work/s16.topo" -- \
         env QT_LOGGING_RULES="*.debug=false" "$build/bench/sweepbench" arp 198.18.0.0/16 >"$work/s16.arp"
     kill $sampler

@@ -12,7 +12,7 @@ set -u
 
 readonly HERE=$(cd "$(dirname "$0")" && pwd)
 readonly REPO=$(dirname "$HERE")
-readonly TOPOLOGY="$REPO/tests/window/window-lan.topology"
+readonly TOPOLOGY="$HERE/screenshot.topology"
 # Debian's ImageMagick; another 'convert' may stand earlier on PATH.
 readonly IMPORT=/usr/bin/import
 readonly CONVERT=/usr/bin/convert
@@ -29,6 +29,7 @@ die() {
     [ -f "${workdir:-}/app.log" ] && grep -v Lumisweepapplication "$workdir/app.log" | tail -n 20 >&2
     exit 1
 }
+. "$HERE/lib.sh"
 
 if [ "${1:-}" != --inside ]; then
     mode=screenshot
@@ -41,9 +42,7 @@ if [ "${1:-}" != --inside ]; then
     output=${2:-$REPO/docs/screenshot.png}
     case "$output" in /*) ;; *) output="$PWD/$output" ;; esac
     [ -x "$build/lumisweep" ] || die "no program at $build/lumisweep (build the target lumisweep)"
-    for tool in Xvfb xdotool "$IMPORT" "$CONVERT"; do
-        command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing" >&2; exit 77; }
-    done
+    need_tools Xvfb xdotool "$IMPORT" "$CONVERT"
     if [ -z "${LUMISWEEP_ENCODERSIM:-}" ] && [ -x "$build/tools/encodersim/encodersim" ]; then
         export LUMISWEEP_ENCODERSIM="$build/tools/encodersim/encodersim"
     fi
@@ -54,52 +53,20 @@ fi
 mode=$2
 build=$3
 output=$4
-[ -n "${LUMISWEEP_LAN_IFACE:-}" ] || die "refusing to run outside the simulated LAN"
-for dev in $(ls /sys/class/net); do
-    [ "$dev" = lo ] || [ "$dev" = "$LUMISWEEP_LAN_IFACE" ] || die "refusing to run next to interface $dev"
-done
-
+require_test_lan
 workdir=$(mktemp -d /tmp/lsq-shot.XXXXXX)
-xvfb_pid=
-app_pid=
-cleanup() {
-    local status=$?
-    for pid in $app_pid $xvfb_pid; do
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    done
-    rm -rf "$workdir"
-    exit $status
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+at_exit rm -rf "$workdir"
+start_xvfb || exit 1
 
-# Waits until COMMAND succeeds, polling every 50 ms for at most SECONDS.
-wait_for() {
-    local seconds=$1
-    shift
-    local tries=$((seconds * 20))
-    while ! "$@"; do
-        tries=$((tries - 1))
-        [ $tries -gt 0 ] || return 1
-        sleep 0.05
-    done
-}
 logged() { grep -q "$1" "$workdir/app.log"; }
-have_display() { [ -s "$workdir/display" ]; }
 click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
-
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
-xvfb_pid=$!
-wait_for 10 have_display || die "Xvfb did not start: $(cat "$workdir/xvfb.log")"
-export DISPLAY=":$(cat "$workdir/display")"
 
 mkdir -p "$workdir/data"
 XDG_DATA_HOME="$workdir/data" XDG_RUNTIME_DIR="$workdir" QT_QPA_PLATFORM=xcb AVAHI_COMPAT_NOWARN=1 \
     "$build/lumisweep" >"$workdir/app.log" 2>&1 &
 app_pid=$!
-wid=$(timeout 15 xdotool search --sync --onlyvisible --name '^Lumisweep V' | head -n 1)
-[ -n "$wid" ] || die "the window did not appear: $(grep -v Lumisweepapplication "$workdir/app.log")"
+at_exit stop_process $app_pid
+wid=$(wait_for_window '^Lumisweep V') || die "the window did not appear"
 sleep 1
 
 # Scan sits right of the combo box, whose place follows the label widths of the font in use:
@@ -122,7 +89,6 @@ if [ "$mode" = quit ]; then
     click "$CLOSE_X" "$CLOSE_Y"
     wait "$app_pid"
     status=$?
-    app_pid=
     elapsed=$((($(date +%s%N) - start) / 1000000))
     echo "closed during a sweep: exit status $status after $elapsed ms"
     [ "$status" -eq 0 ] && [ "$elapsed" -lt "$QUIT_LIMIT_MS" ] || exit 1
@@ -139,4 +105,3 @@ mkdir -p "$(dirname "$output")"
 echo "saved $output"
 click "$CLOSE_X" "$CLOSE_Y"
 wait "$app_pid"
-app_pid=

@@ -13,10 +13,9 @@ if [ $# -eq 0 ]; then
     echo "usage: $0 -- COMMAND [ARGS...]" >&2
     exit 2
 fi
-if [ "$(id -u)" != 0 ] || ! command -v unshare >/dev/null; then
-    echo "without-dnssd.sh: needs root and unshare" >&2
-    exit 77
-fi
+. "$(dirname "$0")/../../tools/lib.sh"
+need_root "a private mount namespace"
+need_tools unshare
 
 if [ -z "${LUMISWEEP_NODNSSD_MOUNTNS:-}" ]; then
     export LUMISWEEP_NODNSSD_MOUNTNS=1

@@ -13,18 +13,7 @@ top=$(cd "$here/../.." && pwd)
 
 if [ "${1:-}" = --inside ]; then
     # In the scanner namespace, next to the demo's own avahi-daemon.
-    shift
-    program=$1
-    pids=()
-    trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null' EXIT
-    prefix=${LUMISWEEP_LAN_SCANNER_IP%.*}
-    avahi-publish -a -R studio-c.local "$prefix.51" >/dev/null 2>&1 & pids+=($!)
-    avahi-publish -s -H studio-c.local "Studio C" _encoder._tcp 80 MAC=D0:C8:00:00:00:51 FW=3.2.0 \
-        Code=1 >/dev/null 2>&1 & pids+=($!)
-    avahi-publish -a -R roof-cam.local "$prefix.52" >/dev/null 2>&1 & pids+=($!)
-    avahi-publish -s -H roof-cam.local "Roof Camera" _encoder._tcp 80 MAC=02:06:00:00:00:52 \
-        FW=2.7.1 Code=2 >/dev/null 2>&1 & pids+=($!)
-
+    program=$2
     run_as=()
     if [ -n "${SUDO_UID:-}" ] && [ "${SUDO_UID}" != 0 ]; then
         home=$(getent passwd "$SUDO_UID" | cut -d: -f6)
@@ -35,10 +24,8 @@ if [ "${1:-}" = --inside ]; then
     exit 0
 fi
 
-if [ "$(id -u)" != 0 ]; then
-    echo "The demo builds network namespaces and needs root: sudo $0" >&2
-    exit 1
-fi
+. "$top/tools/lib.sh"
+need_root "the demo builds network namespaces: sudo $0"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: run the demo from a desktop session (sudo keeps DISPLAY and XAUTHORITY)." >&2
     exit 1
@@ -61,4 +48,4 @@ fi
 
 export LUMISWEEP_ENCODERSIM="$build/tools/encodersim/encodersim"
 exec "$top/tools/simlan/simlan.sh" run "$here/demo.topology" -- \
-    "$top/tests/mdns/with-avahi.sh" -- "$0" --inside "$build/lumisweep"
+    "$top/tools/simlan/with-avahi.sh" --publish "$here/demo.publish" -- "$0" --inside "$build/lumisweep"

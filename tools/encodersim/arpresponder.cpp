@@ -75,11 +75,26 @@ void ArpResponder::onReadable()
     const bool own = target == m_config.address.toIPv4Address();
     const bool foreign = m_config.arpAnswerMask != 0
         && (target & m_config.arpAnswerMask) == m_config.arpAnswerNetwork && !own;
-    if (!(own && m_config.arpDelayMs >= 0) && !foreign) {
+    if (!(own && m_config.answersOwnArp()) && !foreign) {
         return;
     }
-    const QByteArray request(frame, kFrameSize);
     const int delay = qMax(0, m_config.arpDelayMs);
+    if (own) {
+        quint32 sender = 0;
+        std::memcpy(&sender, arp->arp_spa, 4);
+        const QString from = QHostAddress(ntohl(sender)).toString();
+        if (m_dropped < m_config.arpDropCount) {
+            ++m_dropped;
+            m_log->write(QStringLiteral("arp request from %1 dropped (%2 of %3)")
+                             .arg(from)
+                             .arg(m_dropped)
+                             .arg(m_config.arpDropCount));
+            return;
+        }
+        m_log->write(
+            QStringLiteral("arp request from %1 answered after %2 ms").arg(from).arg(delay));
+    }
+    const QByteArray request(frame, kFrameSize);
     if (delay == 0) {
         sendReply(request);
     } else {

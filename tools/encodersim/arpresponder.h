@@ -8,8 +8,9 @@
 class QSocketNotifier;
 class SimLog;
 
-// Answers ARP requests from user space through a packet socket: late for the device's own
-// address (its interface has ARP switched off), or for a whole range of foreign addresses.
+// Answers ARP requests from user space through a packet socket: for the device's own address
+// (its interface has ARP switched off) late or only after ignoring the first few, or for a whole
+// range of foreign addresses.
 class ArpResponder : public QObject
 {
     Q_OBJECT
@@ -26,6 +27,7 @@ private:
     SimLog *m_log;
     int m_socket = -1;
     int m_interfaceIndex = 0;
+    int m_dropped = 0;
     QSocketNotifier *m_notifier = nullptr;
 };
 

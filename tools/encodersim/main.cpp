@@ -1,5 +1,6 @@
 // A simulated network video encoder for tests, benchmarks and the demo: its three HTTP
-// endpoints with configurable answers and faults, the identify port, and ARP tricks.
+// endpoints with configurable answers and faults, the identify port, ARP tricks, and a device
+// that leaves the LAN.
 
 #include "arpresponder.h"
 #include "httpresponder.h"
@@ -12,6 +13,38 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstring>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Takes the device's own LAN interface down, as when its cable is pulled: the scanner's neighbour
+// entry for it then ages out as the kernel's ARP timing says.
+bool takeInterfaceDown(const QString &name, QString *error)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    ifreq request {};
+    std::strncpy(request.ifr_name, name.toLocal8Bit().constData(), IFNAMSIZ - 1);
+    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (ok) {
+        request.ifr_flags &= ~IFF_UP;
+        ok = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    if (!ok) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -41,8 +74,16 @@ int main(int argc, char *argv[])
         log.write(QStringLiteral("cannot listen on identify port %1").arg(config.identifyPort));
         return 1;
     }
+    QObject::connect(&http, &HttpResponder::lastRequestDone, [&config, &log] {
+        QString error;
+        if (takeInterfaceDown(config.interfaceName, &error)) {
+            log.write(QStringLiteral("left the LAN"));
+        } else {
+            log.write(QStringLiteral("cannot leave the LAN: %1").arg(error));
+        }
+    });
     ArpResponder arp(config, &log);
-    if (config.arpDelayMs >= 0 || config.arpAnswerMask != 0) {
+    if (config.answersOwnArp() || config.arpAnswerMask != 0) {
         if (!arp.start(&error)) {
             log.write(QStringLiteral("ARP responder: %1").arg(error));
             return 1;

@@ -47,6 +47,10 @@ bool parseFault(const QString &text, EndpointBehaviour *behaviour)
         behaviour->argument = argument.toLongLong(&ok);
     } else if (kind == QLatin1String("drip")) {
         behaviour->fault = Fault::Drip;
+    } else if (kind == QLatin1String("gzip-bomb")) {
+        behaviour->fault = Fault::GzipBomb;
+    } else if (kind == QLatin1String("endless-headers")) {
+        behaviour->fault = Fault::EndlessHeaders;
     } else {
         return false;
     }
@@ -113,6 +117,7 @@ bool SimConfig::parse(const QStringList &arguments, QString *error)
     QByteArray firmware = "1.0.0";
     QByteArray macBody;
     bool macGiven = false;
+    int nameLength = -1;
 
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
@@ -136,6 +141,9 @@ bool SimConfig::parse(const QStringList &arguments, QString *error)
             identifyPort = quint16(value.toUShort(&ok));
         } else if (option == QLatin1String("--name")) {
             name = value.toUtf8();
+        } else if (option == QLatin1String("--name-length")) {
+            nameLength = value.toInt(&ok);
+            ok = ok && nameLength >= 0;
         } else if (option == QLatin1String("--fw")) {
             firmware = value.toUtf8();
         } else if (option == QLatin1String("--mac")) {
@@ -161,8 +169,14 @@ bool SimConfig::parse(const QStringList &arguments, QString *error)
         } else if (option == QLatin1String("--arp-delay")) {
             arpDelayMs = value.toInt(&ok);
             ok = ok && arpDelayMs >= 0;
+        } else if (option == QLatin1String("--arp-drop")) {
+            arpDropCount = value.toInt(&ok);
+            ok = ok && arpDropCount >= 0;
         } else if (option == QLatin1String("--arp-answer")) {
             ok = parseCidr(value, &arpAnswerNetwork, &arpAnswerMask);
+        } else if (option == QLatin1String("--leave-after-requests")) {
+            leaveAfterRequests = value.toInt(&ok);
+            ok = ok && leaveAfterRequests > 0;
         } else {
             *error = QStringLiteral("unknown option %1").arg(option);
             return false;
@@ -183,6 +197,14 @@ bool SimConfig::parse(const QStringList &arguments, QString *error)
             *error = QStringLiteral("no hardware address for interface %1").arg(interfaceName);
             return false;
         }
+    }
+    if (nameLength >= 0) {
+        if (name.isEmpty()) {
+            *error = QStringLiteral("--name-length needs a non-empty --name");
+            return false;
+        }
+        // Cut from repeats of the name: "--name N --name-length 10000" is ten thousand Ns.
+        name = name.repeated(nameLength / name.size() + 1).left(nameLength);
     }
     if (!macGiven) {
         macBody = hardwareAddress.toHex('-').toUpper();

@@ -10,7 +10,18 @@
 // How one HTTP endpoint of the simulated encoder answers.
 struct EndpointBehaviour
 {
-    enum class Fault { None, NotFound, TextPlain, Delay, Hang, Endless, Huge, Drip };
+    enum class Fault {
+        None,
+        NotFound,
+        TextPlain,
+        Delay,
+        Hang,
+        Endless,
+        Huge,
+        Drip,
+        GzipBomb,
+        EndlessHeaders
+    };
 
     QByteArray body;
     QByteArray contentType = "application/octet-stream";
@@ -35,9 +46,14 @@ public:
     quint16 identifyPort = kDefaultIdentifyPort;
     QByteArray hardwareAddress; // six bytes, from the interface
     QHash<QString, EndpointBehaviour> endpoints; // keyed by path
-    int arpDelayMs = -1; // < 0: the kernel answers ARP itself
+    int arpDelayMs = -1; // < 0: answered at once
+    int arpDropCount = 0; // requests for the own address ignored before the first answer
     quint32 arpAnswerNetwork = 0;
     quint32 arpAnswerMask = 0; // 0: answer for no foreign address
+    int leaveAfterRequests = 0; // 0: stay on the LAN
+
+    // Otherwise the kernel answers ARP for the device's address, at once.
+    bool answersOwnArp() const { return arpDelayMs >= 0 || arpDropCount > 0; }
 
     // "\\0", "\\r", "\\n", "\\t", "\\\\" and "\\xHH" become their bytes.
     static QByteArray unescape(const QString &text);

@@ -12,14 +12,19 @@
 #   device 198.18.0.10/24 02:06:00:00:00:10 [encodersim options...]
 #   host 198.18.0.50/24 00:11:22:33:44:55
 #   sysctl net.ipv4.neigh.lan0.retrans_time_ms=500      (applied in the scanner namespace)
+#   iface ethA [down] 192.168.1.10/24 10.0.0.5/8        (a veth pair ethA / ethA-p, both ends in
+#                                                        the scanner namespace; 'iface lo CIDR...'
+#                                                        adds addresses to loopback)
+# A topology of iface lines alone makes a scanner namespace without a LAN, for checks of the
+# interface inventory; then the LUMISWEEP_LAN_* variables below are not set.
 #
 # Environment of COMMAND: LUMISWEEP_LAN_NAME, LUMISWEEP_LAN_IFACE, LUMISWEEP_LAN_SCANNER_IP,
 # LUMISWEEP_LAN_DIR (simulator logs sim-IP.log and identify-IP.bin).
 # Exit status: COMMAND's; 77 when namespaces cannot be made here; 2 for a bad topology.
 
 set -u
+. "$(dirname "$0")/../lib.sh"
 
-readonly SKIP=77
 readonly STATE_ROOT=/run/lumisweep-simlan
 readonly LAN_IFACE=lan0
 readonly READY_TIMEOUT_S=15
@@ -31,16 +36,12 @@ usage() {
     exit 2
 }
 
-can_make_namespaces() {
-    if [ "$(id -u)" != 0 ]; then
-        echo "simlan: needs root to create network namespaces; skipping" >&2
-        return 1
-    fi
+need_namespaces() {
+    need_root "network namespaces"
     if ! ip netns list >/dev/null 2>&1; then
         echo "simlan: 'ip netns' is not available; skipping" >&2
-        return 1
+        exit 77
     fi
-    return 0
 }
 
 find_encodersim() {
@@ -64,21 +65,6 @@ find_encodersim() {
     echo "$candidate"
 }
 
-# Prints each topology line as its words, each ended by NUL, the line ended by an empty word.
-topology_words() {
-    python3 - "$1" <<'PY'
-import shlex, sys
-with open(sys.argv[1], encoding="utf-8") as f:
-    for number, line in enumerate(f, 1):
-        try:
-            words = shlex.split(line, comments=True)
-        except ValueError as e:
-            sys.exit("simlan: %s:%d: %s" % (sys.argv[1], number, e))
-        if words:
-            sys.stdout.buffer.write(b"".join(w.encode() + b"\0" for w in words) + b"\0")
-PY
-}
-
 record_namespace() {
     echo "$1" >>"$STATE/namespaces"
 }
@@ -100,11 +86,25 @@ teardown() {
     rm -rf "$state"
 }
 
+# The simulator answers ARP for its own address itself (late, or not at first), so the kernel
+# must not; the device still needs to reach the scanner, hence a static entry for it.
+takes_over_arp() {
+    local option
+    for option in "$@"; do
+        case $option in --arp-delay | --arp-drop) return 0 ;; esac
+    done
+    return 1
+}
+
+ready_or_gone() { # IP PID
+    [ -e "$LAN_DIR/ready-$1" ] || ! kill -0 "$2" 2>/dev/null
+}
+
 bring_up() {
     local name=$1 topology=$2
-    local words=() word scanner_ip="" scanner_cidr="" port=0 sims=() sim_ips=()
-    local encodersim
+    local words=() scanner_ip="" sims=() sim_ips=() sysctls=() index=0 encodersim
     encodersim=$(find_encodersim "${3:-}")
+    split_lines "$topology" >/dev/null || exit 2
 
     STATE="$STATE_ROOT/$name"
     mkdir -p "$STATE_ROOT"
@@ -119,108 +119,107 @@ bring_up() {
     ip netns add "$bridge_ns" || return 1
     ip -n "$bridge_ns" link add br0 type bridge stp_state 0 forward_delay 0 || return 1
     ip -n "$bridge_ns" link set br0 up
+    record_namespace "$scanner_ns"
+    ip netns add "$scanner_ns" || return 1
+    ip netns exec "$scanner_ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 \
+        net.ipv6.conf.default.disable_ipv6=1
+    ip -n "$scanner_ns" link set lo up
 
-    local parsed
-    parsed=$(mktemp)
-    topology_words "$topology" >"$parsed" || { rm -f "$parsed"; return 2; }
-    local index=0 sysctls=()
-    while :; do
-        words=()
-        while IFS= read -r -d '' word; do
-            [ -z "$word" ] && break
-            words+=("$word")
-        done
-        [ ${#words[@]} -eq 0 ] && break
+    while read_words words <&3; do
         case "${words[0]}" in
         scanner)
-            [ ${#words[@]} -eq 2 ] || { rm -f "$parsed"; die "scanner needs one ADDRESS/PREFIX"; }
-            scanner_cidr=${words[1]}
-            scanner_ip=${scanner_cidr%/*}
-            record_namespace "$scanner_ns"
-            ip netns add "$scanner_ns" || return 1
+            [ ${#words[@]} -eq 2 ] || die "scanner needs one ADDRESS/PREFIX"
+            [ -z "$scanner_ip" ] || die "only one scanner line"
+            scanner_ip=${words[1]%/*}
             ip -n "$bridge_ns" link add p0 type veth peer name "$LAN_IFACE" netns "$scanner_ns" || return 1
             ip -n "$bridge_ns" link set p0 master br0 up
-            ip netns exec "$scanner_ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
             # The kernel's neighbour table is shared by all namespaces of the machine: let
             # unanswered entries fail after one request so a large sweep cannot fill it.
             ip netns exec "$scanner_ns" sysctl -qw "net.ipv4.neigh.$LAN_IFACE.mcast_solicit=1"
-            ip -n "$scanner_ns" addr add "$scanner_cidr" dev "$LAN_IFACE"
-            ip -n "$scanner_ns" link set lo up
+            ip -n "$scanner_ns" addr add "${words[1]}" dev "$LAN_IFACE"
             ip -n "$scanner_ns" link set "$LAN_IFACE" up
             ;;
+        iface)
+            [ ${#words[@]} -ge 2 ] || die "iface needs a NAME"
+            local dev=${words[1]} cidrs=("${words[@]:2}") up=1 cidr
+            if [ "${cidrs[0]:-}" = down ]; then
+                up=0
+                cidrs=("${cidrs[@]:1}")
+            fi
+            if [ "$dev" != lo ]; then
+                ip -n "$scanner_ns" link add "$dev" type veth peer name "$dev-p" || return 1
+                if [ $up = 1 ]; then
+                    ip -n "$scanner_ns" link set "$dev-p" up
+                    ip -n "$scanner_ns" link set "$dev" up
+                fi
+            fi
+            for cidr in "${cidrs[@]}"; do
+                ip -n "$scanner_ns" addr add "$cidr" dev "$dev" || return 1
+            done
+            ;;
         device | host)
-            [ ${#words[@]} -ge 3 ] || { rm -f "$parsed"; die "${words[0]} needs ADDRESS/PREFIX and MAC"; }
-            [ -n "$scanner_ip" ] || { rm -f "$parsed"; die "the scanner line must come first"; }
+            [ ${#words[@]} -ge 3 ] || die "${words[0]} needs ADDRESS/PREFIX and MAC"
+            [ -n "$scanner_ip" ] || die "the scanner line must come first"
             index=$((index + 1))
-            local ns="$name-d$index" cidr=${words[1]} mac=${words[2]}
-            local ip=${cidr%/*} options=("${words[@]:3}")
+            local ns="$name-d$index" ip=${words[1]%/*} options=("${words[@]:3}")
             record_namespace "$ns"
             ip netns add "$ns" || return 1
             ip -n "$bridge_ns" link add "p$index" type veth peer name "$LAN_IFACE" netns "$ns" || return 1
             ip -n "$bridge_ns" link set "p$index" master br0 up
             ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
-            ip -n "$ns" link set "$LAN_IFACE" address "$mac" || return 1
-            ip -n "$ns" addr add "$cidr" dev "$LAN_IFACE"
+            ip -n "$ns" link set "$LAN_IFACE" address "${words[2]}" || return 1
+            ip -n "$ns" addr add "${words[1]}" dev "$LAN_IFACE"
             ip -n "$ns" link set lo up
             ip -n "$ns" link set "$LAN_IFACE" up
-            if [ "${words[0]}" = device ]; then
-                local option
-                for option in "${options[@]}"; do
-                    if [ "$option" = --arp-delay ]; then
-                        # The simulator answers ARP itself, late; the device still needs to
-                        # reach the scanner, hence the static entry.
-                        local scanner_mac
-                        scanner_mac=$(ip -n "$scanner_ns" -br link show "$LAN_IFACE" | awk '{print $3}')
-                        ip -n "$ns" link set "$LAN_IFACE" arp off
-                        ip -n "$ns" neigh replace "$scanner_ip" lladdr "$scanner_mac" dev "$LAN_IFACE" nud permanent
-                    fi
-                done
-                [ -x "$encodersim" ] || { rm -f "$parsed"; die "encodersim not found (build it, or set LUMISWEEP_ENCODERSIM)"; }
-                setsid ip netns exec "$ns" "$encodersim" --ip "$ip" --iface "$LAN_IFACE" \
-                    --dir "$LAN_DIR" "${options[@]}" >>"$LAN_DIR/sim-$ip.log" 2>&1 </dev/null &
-                sims+=($!)
-                disown $!
-                sim_ips+=("$ip")
+            [ "${words[0]}" = device ] || continue
+            if takes_over_arp "${options[@]}"; then
+                local scanner_mac
+                scanner_mac=$(ip -n "$scanner_ns" -br link show "$LAN_IFACE" | awk '{print $3}')
+                ip -n "$ns" link set "$LAN_IFACE" arp off
+                ip -n "$ns" neigh replace "$scanner_ip" lladdr "$scanner_mac" dev "$LAN_IFACE" nud permanent
             fi
+            [ -x "$encodersim" ] || die "encodersim not found (build it, or set LUMISWEEP_ENCODERSIM)"
+            setsid ip netns exec "$ns" "$encodersim" --ip "$ip" --iface "$LAN_IFACE" \
+                --dir "$LAN_DIR" "${options[@]}" >>"$LAN_DIR/sim-$ip.log" 2>&1 </dev/null &
+            sims+=($!)
+            disown $!
+            sim_ips+=("$ip")
             ;;
         sysctl)
             sysctls+=("${words[@]:1}")
             ;;
         *)
-            rm -f "$parsed"
             die "unknown topology line: ${words[*]}"
             ;;
         esac
-    done <"$parsed"
-    rm -f "$parsed"
-    [ -n "$scanner_ip" ] || die "no scanner line in $topology"
+    done 3< <(split_lines "$topology")
     local setting
     for setting in "${sysctls[@]}"; do
         ip netns exec "$scanner_ns" sysctl -qw "$setting" || return 1
     done
-    echo "$scanner_ip" >"$STATE/scanner_ip"
+    [ -z "$scanner_ip" ] || echo "$scanner_ip" >"$STATE/scanner_ip"
 
-    local deadline=$((SECONDS + READY_TIMEOUT_S)) i
+    local i
     for i in "${!sims[@]}"; do
-        while [ ! -e "$LAN_DIR/ready-${sim_ips[$i]}" ]; do
-            if ! kill -0 "${sims[$i]}" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
-                echo "simlan: simulator ${sim_ips[$i]} did not start:" >&2
-                cat "$LAN_DIR/sim-${sim_ips[$i]}.log" >&2
-                return 1
-            fi
-            sleep 0.01
-        done
+        if ! wait_for $READY_TIMEOUT_S ready_or_gone "${sim_ips[$i]}" "${sims[$i]}" \
+            || [ ! -e "$LAN_DIR/ready-${sim_ips[$i]}" ]; then
+            echo "simlan: simulator ${sim_ips[$i]} did not start:" >&2
+            cat "$LAN_DIR/sim-${sim_ips[$i]}.log" >&2
+            return 1
+        fi
     done
     return 0
 }
 
+# Replaces the calling shell, so that a signal sent to it reaches COMMAND itself.
 run_in_scanner() {
-    local name=$1
+    local name=$1 state="$STATE_ROOT/$1" lan=()
     shift
-    local state="$STATE_ROOT/$name"
-    ip netns exec "$name-s" env LUMISWEEP_LAN_NAME="$name" LUMISWEEP_LAN_IFACE="$LAN_IFACE" \
-        LUMISWEEP_LAN_SCANNER_IP="$(cat "$state/scanner_ip")" LUMISWEEP_LAN_DIR="$(cat "$state/dir")" \
-        "$@"
+    if [ -s "$state/scanner_ip" ]; then
+        lan=(LUMISWEEP_LAN_NAME="$name" LUMISWEEP_LAN_IFACE="$LAN_IFACE"
+            LUMISWEEP_LAN_SCANNER_IP="$(cat "$state/scanner_ip")" LUMISWEEP_LAN_DIR="$(cat "$state/dir")")
+    fi
+    exec ip netns exec "$name-s" env "${lan[@]}" "$@"
 }
 
 command=${1:-}
@@ -231,26 +230,23 @@ run)
     topology=$1
     shift 2
     [ -r "$topology" ] || die "cannot read $topology"
-    can_make_namespaces || exit $SKIP
+    need_namespaces
     name="lsw$$"
-    child=""
-    trap 'teardown "$name"' EXIT
-    trap '[ -n "$child" ] && kill -TERM "$child" 2>/dev/null; exit 143' INT TERM HUP
+    at_exit teardown "$name"
     bring_up "$name" "$topology" "$1" || exit $?
-    # In the background, so that a signal reaches the trap at once rather than after COMMAND.
-    run_in_scanner "$name" "$@" &
-    child=$!
-    wait "$child"
-    exit $?
+    run_child run_in_scanner "$name" "$@"
     ;;
 up)
     [ $# -eq 2 ] || usage
-    can_make_namespaces || exit $SKIP
+    need_namespaces
     [ -r "$2" ] || die "cannot read $2"
-    if ! bring_up "$1" "$2"; then
+    [ ! -d "$STATE_ROOT/$1" ] || die "a LAN named $1 exists already"
+    # In a subshell, so that a bad topology line, too, leaves nothing behind.
+    (bring_up "$1" "$2") || {
+        status=$?
         teardown "$1"
-        exit 1
-    fi
+        exit $status
+    }
     echo "LAN $1 is up; simulator logs in $(cat "$STATE_ROOT/$1/dir"); 'simlan.sh down $1' removes it"
     ;;
 exec)
