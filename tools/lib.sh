@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell helpers shared by the LAN, test, demo and benchmark scripts. Source it; it runs nothing.
 #
 #   need_root WHY             exit 77 (skipped) unless root
@@ -95,7 +96,8 @@ start_xvfb() {
         echo "$lib_name: Xvfb did not start: $(cat "$dir/log")" >&2
         return 1
     fi
-    export DISPLAY=":$(cat "$dir/display")"
+    DISPLAY=":$(cat "$dir/display")"
+    export DISPLAY
 }
 
 wait_for_window() {

@@ -1,6 +1,18 @@
 // A simulated network video encoder for tests, benchmarks and the demo: its three HTTP
 // endpoints with configurable answers and faults, the identify port, ARP tricks, and a device
-// that leaves the LAN.
+// that leaves the LAN. simlan.sh starts one per device line and adds --ip, --iface and --dir.
+//
+//   --name TEXT [--name-length N]   name, cut from repeats of TEXT to N bytes when given
+//   --fw TEXT, --mac TEXT           firmware and MAC bodies
+//   --body EP=TEXT, --body-hex EP=HEX, --content-type EP=TYPE, --fault EP=FAULT
+//       EP: mac, name, fw or all; FAULT: 404, text-plain, delay:MS, hang, endless, huge:BYTES,
+//       drip, gzip-bomb (1 GiB of zeros, gzip-encoded), endless-headers
+//   --arp-delay MS, --arp-drop N    answer ARP for the own address late, or only after
+//                                   ignoring the first N requests (simlan then turns the
+//                                   kernel's ARP off on the device)
+//   --arp-answer CIDR               answer ARP for every address of CIDR, too
+//   --leave-after-requests N        take the LAN interface down once the Nth HTTP request is over
+//   --http-port, --identify-port    other ports than 80 and 1300
 
 #include "arpresponder.h"
 #include "httpresponder.h"
