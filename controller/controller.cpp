@@ -12,7 +12,6 @@
 #include "platform/displayscale.h"
 
 #include <QDebug>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QQmlContext>
 
@@ -27,9 +26,8 @@ constexpr float kReferenceDpi = 96.0f;
 Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     : QObject(nullptr)
     , m_settings(new SettingsStore)
-    , m_networkManager(new QNetworkAccessManager())
     , m_currentIp(QLatin1String(""))
-    , m_queries(new DeviceQueries(m_networkManager, &m_records))
+    , m_queries(new DeviceQueries(&m_records))
     , m_ownPrompts(prompts ? nullptr : new DialogPrompts)
     , m_prompts(prompts ? prompts : m_ownPrompts.get())
 {
@@ -43,7 +41,7 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
         // Once the event loop runs, so that the box stands over the window.
         QTimer::singleShot(0, this, [this] { m_prompts->warn(m_settings->problemText()); });
     }
-    connect(m_networkManager, SIGNAL(finished(QNetworkReply *)), this,
+    connect(m_queries.get(), SIGNAL(replyFinished(QNetworkReply *)), this,
             SLOT(onHttpFinished(QNetworkReply *)));
     connect(m_queries.get(), &DeviceQueries::deviceFound, this, &Controller::emitRow);
     connect(m_queries.get(), &DeviceQueries::settled, this, &Controller::deviceQueriesSettled);
@@ -68,7 +66,6 @@ Controller::~Controller()
 {
     // The root context may have taken the service with it already; QPointer is then null.
     delete m_bonjourService.data();
-    delete m_networkManager;
 }
 
 void Controller::shutdown()

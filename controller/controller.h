@@ -16,7 +16,6 @@
 #include <memory>
 
 class BonjourWinService;
-class QNetworkAccessManager;
 class QNetworkReply;
 class QQmlContext;
 class UserPrompts;
@@ -85,7 +84,6 @@ private:
     std::unique_ptr<SettingsStore> m_settings;
     // Parented to the QML root context, which may delete it first: QPointer notices that.
     QPointer<BonjourWinService> m_bonjourService;
-    QNetworkAccessManager *m_networkManager = nullptr;
     DeviceRecordAssembler m_records;
     InterfaceInventory m_inventory;
     QString m_currentIp;

@@ -10,8 +10,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-DeviceQueries::DeviceQueries(QNetworkAccessManager *manager, DeviceRecordAssembler *records)
-    : m_manager(manager), m_records(records)
+DeviceQueries::DeviceQueries(DeviceRecordAssembler *records)
+    : m_records(records)
 {
 }
 
@@ -23,24 +23,46 @@ void DeviceQueries::send(const QString &ipString, const QString &path)
     }
 }
 
+QNetworkAccessManager *DeviceQueries::managerFor(quint32 address)
+{
+    QNetworkAccessManager *&manager = m_managers[address];
+    if (!manager) {
+        manager = new QNetworkAccessManager(this);
+        connect(manager, &QNetworkAccessManager::finished, this, &DeviceQueries::replyFinished);
+    }
+    return manager;
+}
+
+void DeviceQueries::releaseManager(quint32 address)
+{
+    if (std::find(m_inFlight.cbegin(), m_inFlight.cend(), address) == m_inFlight.cend()) {
+        // Later: it is still emitting the finished() that brought us here.
+        m_managers.take(address)->deleteLater();
+    }
+}
+
 void DeviceQueries::sendWaiting()
 {
     while (m_inFlight.size() < kMaxInFlight && !m_waiting.isEmpty()) {
         const Query query = m_waiting.dequeue();
-        QNetworkReply *reply = m_manager->get(DeviceProtocol::request(query.address, query.path));
+        QNetworkReply *reply
+            = managerFor(query.address)->get(DeviceProtocol::request(query.address, query.path));
         BoundedBody::attach(reply);
         new ReplyTimeout(reply, kLimitMs);
-        m_inFlight.insert(reply);
+        m_inFlight.insert(reply, query.address);
     }
 }
 
 void DeviceQueries::finish(QNetworkReply *reply)
 {
-    const bool current = m_inFlight.remove(reply);
-    sendWaiting();
-    if (!current) {
-        return;
+    const auto found = m_inFlight.constFind(reply);
+    if (found == m_inFlight.cend()) {
+        return; // aborted with an earlier scan
     }
+    const quint32 address = *found;
+    m_inFlight.erase(found);
+    releaseManager(address);
+    sendWaiting();
     const QString path = DeviceProtocol::pathOf(reply->url());
     const DeviceProtocol::Answer answer = DeviceProtocol::read(reply);
     if (!path.isEmpty() && answer.kind != DeviceProtocol::Answer::Ignored) {
@@ -60,8 +82,13 @@ void DeviceQueries::abortAll()
 {
     m_waiting.clear();
     // Taken out first: abort() reports the reply finished at once, and it must not count.
-    const QSet<QNetworkReply *> aborted = std::exchange(m_inFlight, {});
+    const QList<QNetworkReply *> aborted = m_inFlight.keys();
+    m_inFlight.clear();
     for (QNetworkReply *reply : aborted) {
         reply->abort();
     }
+    for (QNetworkAccessManager *manager : qAsConst(m_managers)) {
+        manager->deleteLater();
+    }
+    m_managers.clear();
 }

@@ -3,19 +3,22 @@
 
 #include "controller/devicerecordassembler.h"
 
+#include <QHash>
 #include <QObject>
 #include <QQueue>
-#include <QSet>
 #include <QString>
 
 class QNetworkAccessManager;
 class QNetworkReply;
 
-// The Controller's questions to devices (name, firmware, MAC) through its access manager, each
-// bounded in time and size, and their answers stored into the device records. A sweep can find
-// thousands of hosts that pass the vendor test (one host may answer ARP for a whole subnet), so
-// only a fixed number of queries is in flight and the rest wait their turn: descriptors stay for
-// the sweep itself.
+// The Controller's questions to devices (name, firmware, MAC), each bounded in time and size,
+// and their answers stored into the device records. A sweep can find thousands of hosts that
+// pass the vendor test (one host may answer ARP for a whole subnet), so only a fixed number of
+// queries is in flight and the rest wait their turn: descriptors stay for the sweep itself.
+//
+// Each device in flight has an access manager of its own. Qt runs all of one manager's HTTP on
+// one thread, and a device that streams headers without end keeps that thread busy until its
+// query is given up: with one manager for all, every other device's query starved meanwhile.
 class DeviceQueries : public QObject
 {
     Q_OBJECT
@@ -25,14 +28,13 @@ public:
     // headers or a body without end, is given up.
     static constexpr int kLimitMs = 3000;
 
-    DeviceQueries(QNetworkAccessManager *manager, DeviceRecordAssembler *records);
+    explicit DeviceQueries(DeviceRecordAssembler *records);
 
     // Asks the device at ipString (a dotted-quad address; anything else asks nothing) for one
     // endpoint.
     void send(const QString &ipString, const QString &path);
-    // For the manager's finished(): a reply to a query of the current scan goes into the
-    // records, and deviceFound follows when its record is then complete. Either way the next
-    // waiting query goes out.
+    // For each finished reply: one of the current scan goes into the records, and deviceFound
+    // follows when its record is then complete. Either way the next waiting query goes out.
     void finish(QNetworkReply *reply);
     // A stop or a new scan: waiting queries are dropped and those in flight aborted; their
     // replies are no longer current.
@@ -40,6 +42,8 @@ public:
     int pendingCount() const { return m_inFlight.size() + m_waiting.size(); }
 
 signals:
+    // Every reply once, current or not; whoever handles it releases it.
+    void replyFinished(QNetworkReply *reply);
     void deviceFound(DeviceRow row);
     // The last query of the scan has been answered.
     void settled();
@@ -51,10 +55,12 @@ private:
         QString path;
     };
     void sendWaiting();
+    QNetworkAccessManager *managerFor(quint32 address);
+    void releaseManager(quint32 address);
 
-    QNetworkAccessManager *const m_manager;
     DeviceRecordAssembler *const m_records;
-    QSet<QNetworkReply *> m_inFlight;
+    QHash<quint32, QNetworkAccessManager *> m_managers;
+    QHash<QNetworkReply *, quint32> m_inFlight;
     QQueue<Query> m_waiting;
 };
 

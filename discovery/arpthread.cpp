@@ -176,13 +176,12 @@ void ARPThread::watch(Ipv4Route &route, ArpResolver &resolver, std::vector<Pendi
             }
             if (outcome == ArpResolver::Outcome::Answered) {
                 emit hostFound(Ipv4Text::format(it->address), macText(mac));
+            } else if (reach(route, it->address) == Reach::Lost) {
+                // No answer because the swept link is gone: the sweep ends here, and says so.
+                m_state->abandon();
+                return;
             }
             if (outcome == ArpResolver::Outcome::Failed) {
-                // A neighbour that cannot be asked any more: its link may just have gone.
-                if (reach(route, it->address) == Reach::Lost) {
-                    m_state->abandon();
-                    return;
-                }
                 m_state->failAddress();
             } else {
                 m_state->finishAddress();

@@ -16,7 +16,7 @@ Ipv4Route::Hop Ipv4Route::to(quint32 address)
     request.rtm_family = AF_INET;
     request.rtm_dst_len = 32;
     Hop hop;
-    m_netlink->get(RTM_GETROUTE, &request, sizeof(request), RTA_DST, htonl(address),
+    const LinuxNetlink::Result result = m_netlink->get(RTM_GETROUTE, &request, sizeof(request), RTA_DST, htonl(address),
                    [&hop](const nlmsghdr *message) {
                        const auto *answer = static_cast<const rtmsg *>(NLMSG_DATA(message));
                        bool viaGateway = false;
@@ -39,5 +39,8 @@ Ipv4Route::Hop Ipv4Route::to(quint32 address)
                        }
                        return true;
                    });
+    if (result == LinuxNetlink::Result::Refused) {
+        hop.kind = Kind::Elsewhere; // no route at all: unreachable from here
+    }
     return hop;
 }

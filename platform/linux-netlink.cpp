@@ -21,11 +21,12 @@ LinuxNetlink::LinuxNetlink()
     m_openError = isOpen() ? 0 : errno;
 }
 
-bool LinuxNetlink::get(unsigned short type, const void *header, int headerSize,
-                       unsigned short attribute, quint32 networkOrderAddress, const Reader &read)
+LinuxNetlink::Result LinuxNetlink::get(unsigned short type, const void *header, int headerSize,
+                                       unsigned short attribute, quint32 networkOrderAddress,
+                                       const Reader &read)
 {
     if (!isOpen() || NLMSG_LENGTH(headerSize) + RTA_LENGTH(4) > kMaxRequestSize) {
-        return false;
+        return Result::Failed;
     }
     alignas(nlmsghdr) char request[kMaxRequestSize] = {};
     auto *message = reinterpret_cast<nlmsghdr *>(request);
@@ -45,20 +46,20 @@ bool LinuxNetlink::get(unsigned short type, const void *header, int headerSize,
     if (::sendto(m_socket.get(), request, message->nlmsg_len, 0,
                  reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel))
         < 0) {
-        return false;
+        return Result::Failed;
     }
     alignas(nlmsghdr) char buffer[8192];
     for (;;) {
         pollfd waiter { m_socket.get(), POLLIN, 0 };
         if (::poll(&waiter, 1, kReplyTimeoutMs) <= 0) {
-            return false;
+            return Result::Failed;
         }
         const ssize_t length = ::recv(m_socket.get(), buffer, sizeof(buffer), 0);
         if (length < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            return Result::Failed;
         }
         int remaining = int(length);
         // Answers to earlier requests that timed out may still arrive; only ours counts.
@@ -67,7 +68,10 @@ bool LinuxNetlink::get(unsigned short type, const void *header, int headerSize,
             if (answer->nlmsg_seq != m_sequence) {
                 continue;
             }
-            return answer->nlmsg_type != NLMSG_ERROR && read(answer);
+            if (answer->nlmsg_type == NLMSG_ERROR) {
+                return Result::Refused;
+            }
+            return read(answer) ? Result::Read : Result::Failed;
         }
     }
 }

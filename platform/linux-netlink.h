@@ -22,11 +22,17 @@ public:
     // The errno of the failed open, for the log.
     int openError() const { return m_openError; }
 
+    enum class Result {
+        Read, // the reader got the answer
+        Refused, // the kernel answered with an error: there is no such object
+        Failed // the kernel could not be asked, or did not answer
+    };
+
     // Asks for one object: type is RTM_GETROUTE or RTM_GETNEIGH, header the family header that
     // follows the netlink header, attribute one address attribute (type and IPv4 address in
-    // network byte order). False when the kernel answered with an error or not at all.
-    bool get(unsigned short type, const void *header, int headerSize, unsigned short attribute,
-             quint32 networkOrderAddress, const Reader &read);
+    // network byte order).
+    Result get(unsigned short type, const void *header, int headerSize, unsigned short attribute,
+               quint32 networkOrderAddress, const Reader &read);
 
 private:
     FdHolder m_socket;

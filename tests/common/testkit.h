@@ -13,6 +13,7 @@
 #include <QQmlEngine>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <memory>
