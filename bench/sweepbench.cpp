@@ -76,8 +76,8 @@ int main(int argc, char *argv[])
             stopClock.start();
             service.stopArpScan();
             printf("stop addresses=%d workers_busy=%d stop_ms=%lld done_signals=%d\n", hosts.size(),
-                   int(qMin(hosts.size(), BonjourWinService::kMaxSweepThreads)), stopClock.elapsed(),
-                   doneCount);
+                   int(qMin(hosts.size(), BonjourWinService::kMaxSweepThreads)),
+                   stopClock.elapsed(), doneCount);
         });
     } else {
         service.startArpScan(hosts, mode == QLatin1String("http"));

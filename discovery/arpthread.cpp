@@ -54,6 +54,7 @@ ARPThread::ARPThread(QVector<quint32> slice, QSharedPointer<SweepState> state, E
 
 bool ARPThread::launch()
 {
+    m_launched = true;
     start(QThread::InheritPriority);
     if (isRunning() || isFinished()) {
         return true;
@@ -64,8 +65,11 @@ bool ARPThread::launch()
 
 void ARPThread::waitUntilEnded()
 {
-    m_runEnded.wait();
-    wait();
+    // A worker the sweep's stop kept from starting has nothing to wait for.
+    if (m_launched) {
+        m_runEnded.wait();
+        wait();
+    }
 }
 
 void ARPThread::interrupt()
@@ -141,8 +145,8 @@ void ARPThread::runArp()
             return; // stopped while waiting for room in the neighbour table
         }
         const bool echoAnswered = m_echo(address);
-        pending.push_back({ address, std::move(resolution), echoAnswered, clock.elapsed(),
-                            kFirstLookMs });
+        pending.push_back(
+            { address, std::move(resolution), echoAnswered, clock.elapsed(), kFirstLookMs });
         // The pause after each address is spent watching the resolutions still open, so a slow
         // neighbour does not hold up the next address.
         if (i + 1 < m_slice.size()) {

@@ -33,7 +33,8 @@ public:
 
     ARPThread(QVector<quint32> slice, QSharedPointer<SweepState> state, Echo echo, bool httpProbe);
 
-    // Starts the worker; false when the system could not create its thread.
+    // Starts the worker; false when the system could not create its thread. Called once, from
+    // the thread that launches the sweep's workers, which is joined before waitUntilEnded().
     bool launch();
     int addressCount() const { return m_slice.size(); }
     // Ends the event loop of an HTTP probe in flight; the shared state's stop ends the rest.
@@ -66,6 +67,7 @@ private:
     const bool m_httpProbe;
     // The join handle of run(): set as its last step, so waiting on it orders everything the
     // worker did before whatever the waiter does next.
+    bool m_launched = false;
     std::promise<void> m_runReturned;
     std::future<void> m_runEnded = m_runReturned.get_future();
 };

@@ -42,10 +42,7 @@ int sweptInterface(const QVector<quint32> &addresses)
 
 } // namespace
 
-BonjourWinService::BonjourWinService(QObject *parent)
-    : QObject(parent)
-{
-}
+BonjourWinService::BonjourWinService(QObject *parent) : QObject(parent) { }
 
 BonjourWinService::~BonjourWinService()
 {
@@ -89,14 +86,24 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)
             },
             Qt::DirectConnection);
         m_arpThreads[i] = thread;
-        if (!thread->launch()) {
-            qWarning().noquote() << "Sweep: no thread for" << thread->addressCount()
-                                 << "addresses; they are counted as not checked";
-            for (int n = thread->addressCount(); n > 0; --n) {
-                m_sweep->failAddress();
+    }
+    // Starting 256 threads takes the GUI thread tens of milliseconds, a visible freeze: they
+    // are started from a thread of their own, which a stop waits for before anything else.
+    QVector<ARPThread *> workers(std::begin(m_arpThreads), std::end(m_arpThreads));
+    m_launcher = std::thread([workers, sweep = m_sweep] {
+        for (ARPThread *worker : workers) {
+            if (!worker || sweep->isStopping()) {
+                break;
+            }
+            if (!worker->launch()) {
+                qWarning().noquote() << "Sweep: no thread for" << worker->addressCount()
+                                     << "addresses; they are counted as not checked";
+                for (int n = worker->addressCount(); n > 0; --n) {
+                    sweep->failAddress();
+                }
             }
         }
-    }
+    });
 }
 
 void BonjourWinService::stopArpScan()
@@ -161,6 +168,9 @@ void BonjourWinService::endSweepThreads()
 {
     if (m_sweep) {
         m_sweep->stop();
+    }
+    if (m_launcher.joinable()) {
+        m_launcher.join();
     }
     // Ask all workers first so that they wind down together rather than one after the other.
     for (ARPThread *thread : m_arpThreads) {

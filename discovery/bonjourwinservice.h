@@ -5,6 +5,8 @@
 #include <QSharedPointer>
 #include <QVector>
 
+#include <thread>
+
 class ARPThread;
 class BonjourThread;
 class SweepState;
@@ -50,6 +52,8 @@ private:
     BonjourThread *m_bonjourThread = nullptr;
     ARPThread *m_arpThreads[kMaxSweepThreads] = {};
     QSharedPointer<SweepState> m_sweep;
+    // Starts the workers of the current sweep; joined before they are ended.
+    std::thread m_launcher;
 };
 
 #endif // BONJOURWINSERVICE_H

@@ -73,8 +73,8 @@ DeviceProtocol::Answer DeviceProtocol::read(QNetworkReply *reply)
     // Asked for identity, a device that compresses anyway sends what no limit here can bound.
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity") {
-        qDebug().noquote().nospace() << "contentEncoding: " << LogText::quoted(encoding)
-                                     << " (not accepted)";
+        qDebug().noquote().nospace()
+            << "contentEncoding: " << LogText::quoted(encoding) << " (not accepted)";
         return { Answer::Ignored, QString() };
     }
     if (!isAcceptedContentType(contentType)) {

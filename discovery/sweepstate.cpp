@@ -3,8 +3,7 @@
 #include <QDeadlineTimer>
 
 SweepState::SweepState(int addressCount, int interfaceIndex)
-    : m_remaining(addressCount)
-    , m_interfaceIndex(interfaceIndex)
+    : m_remaining(addressCount), m_interfaceIndex(interfaceIndex)
 {
 }
 
