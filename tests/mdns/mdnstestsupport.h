@@ -17,10 +17,10 @@ class LogCapture
 {
 public:
     static void install() { s_previous = qInstallMessageHandler(&capture); }
-    static int count(const QString &line)
+    static int matching(const QString &part)
     {
         std::lock_guard<std::mutex> lock(s_mutex);
-        return s_lines.count(line);
+        return s_lines.filter(part).size();
     }
     static QStringList take()
     {
@@ -68,10 +68,10 @@ public:
             Qt::QueuedConnection);
     }
 
-    int countNamed(const QString &name) const
+    int countStartingWith(const QString &prefix) const
     {
         return int(std::count_if(found.begin(), found.end(),
-                                 [&](const Report &r) { return r.name == name; }));
+                                 [&](const Report &r) { return r.name.startsWith(prefix); }));
     }
 
     std::vector<Report> found;

@@ -1,6 +1,8 @@
-// The rules that turn a resolve reply into a report, on crafted replies: no daemon needed.
-#include "discovery/dnssdbinding.h"
+// The rules that turn a resolve reply into a report, and the line of resolves, on crafted
+// input: no daemon needed.
+#include "discovery/resolvequeue.h"
 #include "discovery/resolvereply.h"
+#include "platform/dnssdbinding.h"
 
 #include <QtTest>
 
@@ -14,6 +16,8 @@ private slots:
     void reportRules();
     void txtLookupStaysInsideTheRecord_data();
     void txtLookupStaysInsideTheRecord();
+    void resolveQueue_data();
+    void resolveQueue();
 };
 
 void TestResolveReply::reportRules_data()
@@ -41,9 +45,15 @@ void TestResolveReply::reportRules_data()
                          QString::fromUtf8("K\xc3\xbc\\032A") };
     QTest::newRow("empty interface, other domain")
         << QByteArray() << QByteArray() << QByteArray("Cam4._encoder._tcp.example.") << ""
-        << QByteArray() << QStringList { "0.0.0.0", "", "", "Cam4._encoder._tcp.example." };
-    QTest::newRow("no interface") << QByteArray() << QByteArray() << QByteArray() << ""
-                                  << QByteArray("-") << QStringList { "0.0.0.0", "", "", "" };
+        << QByteArray() << QStringList { "", "", "", "Cam4._encoder._tcp.example." };
+    // The announcer writes the interface value: only a plain address may become the row's.
+    const auto forged = [](const char *name, const QString &host, const char *interface) {
+        QTest::newRow(name) << QByteArray() << QByteArray() << QByteArray() << host
+                            << QByteArray(interface) << QStringList { "", "", "", "" };
+    };
+    forged("host name, port and path", "", "eth0:evil.example:80/x");
+    forged("0.0.0.0, then octal-looking", "0.0.0.0", "eth0:010.0.0.1");
+    forged("five groups, group over 255", "1.2.3.4.5", "eth0:10.0.0.256");
 }
 
 void TestResolveReply::reportRules()
@@ -74,13 +84,8 @@ void TestResolveReply::txtLookupStaysInsideTheRecord_data()
 
     QTest::newRow("last") << typical << QByteArray("interface") << QByteArray("eth0:198.18.0.9");
     QTest::newRow("absent") << typical << QByteArray("Code") << QByteArray("-");
-    QTest::newRow("NUL inside") << entry(QByteArray("FW=1\0"
-                                                    "2",
-                                                    6))
-                                << QByteArray("FW")
-                                << QByteArray("1\0"
-                                              "2",
-                                              3);
+    QTest::newRow("NUL inside") << entry(QByteArray("FW=1") + '\0' + '2') << QByteArray("FW")
+                                << QByteArray("1") + '\0' + '2';
     // The second entry claims 200 bytes where 9 follow: the value is hidden or cut, never more.
     QTest::newRow("length lies") << entry("Code=7") + char(200) + QByteArray("FW=1.0.3x")
                                  << QByteArray("FW") << QByteArray("?");
@@ -108,6 +113,39 @@ void TestResolveReply::txtLookupStaysInsideTheRecord()
         QCOMPARE(present, value != "-");
         QCOMPARE(got, present ? value : QByteArray());
     }
+}
+
+void TestResolveReply::resolveQueue_data()
+{
+    // Two resolves at a time, three waiting. Steps: +x heard of (W waiting, K known already,
+    // F line full), n take the next (its name, or _ for none), fx the resolve of x ended.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("once, bounded") << "+a +a +b +c +d n +d +a"
+                                   << "W K W W F a W K";
+    QTest::newRow("slots") << "+a +b +c n n n fa n n"
+                           << "W W W a b _ c _";
+    QTest::newRow("heard of again after its end") << "+a n fa +a n"
+                                                  << "W a W a";
+}
+
+void TestResolveReply::resolveQueue()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, outcome);
+    ResolveQueue queue(2, 3);
+    QStringList got;
+    for (const QString &step : steps.split(' ')) {
+        ResolveQueue::Instance instance { 0, step.mid(1).toLatin1(), "_encoder._tcp", "local." };
+        if (step[0] == '+') {
+            got << QString("WKF").at(int(queue.add(instance)));
+        } else if (step[0] == 'f') {
+            queue.finished(instance);
+        } else {
+            got << (queue.takeNext(&instance) ? QString::fromLatin1(instance.name) : "_");
+        }
+    }
+    QCOMPARE(got.join(' '), outcome);
 }
 
 QTEST_APPLESS_MAIN(TestResolveReply)
