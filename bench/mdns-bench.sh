@@ -48,7 +48,7 @@ minmax() { sort -n | awk 'NR==1{min=$1} {max=$1} END {print min "-" max}'; }
 # avahi-browse figures are in microseconds, lumisweep's in milliseconds.
 avahi=$(awk '$1=="avahi-browse" && $2!="timeout" {printf "%.1f\n", $2/1000}' "$results")
 ours=$(awk '$1=="lumisweep" && $2!="timeout" {print $2}' "$results")
-stops=$(awk '$1=="lumisweep" {print $NF}' "$results")
+stops=$(awk '$1=="lumisweep" {print $4}' "$results")
 printf '%-34s %8s %12s %6s\n' "browse start -> device reported" "median" "min-max" "n"
 printf '%-34s %8s %12s %6s\n' "avahi-browse -r -t _encoder._tcp" "$(echo "$avahi" | median)" \
     "$(echo "$avahi" | minmax)" "$(echo "$avahi" | grep -c .)"

@@ -1,5 +1,6 @@
-// Time from startDiscover to the deviceMacFound report of one announced instance, measured in
-// the thread that emits it. Prints one line per round: "lumisweep <ms>" or "lumisweep timeout".
+// Time from startDiscover to the latest deviceMacFound report of an instance whose name starts
+// with PREFIX, measured in the thread that emits it; a round ends with the COUNT-th such instance
+// or after WAIT_MS. One line per round: "lumisweep <ms>|timeout stop <ms> found <n>".
 #include "discovery/bonjourwinservice.h"
 
 #include <QCoreApplication>
@@ -7,7 +8,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <atomic>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -15,29 +15,30 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     if (arguments.size() < 2) {
-        std::fprintf(stderr, "usage: mdns-latency INSTANCE [ROUNDS]\n");
+        std::fprintf(stderr, "usage: mdns-latency PREFIX [ROUNDS [COUNT [WAIT_MS]]]\n");
         return 2;
     }
-    const QString instance = arguments.at(1);
-    const int rounds = arguments.size() > 2 ? arguments.at(2).toInt() : 1;
     // The service's own log lines would drown the figures.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < arguments.value(2, "1").toInt(); ++round) {
         BonjourWinService service(nullptr);
         QElapsedTimer timer;
-        std::atomic<qint64> foundAfterNs { -1 };
+        QStringList found; // in the browse thread until the stop has ended it
+        qint64 lastNs = 0;
         QEventLoop loop;
         QObject::connect(
             &service, &BonjourWinService::deviceMacFound, &service,
             [&](const QString &, const QString &, const QString &, const QString &name) {
-                if (name == instance && foundAfterNs < 0) {
-                    foundAfterNs = timer.nsecsElapsed();
-                    QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+                if (name.startsWith(arguments.at(1)) && !found.contains(name)) {
+                    found << name;
+                    lastNs = timer.nsecsElapsed();
+                    if (found.size() == arguments.value(3, "1").toInt()) {
+                        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+                    }
                 }
             },
             Qt::DirectConnection);
-        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        QTimer::singleShot(arguments.value(4, "5000").toInt(), &loop, &QEventLoop::quit);
         timer.start();
         service.startDiscover();
         loop.exec();
@@ -45,12 +46,9 @@ int main(int argc, char **argv)
         stopTimer.start();
         service.stopDiscover();
         const qint64 stopMs = stopTimer.elapsed();
-        if (foundAfterNs < 0) {
-            std::printf("lumisweep timeout stop %lld\n", static_cast<long long>(stopMs));
-        } else {
-            std::printf("lumisweep %.1f stop %lld\n", foundAfterNs / 1e6,
-                        static_cast<long long>(stopMs));
-        }
+        std::printf("lumisweep %s stop %lld found %d\n",
+                    found.isEmpty() ? "timeout" : qPrintable(QString::number(lastNs / 1e6, 'f', 1)),
+                    static_cast<long long>(stopMs), int(found.size()));
         std::fflush(stdout);
     }
     return 0;

@@ -1,7 +1,7 @@
 #ifndef BONJOURTHREAD_H
 #define BONJOURTHREAD_H
 
-#include "discovery/dnssdbinding.h"
+#include "platform/dnssdbinding.h"
 
 #include <QThread>
 
@@ -9,35 +9,39 @@
 
 class BonjourWinService;
 
-// Runs the mDNS browse for "_encoder._tcp": one connection to the DNS-SD daemon, the browse
-// and a resolve per instance heard of, all processed here until a stop is requested.
+// Runs the mDNS browse for "_encoder._tcp" on its own event loop: one connection to the DNS-SD
+// daemon, the browse and the resolves of the instances heard of, until a stop.
 class BonjourThread : public QThread
 {
 public:
     explicit BonjourThread(BonjourWinService *service);
 
-    // Makes the loop end at its next step; the thread then releases the connection itself.
-    // Safe from any thread.
+    BonjourWinService *service() const { return m_service; }
+
+    // Starts the browse unless it is running; one that ended after a failed start runs again.
+    // Call it from the thread that owns this object.
+    void startBrowse();
+    // Makes the browse end and release what it holds, in its own thread. Safe from any thread;
+    // returns at once.
     void requestStop();
+    bool stopRequested() const { return m_stopRequested.load(std::memory_order_acquire); }
     // Blocks until run() has returned, after which the thread may be deleted or run again.
     // QThread::wait() gives that order through Qt's own lock, which a thread sanitizer cannot
     // see unless Qt is built with it; the count that run() raises last gives it in a form it sees.
     void waitUntilEnded();
 
-    BonjourWinService *const m_service;
-    std::atomic<bool> m_stopRequested { false };
-
 protected:
     void run() override;
 
 private:
-    void browse();
-
+    BonjourWinService *const m_service;
+    std::atomic<bool> m_stopRequested { false };
     std::atomic<int> m_runsEnded { 0 };
 };
 
-// The reply functions handed to DNSServiceBrowse and DNSServiceResolve; context is the
-// BonjourWinService. They run in the BonjourThread, inside the processing loop.
+// The reply functions handed to DNSServiceBrowse and DNSServiceResolve. They run in the
+// BonjourThread, inside the processing of the daemon's messages. BrowserCallBack's context is
+// the browse's BrowseSession; ServiceResolveCallBack's is the instance's PendingResolve.
 void BrowserCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
                      DNSServiceErrorType errorCode, const char *serviceName, const char *regtype,
                      const char *replyDomain, void *context);

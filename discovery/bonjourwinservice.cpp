@@ -141,15 +141,7 @@ void BonjourWinService::startDiscover()
     if (!m_bonjourThread) {
         m_bonjourThread = new BonjourThread(this);
     }
-    // A running browse is left alone; one that ended after a failed start runs again. The stop
-    // flag is cleared here, before the thread runs, so that a stop arriving while the browse
-    // starts is never undone by the start.
-    if (!m_bonjourThread->isRunning()) {
-        // Returns at once; the earlier run's work on the shared connection comes before this one.
-        m_bonjourThread->waitUntilEnded();
-        m_bonjourThread->m_stopRequested = false;
-        m_bonjourThread->start(QThread::InheritPriority);
-    }
+    m_bonjourThread->startBrowse();
 }
 
 void BonjourWinService::stopDiscover()
@@ -192,8 +184,8 @@ void BonjourWinService::endBrowseThread()
     if (!m_bonjourThread) {
         return;
     }
-    // The thread waits on the daemon's sockets together with the wake-up that requestStop
-    // signals, so it leaves its loop and releases the connection by itself, promptly.
+    // The thread waits for the daemon in its event loop, which the stop ends at once; it then
+    // releases the connection by itself.
     m_bonjourThread->requestStop();
     m_bonjourThread->waitUntilEnded();
     delete m_bonjourThread;

@@ -1,81 +1,72 @@
 #ifndef DNSSDCONNECTION_H
 #define DNSSDCONNECTION_H
 
-#include "discovery/dnssdbinding.h"
+#include "platform/dnssdbinding.h"
 
-#include <atomic>
-#include <vector>
+#include <QLoggingCategory>
 
-// The program-wide connection to the DNS-SD daemon: the browse and every resolve run on it,
-// one loop processes all of them and one release ends them all.
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+Q_DECLARE_LOGGING_CATEGORY(lcDnsSd)
+
+// The connection to the DNS-SD daemon, driven by the event loop of the thread that creates it:
+// each reference's socket is watched, and DNSServiceProcessResult runs only when the daemon has
+// written something (it blocks otherwise). The reply functions run inside that call.
 //
-// Where the library offers shared connections (DNSServiceCreateConnection), the operations are
-// created on one shared reference. Where it answers kDNSServiceErr_Unsupported, as Avahi's
-// compatibility library does, every operation has a reference and a socket of its own; this
-// class then keeps those references and stands in for the shared one.
+// Where the library offers shared connections (DNSServiceCreateConnection), every operation is
+// created on one shared reference and only its socket is watched. Where it answers
+// kDNSServiceErr_Unsupported, as Avahi's compatibility library does, every operation has a
+// reference and a socket of its own.
 //
-// Everything except wake() is called from the one thread that runs the processing loop.
+// Create, use and destroy it in one thread, and destroy every operation before it.
 class DnsSdConnection
 {
 public:
-    enum class WaitResult {
-        Processed, // at least one reference had a message and it was handled
-        Woken, // wake() was called
-        TimedOut,
-        Failed // nothing left to wait on but the wake-up
+    // Called with the library's code when processing fails: the reference is dead and will not
+    // be processed again. It runs inside the event that processed it, so it must not destroy
+    // the operation there and then.
+    using FailureHandler = std::function<void(DNSServiceErrorType)>;
+
+    // One browse or resolve; it ends when this goes.
+    class Operation
+    {
+    public:
+        Operation(DnsSdRef ref, std::unique_ptr<QSocketNotifier> notifier);
+        ~Operation();
+
+    private:
+        DnsSdRef m_ref;
+        // Declared after the reference: it must stop watching before the socket is closed.
+        std::unique_ptr<QSocketNotifier> m_notifier;
     };
 
-    static DnsSdConnection &shared();
-
-    explicit DnsSdConnection(DnsSdBinding &binding);
+    DnsSdConnection();
     ~DnsSdConnection();
     DnsSdConnection(const DnsSdConnection &) = delete;
     DnsSdConnection &operator=(const DnsSdConnection &) = delete;
 
-    // Connects to the daemon. The library's own answer is returned, but an unsupported shared
-    // connection is not a failure: the operations then get references of their own.
-    DNSServiceErrorType open();
-    bool isOpen() const { return m_open; }
-    bool usesLibrarySharing() const { return m_sharedRef != nullptr; }
+    // Connects to the daemon where the library shares connections. An unsupported shared
+    // connection is no failure: the operations then get connections of their own.
+    DNSServiceErrorType open(FailureHandler onLost);
 
-    DNSServiceErrorType browse(uint32_t interfaceIndex, const char *regtype, const char *domain,
-                               DNSServiceBrowseReply callBack, void *context);
-    DNSServiceErrorType resolve(uint32_t interfaceIndex, const char *name, const char *regtype,
-                                const char *domain, DNSServiceResolveReply callBack, void *context);
-
-    // Waits until a reference has a message or wake() is called, at most timeoutMs (negative:
-    // without limit), and processes every reference that is ready. The reply functions run
-    // inside this call and may start further operations on this connection.
-    WaitResult processNext(int timeoutMs);
-    // Waits only for wake(), at most timeoutMs; true when woken.
-    bool waitForWake(int timeoutMs);
-
-    // For a reply function: the operation has delivered what it was for. Where every operation
-    // costs the library a thread and a daemon connection of its own, it is released as soon as
-    // the reply function returns, so a large network cannot exhaust either; on a shared
-    // connection it stays until release(), which costs nothing.
-    void finishWhenProcessed(DNSServiceRef ref);
-
-    // Makes the thread in processNext or waitForWake return. Safe from any thread.
-    void wake();
-
-    // Ends every operation and the connection. Only the first call after open() releases;
-    // it returns true, every later one false.
-    bool release();
+    DNSServiceErrorType browse(std::unique_ptr<Operation> *operation, const char *regtype,
+                               DNSServiceBrowseReply callBack, void *context,
+                               FailureHandler onFailed);
+    DNSServiceErrorType resolve(std::unique_ptr<Operation> *operation, uint32_t interfaceIndex,
+                                const char *name, const char *regtype, const char *domain,
+                                DNSServiceResolveReply callBack, void *context,
+                                FailureHandler onFailed);
 
 private:
-    DNSServiceErrorType add(DNSServiceErrorType result, DNSServiceRef ref);
-    void dropOwnRef(DNSServiceRef ref);
-    void drainWake();
+    DNSServiceErrorType adopt(DNSServiceErrorType result, DNSServiceRef ref,
+                              std::unique_ptr<Operation> *operation, FailureHandler onFailed);
+    static std::unique_ptr<QSocketNotifier> watch(DNSServiceRef ref, FailureHandler onFailed);
 
-    DnsSdBinding &m_binding;
-    DNSServiceRef m_sharedRef = nullptr;
-    // The operations' own references when the library cannot share a connection.
-    std::vector<DNSServiceRef> m_ownRefs;
-    std::vector<DNSServiceRef> m_finishedRefs;
-    bool m_open = false;
-    DNSServiceErrorType m_openError = kDNSServiceErr_NoError;
-    int m_wakeFd = -1;
+    DnsSdRef m_shared;
+    std::unique_ptr<QSocketNotifier> m_sharedNotifier;
 };
 
 #endif // DNSSDCONNECTION_H

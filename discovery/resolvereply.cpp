@@ -1,7 +1,8 @@
 #include "resolvereply.h"
 
-#include "discovery/dnssdbinding.h"
-#include "platform/hostlookup.h"
+#include "platform/dnssdbinding.h"
+
+#include <QStringList>
 
 namespace {
 
@@ -18,24 +19,24 @@ const void *libraryLookup(uint16_t txtLen, const void *txtRecord, const char *ke
     return DnsSdBinding::instance().txtRecordGetValuePtr(txtLen, txtRecord, key, valueLen);
 }
 
-QByteArray boundedString(const char *text)
-{
-    if (!text) {
-        return QByteArray();
-    }
-    return QByteArray(text, static_cast<int>(qstrnlen(text, ResolveReply::kMaxDomainName)));
-}
-
 } // namespace
 
 ResolveReply::ResolveReply(const char *fullName, const char *hostTarget, uint16_t txtLen,
                            const unsigned char *txtRecord, TxtLookup lookup)
-    : m_fullName(boundedString(fullName))
-    , m_hostTarget(boundedString(hostTarget))
-    , m_txtLen(txtRecord ? txtLen : 0)
-    , m_txtRecord(txtRecord)
+    : m_fullName(boundedText(fullName))
+    , m_hostTarget(boundedText(hostTarget))
+    , m_txtRecord(txtRecord ? QByteArray(reinterpret_cast<const char *>(txtRecord), txtLen)
+                            : QByteArray())
     , m_lookup(lookup ? lookup : &libraryLookup)
 {
+}
+
+QByteArray ResolveReply::boundedText(const char *text)
+{
+    if (!text) {
+        return QByteArray();
+    }
+    return QByteArray(text, static_cast<int>(qstrnlen(text, kMaxDomainName)));
 }
 
 QByteArray ResolveReply::txtValue(const char *key, bool *present) const
@@ -43,16 +44,17 @@ QByteArray ResolveReply::txtValue(const char *key, bool *present) const
     if (present) {
         *present = false;
     }
-    if (m_txtLen == 0) {
+    if (m_txtRecord.isEmpty()) {
         return QByteArray();
     }
+    const auto *record = reinterpret_cast<const unsigned char *>(m_txtRecord.constData());
     uint8_t length = 0;
-    const auto *value
-        = static_cast<const unsigned char *>(m_lookup(m_txtLen, m_txtRecord, key, &length));
-    const unsigned char *end = m_txtRecord + m_txtLen;
+    const auto *value = static_cast<const unsigned char *>(
+        m_lookup(static_cast<uint16_t>(m_txtRecord.size()), record, key, &length));
+    const unsigned char *end = record + m_txtRecord.size();
     // A value the library places outside the record it was given is no value; one that runs
     // past the record's end is cut there. Either way nothing beyond the record is read.
-    if (!value || value < m_txtRecord || value > end) {
+    if (!value || value < record || value > end) {
         return QByteArray();
     }
     if (present) {
@@ -62,12 +64,11 @@ QByteArray ResolveReply::txtValue(const char *key, bool *present) const
     return QByteArray(reinterpret_cast<const char *>(value), qMin<int>(length, available));
 }
 
-QString ResolveReply::addressText(const std::atomic<bool> *abandon) const
+QString ResolveReply::addressText(const QString &hostAddress) const
 {
     bool interfacePresent = false;
     const QByteArray interfaceValue = txtValue("interface", &interfacePresent);
-    return addressFrom(HostLookup::firstIpv4(m_hostTarget, abandon), interfaceValue,
-                       interfacePresent);
+    return addressFrom(hostAddress, interfaceValue, interfacePresent);
 }
 
 QString ResolveReply::macText() const
@@ -88,13 +89,31 @@ QString ResolveReply::nameText() const
 QString ResolveReply::addressFrom(const QString &hostAddress, const QByteArray &interfaceValue,
                                   bool interfacePresent)
 {
-    if (!hostAddress.isEmpty()) {
-        return hostAddress;
+    const QString fromHost = dottedQuad(hostAddress);
+    if (!fromHost.isEmpty() || !interfacePresent) {
+        return fromHost;
     }
-    if (interfacePresent && !interfaceValue.isEmpty()) {
-        return QString::fromLatin1(interfaceValue).mid(kInterfaceTagLength);
+    return dottedQuad(QString::fromLatin1(interfaceValue.mid(kInterfaceTagLength)));
+}
+
+QString ResolveReply::dottedQuad(const QString &text)
+{
+    // The row's address becomes a URL and a target for the device queries. Any announcer can
+    // write the "interface" value, so only a plain address passes: no host names, ports or
+    // paths, and no leading zeros, which some readers of an address take for octal. 0.0.0.0
+    // names no device.
+    const QStringList groups = text.split(QLatin1Char('.'));
+    if (groups.size() != 4 || text == QLatin1String("0.0.0.0")) {
+        return QString();
     }
-    return QStringLiteral("0.0.0.0");
+    for (const QString &group : groups) {
+        bool ok = false;
+        const uint value = group.toUInt(&ok);
+        if (!ok || value > 255 || group != QString::number(value)) {
+            return QString();
+        }
+    }
+    return text;
 }
 
 QString ResolveReply::macFrom(const QByteArray &value)

@@ -4,12 +4,11 @@
 #include <QByteArray>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 
 // The rules that turn one DNS-SD resolve reply into a found-host report. Everything here comes
 // from the network, so every read stays within the lengths DNS-SD defines and the library
-// returns. The reply's buffers are borrowed: use the object only inside the reply function.
+// returns. The reply keeps copies of what it was given, so it may outlive the reply function.
 class ResolveReply
 {
 public:
@@ -27,19 +26,24 @@ public:
     // empty value.
     QByteArray txtValue(const char *key, bool *present = nullptr) const;
 
-    // The host's IPv4 address, else the "interface" TXT value after its first five characters,
-    // else "0.0.0.0". Looks the host name up, which may block; when abandon turns true the
-    // lookup is given up and the result is meaningless.
-    QString addressText(const std::atomic<bool> *abandon = nullptr) const;
+    // The address to report, given what the lookup of the host name found (see addressFrom).
+    QString addressText(const QString &hostAddress) const;
     QString macText() const;
     QString firmwareText() const;
     QString nameText() const;
 
     QByteArray hostTarget() const { return m_hostTarget; }
 
+    // A name handed over by the library, read no further than the longest DNS-SD name.
+    static QByteArray boundedText(const char *text);
+
     // The pure parts of the rules, on their own so they can be checked without a resolver.
+    // The host's IPv4 address, else the "interface" TXT value after its first five characters;
+    // each only when it is a plain dotted-quad address, else empty: nothing to report.
     static QString addressFrom(const QString &hostAddress, const QByteArray &interfaceValue,
                                bool interfacePresent);
+    // text when it is four decimal numbers 0-255 joined by dots, and not 0.0.0.0; else empty.
+    static QString dottedQuad(const QString &text);
     static QString macFrom(const QByteArray &value);
     static QString firmwareFrom(const QByteArray &value);
     static QString nameFrom(const QByteArray &fullName);
@@ -47,8 +51,7 @@ public:
 private:
     QByteArray m_fullName;
     QByteArray m_hostTarget;
-    uint16_t m_txtLen;
-    const unsigned char *m_txtRecord;
+    QByteArray m_txtRecord;
     TxtLookup m_lookup;
 };
 

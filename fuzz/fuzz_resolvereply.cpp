@@ -1,16 +1,17 @@
 // An mDNS resolve reply: the TXT lookups and the rules for name, MAC, firmware and address.
 // Any host on the link can announce an instance, so every byte here is hostile.
 //
-// Input: a mode byte, a host-address length byte h, h bytes of looked-up host address text,
-// the full name up to the first NUL, then the TXT record bytes.
+// Input: a mode byte, offset and length bytes for the faulty library, a length byte h, h bytes
+// of looked-up host address text, the full name up to the first NUL, then the TXT record.
 // Mode bit 0 clear: the TXT values come from the DNS-SD library itself (when it is installed).
 // Mode bit 0 set: a faulty library that answers with a value at an input-chosen offset and
 // length around the record, to prove that no value is read outside the record.
-#include "discovery/dnssdbinding.h"
+#include "platform/dnssdbinding.h"
 #include "discovery/resolvereply.h"
 #include "fuzzcheck.h"
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QString>
 
 #include <cstddef>
@@ -60,44 +61,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fullName[nameLength] = '\0';
     pos = qMin(size, pos + nameLength + 1);
 
-    // A TXT record is at most 65535 bytes, in a block of exactly its size.
+    // A TXT record is at most 65535 bytes; the input ends where the block libFuzzer holds it
+    // in ends, so reading past the record is caught.
     const size_t txtLength = qMin<size_t>(size - pos, 65535);
-    std::unique_ptr<unsigned char[]> txt(new unsigned char[qMax<size_t>(txtLength, 1)]);
-    std::memcpy(txt.get(), data + pos, txtLength);
-    const QByteArray record(reinterpret_cast<const char *>(txt.get()), static_cast<int>(txtLength));
-
-    const ResolveReply reply(fullName.get(), "", static_cast<uint16_t>(txtLength), txt.get(),
+    const QByteArray record(reinterpret_cast<const char *>(data + pos),
+                            static_cast<int>(txtLength));
+    const ResolveReply reply(fullName.get(), "", static_cast<uint16_t>(txtLength), data + pos,
                              faulty ? &faultyLookup : nullptr);
 
     for (const char *key : kKeys) {
         bool present = false;
         const QByteArray value = reply.txtValue(key, &present);
         // A TXT value is at most 255 bytes and is always part of the record it came from.
-        FUZZ_CHECK(value.size() <= 255, QString::fromLatin1(key));
-        FUZZ_CHECK(value.isEmpty() || record.contains(value), QString::fromLatin1(key));
+        FUZZ_CHECK(value.size() <= 255 && (value.isEmpty() || record.contains(value)),
+                   QString::fromLatin1(key));
         FUZZ_CHECK(present || value.isEmpty(), QString::fromLatin1(key));
     }
 
     const QString mac = reply.macText();
     FUZZ_CHECK(mac.size() <= 17 && !mac.contains(QLatin1Char(':')), mac);
     const QString firmware = reply.firmwareText();
-    FUZZ_CHECK(!firmware.contains(QLatin1Char('\n')), firmware);
     const QString name = reply.nameText();
-    FUZZ_CHECK(!name.contains(QLatin1Char('\n')), name);
+    FUZZ_CHECK(!firmware.contains(QLatin1Char('\n')) && !name.contains(QLatin1Char('\n')),
+               firmware + name);
     // Names longer than a DNS name can be are cut, never read on.
     FUZZ_CHECK(name.toUtf8().size() <= ResolveReply::kMaxDomainName * 3, name);
 
-    bool interfacePresent = false;
-    const QByteArray interfaceValue = reply.txtValue("interface", &interfacePresent);
-    const QString address
-        = ResolveReply::addressFrom(hostAddress, interfaceValue, interfacePresent);
-    // A host that resolves wins; otherwise the address comes from the announcement itself and
-    // can never be longer than the value it was cut from.
-    if (!hostAddress.isEmpty()) {
-        FUZZ_CHECK(address == hostAddress, address);
-    } else {
-        FUZZ_CHECK(address == QLatin1String("0.0.0.0") || address.size() < interfaceValue.size(),
-                   address);
-    }
+    bool hasInterface = false;
+    const QByteArray interfaceValue = reply.txtValue("interface", &hasInterface);
+    const QString address = ResolveReply::addressFrom(hostAddress, interfaceValue, hasInterface);
+    // Whatever the announcer sends, the row's address is a plain dotted quad or nothing, and a
+    // host that resolves to one wins over the announcement.
+    static const QRegularExpression quad(QRegularExpression::anchoredPattern(QStringLiteral(
+        "(?!0\\.0\\.0\\.0)(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])(\\.(?1)){3}")));
+    FUZZ_CHECK(address.isEmpty() || quad.match(address).hasMatch(), address);
+    FUZZ_CHECK(quad.match(hostAddress).hasMatch()
+                   ? address == hostAddress
+                   : address.isEmpty() || address == QString::fromLatin1(interfaceValue.mid(5)),
+               address);
     return 0;
 }

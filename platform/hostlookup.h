@@ -2,20 +2,36 @@
 #define HOSTLOOKUP_H
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
-#include <atomic>
+#include <memory>
 
-// Forward lookup of a host name through the system's resolver (hosts file, mDNS, DNS).
-class HostLookup
+// One forward lookup of a host name through the system's resolver (hosts file, mDNS, DNS). The
+// resolver cannot be interrupted, and for an mDNS name that nobody answers it takes seconds, so
+// the lookup runs on a thread of its own and the caller's thread never waits for it.
+class HostLookup : public QObject
 {
+    Q_OBJECT
 public:
-    // The first IPv4 address of hostName in dotted form, or an empty string when the name does
-    // not resolve to an IPv4 address. Blocks for as long as the resolver takes (for an mDNS name
-    // that nobody answers, several seconds), unless abandon is given: the call then also returns,
-    // empty, within a few tens of milliseconds of abandon becoming true. Safe from any thread.
-    static QString firstIpv4(const QByteArray &hostName,
-                             const std::atomic<bool> *abandon = nullptr);
+    // At most this many lookups run at a time, abandoned ones included; a lookup asked for
+    // beyond that finds nothing. Each one holds a thread until the resolver gives up.
+    static constexpr int kMaxRunning = 32;
+
+    // Starts looking hostName up; finished follows in this object's thread, never from inside
+    // the constructor.
+    explicit HostLookup(const QByteArray &hostName);
+    // Abandons the lookup: once this returns, finished is no longer emitted. The resolver's
+    // thread ends in its own time.
+    ~HostLookup() override;
+
+signals:
+    // The first IPv4 address of the name in dotted form, or empty when it has none.
+    void finished(const QString &address);
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
 };
 
 #endif // HOSTLOOKUP_H

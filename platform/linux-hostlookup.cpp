@@ -5,16 +5,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <memory>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-// How often an abandonable lookup looks at its abandon flag while the resolver works.
-constexpr std::chrono::milliseconds kAbandonCheck(20);
+std::atomic<int> s_running { 0 };
 
 struct AddrInfoDeleter
 {
@@ -23,6 +20,9 @@ struct AddrInfoDeleter
 
 QString lookUp(const QByteArray &hostName)
 {
+    if (hostName.isEmpty() || hostName.contains('\0')) {
+        return QString();
+    }
     // getaddrinfo rather than gethostbyname: the latter returns static storage shared by every
     // thread.
     addrinfo hints = {};
@@ -46,43 +46,41 @@ QString lookUp(const QByteArray &hostName)
     return QString();
 }
 
-// Shared by the caller and the thread that runs the lookup; whichever ends last frees it, so an
-// abandoned lookup may finish in its own time.
-struct PendingLookup
-{
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    QString address;
-};
-
 } // namespace
 
-QString HostLookup::firstIpv4(const QByteArray &hostName, const std::atomic<bool> *abandon)
+// Shared by the caller and the resolver's thread: an abandoned lookup may finish in its own time.
+struct HostLookup::State
 {
-    if (hostName.isEmpty() || hostName.contains('\0')) {
-        return QString();
-    }
-    if (!abandon) {
-        return lookUp(hostName);
-    }
-    // The resolver cannot be interrupted, so it runs on a thread of its own and the caller
-    // waits for it only as long as it is wanted.
-    auto pending = std::make_shared<PendingLookup>();
-    std::thread([pending, hostName] {
-        const QString address = lookUp(hostName);
-        std::lock_guard<std::mutex> lock(pending->mutex);
-        pending->address = address;
-        pending->done = true;
-        pending->finished.notify_all();
-    }).detach();
+    std::mutex mutex;
+    // Null once the lookup is abandoned; the resolver's thread emits through it only under the
+    // mutex, so never while the object goes.
+    HostLookup *lookup = nullptr;
+};
 
-    std::unique_lock<std::mutex> lock(pending->mutex);
-    while (!pending->done) {
-        if (abandon->load()) {
-            return QString();
-        }
-        pending->finished.wait_for(lock, kAbandonCheck);
+HostLookup::HostLookup(const QByteArray &hostName) : m_state(std::make_shared<State>())
+{
+    m_state->lookup = this;
+    if (s_running.fetch_add(1) >= kMaxRunning) {
+        s_running.fetch_sub(1);
+        QMetaObject::invokeMethod(
+            this, [this] { emit finished(QString()); }, Qt::QueuedConnection);
+        return;
     }
-    return pending->address;
+    // The result travels as a queued signal: Qt copies it into this object's thread.
+    std::thread([state = m_state, hostName] {
+        const QString address = lookUp(hostName);
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            if (state->lookup) {
+                emit state->lookup->finished(address);
+            }
+        }
+        s_running.fetch_sub(1);
+    }).detach();
+}
+
+HostLookup::~HostLookup()
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->lookup = nullptr;
 }

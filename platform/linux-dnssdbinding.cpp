@@ -1,4 +1,4 @@
-#include "dnssdbinding.h"
+#include "platform/dnssdbinding.h"
 
 #include <dlfcn.h>
 #include <stdlib.h>

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 // The few dns_sd declarations the program needs, written out here so that the program builds
 // without the library's development files and never links against the library: it is loaded
@@ -28,8 +29,9 @@ constexpr DNSServiceErrorType kDNSServiceErr_ServiceNotRunning = -65563;
 constexpr DNSServiceFlags kDNSServiceFlagsAdd = 0x2;
 constexpr DNSServiceFlags kDNSServiceFlagsShareConnection = 0x4000;
 
-// The DNS-SD client library, bound at run time. Every call goes through here; when the library
-// or one of its functions is missing the call does not reach it and yields
+// The DNS-SD client library, bound at run time: the one place that knows how this platform finds
+// it (dlopen here; a Windows build would load dnssd.dll beside it). Every call goes through here;
+// when the library or one of its functions is missing the call does not reach it and yields
 // kDNSServiceErr_ServiceNotRunning, nothing, -1 or null instead.
 class DnsSdBinding
 {
@@ -83,5 +85,13 @@ private:
     // lookup, which is harmless because both find the same address.
     std::atomic<void *> m_symbols[FunctionCount] = {};
 };
+
+// Owns one DNSServiceRef: the operation (or connection) ends when the holder goes. A reference
+// created on a shared connection must go before that connection's own holder.
+struct DnsSdRefRelease
+{
+    void operator()(DNSServiceRef ref) const { DnsSdBinding::instance().refDeallocate(ref); }
+};
+using DnsSdRef = std::unique_ptr<_DNSServiceRef_t, DnsSdRefRelease>;
 
 #endif // DNSSDBINDING_H

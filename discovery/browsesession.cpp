@@ -1,0 +1,120 @@
+#include "browsesession.h"
+
+#include "discovery/bonjourthread.h"
+#include "discovery/bonjourwinservice.h"
+#include "discovery/logtext.h"
+#include "discovery/pendingresolve.h"
+#include "discovery/resolvereply.h"
+
+#include <QDebug>
+
+#include <algorithm>
+
+namespace {
+
+const char *const kServiceType = "_encoder._tcp";
+
+} // namespace
+
+BrowseSession::BrowseSession(BonjourThread *thread)
+    : m_thread(thread), m_queue(kMaxResolves, kMaxWaiting)
+{
+}
+
+// The members go in reverse order: resolves, then the browse, then the connection they ran on.
+BrowseSession::~BrowseSession() = default;
+
+DNSServiceErrorType BrowseSession::start()
+{
+    const auto lost = [this](DNSServiceErrorType code) { lose(code); };
+    const DNSServiceErrorType result = m_connection.open(lost);
+    if (result != kDNSServiceErr_NoError) {
+        return result;
+    }
+    return m_connection.browse(&m_browse, kServiceType, &BrowserCallBack, this, lost);
+}
+
+bool BrowseSession::instanceAdded(const ResolveQueue::Instance &instance)
+{
+    const ResolveQueue::Added added = m_queue.add(instance);
+    // Said once: the announcers that fill the line could otherwise fill the log as well.
+    if (added == ResolveQueue::Added::QueueFull && !m_saidFull) {
+        m_saidFull = true;
+        qCWarning(lcDnsSd).noquote()
+            << "too many instances waiting; not resolving"
+            << LogText::quoted(QString::fromUtf8(instance.name)) << "(said once per browse)";
+    }
+    if (added != ResolveQueue::Added::Waiting) {
+        return false;
+    }
+    startWaiting();
+    return true;
+}
+
+void BrowseSession::report(const ResolveReply &reply, const QString &address)
+{
+    // Once a stop is asked for nothing more is reported; the loop ends after this event.
+    if (m_thread->stopRequested()) {
+        return;
+    }
+    qDebug().noquote().nospace() << "ServiceResolveCallBack called! " << address << ","
+                                 << LogText::quoted(reply.txtValue("MAC")) << " ,"
+                                 << LogText::quoted(reply.txtValue("FW")) << ","
+                                 << LogText::quoted(reply.txtValue("Code"));
+    if (address.isEmpty()) {
+        qCDebug(lcDnsSd).noquote()
+            << "no IPv4 address for" << LogText::quoted(reply.nameText()) << "on host"
+            << LogText::quoted(reply.hostTarget()) << "nor in its interface value; not reported";
+        return;
+    }
+    emit m_thread->service()->deviceMacFound(address, reply.macText(), reply.firmwareText(),
+                                             reply.nameText());
+}
+
+void BrowseSession::retire(PendingResolve *resolve)
+{
+    const auto it
+        = std::find_if(m_running.begin(), m_running.end(),
+                       [resolve](const auto &running) { return running.get() == resolve; });
+    if (it == m_running.end()) {
+        return;
+    }
+    m_queue.finished(resolve->instance());
+    m_retired.push_back(std::move(*it));
+    m_running.erase(it);
+    if (m_retired.size() == 1) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_retired.clear();
+                startWaiting();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void BrowseSession::startWaiting()
+{
+    ResolveQueue::Instance next;
+    while (!m_lost && m_queue.takeNext(&next)) {
+        auto resolve = std::make_unique<PendingResolve>(this, next);
+        const DNSServiceErrorType result = resolve->start(m_connection, kResolveLimitMs);
+        if (result != kDNSServiceErr_NoError) {
+            // Out of daemon connections, say; the next instance may fare better.
+            qCWarning(lcDnsSd).noquote()
+                << "cannot resolve" << LogText::quoted(QString::fromUtf8(next.name)) << "error"
+                << result;
+            m_queue.finished(next);
+            continue;
+        }
+        m_running.push_back(std::move(resolve));
+    }
+}
+
+void BrowseSession::lose(DNSServiceErrorType code)
+{
+    // The daemon is gone, and with it the browse: nothing arrives until the browse is started
+    // again. What runs ends with its time limit.
+    qCWarning(lcDnsSd) << "the browse has lost the daemon:" << code;
+    m_lost = true;
+}

@@ -1,0 +1,59 @@
+#ifndef BROWSESESSION_H
+#define BROWSESESSION_H
+
+#include "discovery/dnssdconnection.h"
+#include "discovery/resolvequeue.h"
+
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+class BonjourThread;
+class PendingResolve;
+class ResolveReply;
+
+// One run of the mDNS browse, from its start to the stop: the connection, the browse of
+// "_encoder._tcp" and the resolves of the instances it hears of. It lives in the browse thread,
+// on that thread's event loop, and is BrowserCallBack's context.
+class BrowseSession : public QObject
+{
+public:
+    // Resolves at a time. A resolve whose host has no address record never answers and holds
+    // its slot until its time is up; a few slots keep a crowd of those from stalling the rest.
+    static constexpr int kMaxResolves = 16;
+    static constexpr int kMaxWaiting = 1024;
+    // From the resolve to the host's address. A device on the link answers within milliseconds,
+    // or within one mDNS retry when a packet was lost.
+    static constexpr int kResolveLimitMs = 4000;
+
+    explicit BrowseSession(BonjourThread *thread);
+    ~BrowseSession() override;
+
+    DNSServiceErrorType start();
+
+    // From BrowserCallBack. False when the instance is known already or cannot wait.
+    bool instanceAdded(const ResolveQueue::Instance &instance);
+
+    // From a resolve.
+    void report(const ResolveReply &reply, const QString &address);
+    // The resolve has ended and gives its slot to the next; it is destroyed later, from the
+    // event loop, as its own reply may be the one being processed.
+    void retire(PendingResolve *resolve);
+
+private:
+    void startWaiting();
+    void lose(DNSServiceErrorType code);
+
+    BonjourThread *const m_thread;
+    // Before every operation: it must outlive them.
+    DnsSdConnection m_connection;
+    std::unique_ptr<DnsSdConnection::Operation> m_browse;
+    ResolveQueue m_queue;
+    std::vector<std::unique_ptr<PendingResolve>> m_running;
+    std::vector<std::unique_ptr<PendingResolve>> m_retired;
+    bool m_lost = false;
+    bool m_saidFull = false;
+};
+
+#endif // BROWSESESSION_H
