@@ -39,6 +39,8 @@ QString Ipv4Text::format(quint32 address)
 
 bool Ipv4Text::isUnicast(quint32 address)
 {
+    // Multicast (224/4) and the reserved 240/4 with the limited broadcast in it name no single
+    // host, nor does 0/8.
     const quint32 first = address >> 24;
-    return first != 0 && (first & 0xf0) != 0xe0 && address != 0xffffffffu;
+    return first != 0 && first < 224;
 }

@@ -14,8 +14,8 @@ class Ipv4Text
 public:
     static std::optional<quint32> parse(const QString &text);
     static QString format(quint32 address);
-    // An address a sweep or a query may send to: not 0.0.0.0/8, not multicast, not the limited
-    // broadcast.
+    // An address of a single host a sweep or a query may send to: not 0.0.0.0/8, not
+    // multicast, not 240/4 with the limited broadcast.
     static bool isUnicast(quint32 address);
 };
 

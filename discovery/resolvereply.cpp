@@ -1,5 +1,7 @@
 #include "resolvereply.h"
 
+#include "discovery/ipv4text.h"
+
 #include "platform/dnssdbinding.h"
 
 #include <QStringList>
@@ -98,20 +100,14 @@ QString ResolveReply::addressFrom(const QString &hostAddress, const QByteArray &
 
 QString ResolveReply::dottedQuad(const QString &text)
 {
-    // The row's address becomes a URL and a target for the device queries. Any announcer can
-    // write the "interface" value, so only a plain address passes: no host names, ports or
-    // paths, and no leading zeros, which some readers of an address take for octal. 0.0.0.0
-    // names no device.
-    const QStringList groups = text.split(QLatin1Char('.'));
-    if (groups.size() != 4 || text == QLatin1String("0.0.0.0")) {
+    // The row's address becomes a URL, a target for the device queries and for identify. Any
+    // announcer can write the "interface" value and publish an address record, so only a plain
+    // address of a host passes: no host names, ports or paths, no leading zeros (which some
+    // readers of an address take for octal), and nothing that names no single remote device.
+    const std::optional<quint32> address = Ipv4Text::parse(text);
+    if (!address || Ipv4Text::format(*address) != text || !Ipv4Text::isUnicast(*address)
+        || (*address >> 24) == 127) {
         return QString();
-    }
-    for (const QString &group : groups) {
-        bool ok = false;
-        const uint value = group.toUInt(&ok);
-        if (!ok || value > 255 || group != QString::number(value)) {
-            return QString();
-        }
     }
     return text;
 }

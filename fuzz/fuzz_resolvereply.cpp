@@ -90,10 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool hasInterface = false;
     const QByteArray interfaceValue = reply.txtValue("interface", &hasInterface);
     const QString address = ResolveReply::addressFrom(hostAddress, interfaceValue, hasInterface);
-    // Whatever the announcer sends, the row's address is a plain dotted quad or nothing, and a
-    // host that resolves to one wins over the announcement.
+    // Whatever the announcer sends, the row's address is a plain dotted quad of a single remote
+    // host (not this network, loopback, multicast or broadcast) or nothing, and a host that
+    // resolves to one wins over the announcement.
     static const QRegularExpression quad(QRegularExpression::anchoredPattern(QStringLiteral(
-        "(?!0\\.0\\.0\\.0)(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])(\\.(?1)){3}")));
+        "(?!0\\.|127\\.|22[4-9]\\.|2[3-5][0-9]\\.)(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])"
+        "(\\.(?1)){3}")));
     FUZZ_CHECK(address.isEmpty() || quad.match(address).hasMatch(), address);
     FUZZ_CHECK(quad.match(hostAddress).hasMatch()
                    ? address == hostAddress

@@ -91,8 +91,10 @@ public:
                 for (QAbstractButton *button : box->buttons()) {
                     buttons |= box->standardButton(button);
                 }
-                seen << QStringLiteral("%1|%2|%3|%4").arg(box->windowTitle(), box->text())
-                                .arg(buttons).arg(box->icon());
+                seen << QStringLiteral("%1|%2|%3|%4")
+                            .arg(box->windowTitle(), box->text())
+                            .arg(buttons)
+                            .arg(box->icon());
                 box->done(0);
             } else if (auto *dialog = qobject_cast<QInputDialog *>(modal)) {
                 seen << dialog->windowTitle() + QLatin1Char('|') + dialog->labelText();
@@ -121,8 +123,8 @@ struct Lan
     }
 };
 
-#define REQUIRE_LAN()                                                                          \
-    if (Lan::scannerIp().isEmpty())                                                            \
+#define REQUIRE_LAN() \
+    if (Lan::scannerIp().isEmpty()) \
     QSKIP("needs the simulated LAN: run it through tools/simlan/simlan.sh")
 
 #endif // TESTKIT_H

@@ -48,16 +48,24 @@ void TestHostile::scans_data()
     const QString cut(64 * 1024, QLatin1Char('A')); // bodies end at 64 KiB, the row stays
     const QString good = row(10, "02-06-00-00-00-10", "1.0", "Good 10");
     const QString longName = row(23, "0C-8C-24-00-00-23", "1.3", QString(10000, QLatin1Char('N')));
-    const QString nulAndLatin1 = row(24, "D0-C8-00-00-00-24", QString::fromLatin1("\xff\xfe" "1.4"), "Bad");
-    const QString markup = row(25, "02-06-00-00-00-25", "1.5",
-                               "<img src=\"http://198.18.0.1/x.png\"><a href=\"http://198.18.0.1/\">click</a>");
+    const QString nulAndLatin1 = row(24, "D0-C8-00-00-00-24",
+                                     QString::fromLatin1("\xff\xfe"
+                                                         "1.4"),
+                                     "Bad");
+    const QString markup
+        = row(25, "02-06-00-00-00-25", "1.5",
+              "<img src=\"http://198.18.0.1/x.png\"><a href=\"http://198.18.0.1/\">click</a>");
     const QString impostor = row(27, "02-06-00-00-00-27", "1.7", "Impostor");
     const QString controls = row(30, "08-EA-40-00-00-30", "1.8", "LineINFO forged\x1b[2J");
-    QStringList arp { good, row(20, "D0-C8-00-00-00-20", cut, cut),
+    QStringList arp { good,
+                      row(20, "D0-C8-00-00-00-20", cut, cut),
                       row(21, "02-06-00-00-00-21", cut, cut),
                       row(22, "08-EA-40-00-00-22", "", ""), // dripping: given up, empty
-                      longName, nulAndLatin1, markup,
-                      row(26, "D0-C8-00-00-00-26", "1.6", "Garbage MAC"), impostor,
+                      longName,
+                      nulAndLatin1,
+                      markup,
+                      row(26, "D0-C8-00-00-00-26", "1.6", "Garbage MAC"),
+                      impostor,
                       row(28, "D0-C8-00-00-00-28", "", ""), // compressed: not accepted
                       row(29, "02-06-00-00-00-29", "", ""), // endless headers: given up
                       controls };
@@ -69,9 +77,8 @@ void TestHostile::scans_data()
     QTest::newRow("arp") << 1 << arp;
     // The probe needs an accepted MAC reply: huge, endless, dripping, compressed, garbage and
     // header-streaming replies give none.
-    QTest::newRow("http probe") << 2
-                                << QStringList { good, longName, nulAndLatin1, markup, impostor,
-                                                 controls };
+    QTest::newRow("http probe") << 2 << QStringList { good,   longName, nulAndLatin1,
+                                                      markup, impostor, controls };
     // The name keeps the daemon's escapes; the MAC is cut to 17 characters.
     QTest::newRow("mdns") << 3
                           << QStringList { row(31, "02-06-00-00-00-31", QString(252, 'F'),
@@ -115,7 +122,8 @@ void TestHostile::scans()
     }
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // A 1 MB gzip of 1 GiB, 100 MB bodies and endless headers: nothing piles up.
-    QVERIFY2(statusMiB("VmHWM") - before < 64, qPrintable(QString::number(statusMiB("VmHWM") - before)));
+    QVERIFY2(statusMiB("VmHWM") - before < 64,
+             qPrintable(QString::number(statusMiB("VmHWM") - before)));
 #endif
 }
 

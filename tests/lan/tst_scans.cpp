@@ -41,8 +41,8 @@ QJsonArray json(const QStringList &rows)
     QJsonArray array;
     for (const QString &line : rows) {
         const QStringList f = line.split('|');
-        array.append(QJsonObject { { "ip", f[1] }, { "mac", f[2] }, { "firmware", f[3] },
-                                   { "name", f[4] } });
+        array.append(QJsonObject {
+            { "ip", f[1] }, { "mac", f[2] }, { "firmware", f[3] }, { "name", f[4] } });
     }
     return array;
 }
@@ -75,21 +75,18 @@ void TestScans::sweeps_data()
     QTest::addColumn<QStringList>("table");
     QTest::addColumn<QStringList>("endRows");
     // Both late devices are found; the leaver answers its two queries, then leaves the LAN.
-    QTest::newRow("arp") << 1
-                         << QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8, kHangs,
-                                          kLate, kDeaf, kLeaver, kQuoted }
+    QTest::newRow("arp") << 1 << QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8,
+                                               kHangs, kLate,  kDeaf,   kLeaver,    kQuoted }
                          << QStringList { kTextPlain, kHangs };
     // Its neighbour entry still names its MAC, but it no longer answers: no row.
     QTest::newRow("arp, 2 s after the leaver left")
         << 1
-        << QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8, kHangs, kLate, kDeaf,
-                         kQuoted }
+        << QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8, kHangs, kLate, kDeaf, kQuoted }
         << QStringList { kTextPlain, kHangs };
     // Only accepted /public/macAddress replies count: not the text/plain or silent devices.
     // The slow ARP answerers are reached through the neighbour entries the ARP scans left.
-    QTest::newRow("http probe") << 2
-                                << QStringList { kCam10, kLobby, kNoName, kUtf8, kLate, kDeaf,
-                                                 kQuoted }
+    QTest::newRow("http probe") << 2 << QStringList { kCam10, kLobby, kNoName, kUtf8,
+                                                      kLate,  kDeaf,  kQuoted }
                                 << QStringList {};
 }
 
@@ -117,7 +114,8 @@ void TestScans::sweeps()
     for (int i = done - 1; i >= 0 && scan.lines[i].endsWith("||"); --i) {
         tail.prepend(scan.lines[i]);
     }
-    QVERIFY2(tail.mid(0, endRows.size()) == endRows || tail == endRows, qPrintable(tail.join('\n')));
+    QVERIFY2(tail.mid(0, endRows.size()) == endRows || tail == endRows,
+             qPrintable(tail.join('\n')));
     QCOMPARE(scan.count("done"), 1);
 }
 
@@ -160,7 +158,8 @@ void TestScans::stopping()
     QCOMPARE(scan.count("done"), 0);
     ctrl->stopDiscover(1);
     const QStringList duringStop = scan.lines.mid(before);
-    QVERIFY2(!duringStop.isEmpty() && duringStop.last() == "done", qPrintable(duringStop.join(';')));
+    QVERIFY2(!duringStop.isEmpty() && duringStop.last() == "done",
+             qPrintable(duringStop.join(';')));
     for (const QString &line : duringStop.mid(0, duringStop.size() - 1)) {
         QVERIFY2(line.endsWith("||"), qPrintable(line));
     }
@@ -190,7 +189,8 @@ void TestScans::identify()
     // The device got exactly the command's bytes, then saw the connection close.
     QTRY_COMPARE(Lan::file("identify-198.18.0.10.bin").mid(before.size()), expected);
     if (sent) {
-        QTRY_VERIFY(Lan::file("sim-198.18.0.10.log").contains("identify close from 198.18.0.1 after 21 bytes"));
+        QTRY_VERIFY(Lan::file("sim-198.18.0.10.log")
+                        .contains("identify close from 198.18.0.1 after 21 bytes"));
     }
 }
 
@@ -201,26 +201,27 @@ void TestScans::commandLine_data()
     QTest::addColumn<QStringList>("rows");
     const QString from = Lan::scannerIp();
     QTest::newRow("arp") << QStringList { "--scan", "arp", "--format", "json", "--interface", from }
-                         << 0
-                         << QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8, kHangs,
-                                          kLate, kDeaf, kQuoted };
-    QTest::newRow("http") << QStringList { "--scan", "http", "--format", "json", "--interface", from }
+                         << 0 << QStringList { kCam10, kLobby, kNoName, kTextPlain, kUtf8,
+                                               kHangs, kLate,  kDeaf,   kQuoted };
+    QTest::newRow("http") << QStringList {
+        "--scan", "http", "--format", "json", "--interface", from
+    } << 0 << QStringList { kCam10, kLobby, kNoName, kUtf8, kLate, kDeaf, kQuoted };
+    QTest::newRow("mdns") << QStringList { "--scan", "mdns", "--wait", "2", "--format", "json" }
                           << 0
-                          << QStringList { kCam10, kLobby, kNoName, kUtf8, kLate, kDeaf, kQuoted };
-    QTest::newRow("mdns") << QStringList { "--scan", "mdns", "--wait", "2", "--format", "json" } << 0
                           << QStringList { row("10", "02-06-00-00-00-10", "", ""),
-                                           row("14", "08-ea-40-00-00-14", "3.2.0", "Studio\\032C") };
+                                           row("14", "08-ea-40-00-00-14", "3.2.0",
+                                               "Studio\\032C") };
     QTest::newRow("no DNS-SD library")
         << QStringList { "--", QCoreApplication::applicationDirPath() + "/../lumisweep", "--scan",
                          "mdns" }
         << 1 << QStringList {};
     QTest::newRow("unknown scan") << QStringList { "--scan", "ping" } << 2 << QStringList {};
-    QTest::newRow("unknown format") << QStringList { "--scan", "arp", "--format", "xml" } << 2
-                                    << QStringList {};
+    QTest::newRow("unknown format")
+        << QStringList { "--scan", "arp", "--format", "xml" } << 2 << QStringList {};
     QTest::newRow("two commands") << QStringList { "--scan", "arp", "--list-interfaces" } << 2
                                   << QStringList {};
-    QTest::newRow("malformed interface") << QStringList { "--scan", "arp", "--interface", "198.18.0" }
-                                         << 2 << QStringList {};
+    QTest::newRow("malformed interface")
+        << QStringList { "--scan", "arp", "--interface", "198.18.0" } << 2 << QStringList {};
     QTest::newRow("unavailable interface")
         << QStringList { "--scan", "arp", "--interface", "198.18.0.99" } << 1 << QStringList {};
 }

@@ -79,25 +79,24 @@ void TestProxyModel::sortAndFilter_data()
     const QString a = "192.168.1.2", b = "192.168.1.10", c = "192.168.1.9";
     QTest::newRow("ip as text") << QByteArray("ip") << 0 << QByteArray() << "" << 1
                                 << QStringList { b, a, c };
-    QTest::newRow("ip descending") << QByteArray("ip") << 1 << QByteArray() << "" << 1
-                                   << QStringList { c, a, b };
-    QTest::newRow("name, any case") << QByteArray("name") << 0 << QByteArray() << "" << 1
-                                    << QStringList { b, a, c };
-    QTest::newRow("unknown sort role keeps source order") << QByteArray("nope") << 0 << QByteArray()
-                                                          << "" << 1 << QStringList { a, b, c };
-    QTest::newRow("empty pattern, unknown role") << QByteArray("ip") << 0 << QByteArray("nope")
-                                                 << "" << 0 << QStringList { b, a, c };
-    QTest::newRow("any role matches") << QByteArray("ip") << 0 << QByteArray() << "lobby" << 2
-                                      << QStringList { a, c };
-    QTest::newRow("named role only") << QByteArray("ip") << 0 << QByteArray("fw") << "1.*" << 1
-                                     << QStringList { a, c };
-    QTest::newRow("named role ignores others") << QByteArray("ip") << 0 << QByteArray("fw")
-                                               << "Garage" << 2 << QStringList();
+    QTest::newRow("ip descending")
+        << QByteArray("ip") << 1 << QByteArray() << "" << 1 << QStringList { c, a, b };
+    QTest::newRow("name, any case")
+        << QByteArray("name") << 0 << QByteArray() << "" << 1 << QStringList { b, a, c };
+    QTest::newRow("unknown sort role keeps source order")
+        << QByteArray("nope") << 0 << QByteArray() << "" << 1 << QStringList { a, b, c };
+    QTest::newRow("empty pattern, unknown role")
+        << QByteArray("ip") << 0 << QByteArray("nope") << "" << 0 << QStringList { b, a, c };
+    QTest::newRow("any role matches")
+        << QByteArray("ip") << 0 << QByteArray() << "lobby" << 2 << QStringList { a, c };
+    QTest::newRow("named role only")
+        << QByteArray("ip") << 0 << QByteArray("fw") << "1.*" << 1 << QStringList { a, c };
+    QTest::newRow("named role ignores others")
+        << QByteArray("ip") << 0 << QByteArray("fw") << "Garage" << 2 << QStringList();
     QTest::newRow("regexp") << QByteArray("ip") << 0 << QByteArray("ip") << "\\.1?9$" << 0
                             << QStringList { c };
-    QTest::newRow("role naming nothing searches all") << QByteArray("ip") << 0
-                                                      << QByteArray("nope") << "garage" << 2
-                                                      << QStringList { b };
+    QTest::newRow("role naming nothing searches all")
+        << QByteArray("ip") << 0 << QByteArray("nope") << "garage" << 2 << QStringList { b };
 }
 
 void TestProxyModel::sortAndFilter()

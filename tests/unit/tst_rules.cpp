@@ -1,12 +1,16 @@
 // The pure rules that turn what the network sends into device data.
 #include "controller/addressrange.h"
 #include "controller/devicerecordassembler.h"
+#include "app/devicetablewriter.h"
 #include "controller/vendorprefix.h"
 #include "discovery/deviceprotocol.h"
 #include "discovery/ipv4text.h"
 #include "discovery/logtext.h"
+#include "discovery/resolvequeue.h"
+#include "discovery/resolvereply.h"
 #include "platform/linux-neighbourbudget.h"
 
+#include <QJsonDocument>
 #include <QTest>
 #include <QThread>
 
@@ -26,6 +30,12 @@ private slots:
     void requestsArePinnedToTheAddress();
     void logTextIsOneQuotedLine_data();
     void logTextIsOneQuotedLine();
+    void announcements_data();
+    void announcements();
+    void resolveQueue_data();
+    void resolveQueue();
+    void tableWriters_data();
+    void tableWriters();
     void recordAssembly();
     void budgetTokensOutliveTheirReservation();
 };
@@ -37,27 +47,48 @@ void TestRules::addressRange_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
-    QTest::newRow("/24") << "192.168.1.37" << "255.255.255.0" << 254 << "192.168.1.1"
+    QTest::newRow("/24") << "192.168.1.37"
+                         << "255.255.255.0" << 254 << "192.168.1.1"
                          << "192.168.1.254";
-    QTest::newRow("/26") << "172.16.5.200" << "255.255.255.192" << 62 << "172.16.5.193"
+    QTest::newRow("/26") << "172.16.5.200"
+                         << "255.255.255.192" << 62 << "172.16.5.193"
                          << "172.16.5.254";
-    QTest::newRow("/22 has .255 and .0 inside") << "10.1.2.3" << "255.255.252.0" << 1022
-                                                << "10.1.0.1" << "10.1.3.254";
-    QTest::newRow("/16 whole") << "10.20.30.40" << "255.255.0.0" << 65534 << "10.20.0.1"
+    QTest::newRow("/22 has .255 and .0 inside") << "10.1.2.3"
+                                                << "255.255.252.0" << 1022 << "10.1.0.1"
+                                                << "10.1.3.254";
+    QTest::newRow("/16 whole") << "10.20.30.40"
+                               << "255.255.0.0" << 65534 << "10.20.0.1"
                                << "10.20.255.254";
-    QTest::newRow("/8 window around the address") << "10.20.30.40" << "255.0.0.0" << 65024
-                                                  << "10.19.159.40" << "10.20.157.39";
-    QTest::newRow("/8 window kept inside the subnet") << "10.0.0.9" << "255.0.0.0" << 65024
-                                                      << "10.0.0.1" << "10.0.254.0";
-    QTest::newRow("/30") << "192.168.1.1" << "255.255.255.252" << 2 << "192.168.1.1"
+    QTest::newRow("/8 window around the address") << "10.20.30.40"
+                                                  << "255.0.0.0" << 65024 << "10.19.159.40"
+                                                  << "10.20.157.39";
+    QTest::newRow("/8 window kept inside the subnet") << "10.0.0.9"
+                                                      << "255.0.0.0" << 65024 << "10.0.0.1"
+                                                      << "10.0.254.0";
+    QTest::newRow("/30") << "192.168.1.1"
+                         << "255.255.255.252" << 2 << "192.168.1.1"
                          << "192.168.1.2";
-    QTest::newRow("/31 empty") << "192.168.1.37" << "255.255.255.254" << 0 << "" << "";
-    QTest::newRow("/32 empty") << "192.168.1.37" << "255.255.255.255" << 0 << "" << "";
-    QTest::newRow("holes in the mask") << "10.0.0.1" << "255.0.255.0" << 0 << "" << "";
-    QTest::newRow("mask without dots") << "192.168.1.37" << "" << 0 << "" << "";
-    QTest::newRow("three-part address") << "192.168.1" << "255.255.255.0" << 0 << "" << "";
-    QTest::newRow("octet above 255") << "300.1.1.1" << "255.255.255.0" << 0 << "" << "";
-    QTest::newRow("hostile mask") << "1.1.1.1" << "0.0.-2000000000.-5" << 0 << "" << "";
+    QTest::newRow("/31 empty") << "192.168.1.37"
+                               << "255.255.255.254" << 0 << ""
+                               << "";
+    QTest::newRow("/32 empty") << "192.168.1.37"
+                               << "255.255.255.255" << 0 << ""
+                               << "";
+    QTest::newRow("holes in the mask") << "10.0.0.1"
+                                       << "255.0.255.0" << 0 << ""
+                                       << "";
+    QTest::newRow("mask without dots") << "192.168.1.37"
+                                       << "" << 0 << ""
+                                       << "";
+    QTest::newRow("three-part address") << "192.168.1"
+                                        << "255.255.255.0" << 0 << ""
+                                        << "";
+    QTest::newRow("octet above 255") << "300.1.1.1"
+                                     << "255.255.255.0" << 0 << ""
+                                     << "";
+    QTest::newRow("hostile mask") << "1.1.1.1"
+                                  << "0.0.-2000000000.-5" << 0 << ""
+                                  << "";
 }
 
 void TestRules::addressRange()
@@ -150,12 +181,13 @@ void TestRules::deviceReplies_data()
     QTest::newRow("cut at NUL") << octets << QByteArray("ab\0cd", 5) << fw << "ab";
     QTest::newRow("utf-8 name") << octets << QByteArray("Caf\xc3\xa9 \xe2\x98\x85") << name
                                 << QString::fromUtf8("Caf\xc3\xa9 \xe2\x98\x85");
-    QTest::newRow("latin-1 firmware") << octets << QByteArray("Caf\xc3\xa9") << fw
-                                      << QString::fromLatin1("Caf\xc3\xa9");
-    QTest::newRow("latin-1 mac") << octets << QByteArray("\xd0-C8") << DeviceProtocol::macAddressPath()
+    QTest::newRow("latin-1 firmware")
+        << octets << QByteArray("Caf\xc3\xa9") << fw << QString::fromLatin1("Caf\xc3\xa9");
+    QTest::newRow("latin-1 mac") << octets << QByteArray("\xd0-C8")
+                                 << DeviceProtocol::macAddressPath()
                                  << QString::fromLatin1("\xd0-C8");
-    QTest::newRow("case and charset") << "Application/Octet-Stream; charset=utf-8"
-                                      << QByteArray("x") << fw << "x";
+    QTest::newRow("case and charset")
+        << "Application/Octet-Stream; charset=utf-8" << QByteArray("x") << fw << "x";
     QTest::newRow("text/plain") << "text/plain" << QByteArray("x") << fw << "-";
     QTest::newRow("no type") << "" << QByteArray("x") << fw << "-";
 }
@@ -174,9 +206,9 @@ void TestRules::deviceReplies()
 
 void TestRules::requestsArePinnedToTheAddress()
 {
-    for (const QString *path : { &DeviceProtocol::macAddressPath(),
-                                 &DeviceProtocol::deviceNamePath(),
-                                 &DeviceProtocol::fwVersionPath() }) {
+    for (const QString *path :
+         { &DeviceProtocol::macAddressPath(), &DeviceProtocol::deviceNamePath(),
+           &DeviceProtocol::fwVersionPath() }) {
         const QNetworkRequest request = DeviceProtocol::request(0xc612000a, *path);
         QCOMPARE(request.url().toString(), QStringLiteral("http://198.18.0.10") + *path);
         QCOMPARE(DeviceProtocol::pathOf(request.url()), *path);
@@ -190,14 +222,19 @@ void TestRules::logTextIsOneQuotedLine_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("plain") << "Cam 10" << "\"Cam 10\"";
-    QTest::newRow("line feed") << "a\nINFO forged" << "\"a\\nINFO forged\"";
-    QTest::newRow("terminal escape") << "\x1b[2J" << "\"\\u001b[2J\"";
-    QTest::newRow("quote and backslash") << "a\"b\\" << "\"a\\\"b\\\\\"";
+    QTest::newRow("plain") << "Cam 10"
+                           << "\"Cam 10\"";
+    QTest::newRow("line feed") << "a\nINFO forged"
+                               << "\"a\\nINFO forged\"";
+    QTest::newRow("terminal escape") << "\x1b[2J"
+                                     << "\"\\u001b[2J\"";
+    QTest::newRow("quote and backslash") << "a\"b\\"
+                                         << "\"a\\\"b\\\\\"";
     QTest::newRow("C1 control") << QString(QChar(0x9b)) << "\"\\u009b\"";
     QTest::newRow("direction override") << QString(QChar(0x202e)) << "\"\\u202e\"";
     QTest::newRow("line separator") << QString(QChar(0x2028)) << "\"\\u2028\"";
-    QTest::newRow("utf-8 kept") << QString::fromUtf8("Caf\xc3\xa9") << QString::fromUtf8("\"Caf\xc3\xa9\"");
+    QTest::newRow("utf-8 kept") << QString::fromUtf8("Caf\xc3\xa9")
+                                << QString::fromUtf8("\"Caf\xc3\xa9\"");
     QTest::newRow("bounded") << QString(2000, QLatin1Char('N'))
                              << "\"" + QString(1024, QLatin1Char('N')) + "\"...(976 more)";
 }
@@ -207,6 +244,122 @@ void TestRules::logTextIsOneQuotedLine()
     QFETCH(QString, text);
     QFETCH(QString, logged);
     QCOMPARE(LogText::quoted(text), logged);
+}
+
+void TestRules::announcements_data()
+{
+    QTest::addColumn<QString>("host"); // what the lookup of the host name found
+    QTest::addColumn<QByteArray>("interface"); // the TXT value; "-" when absent
+    QTest::addColumn<QByteArray>("mac");
+    QTest::addColumn<QByteArray>("fw");
+    QTest::addColumn<QByteArray>("fullName");
+    QTest::addColumn<QStringList>("report"); // ip, mac, fw, name
+    const auto add
+        = [](const char *row, const QString &host, const char *interface, const QByteArray &mac,
+             const QByteArray &fw, const QByteArray &name, const QStringList &report) {
+              QTest::newRow(row) << host << QByteArray(interface) << mac << fw << name << report;
+          };
+    add("typical", "192.168.1.20", "eth0:10.0.0.1", "00:11:22:33:44:55", "1.0.3",
+        "Cam1._encoder._tcp.local.", { "192.168.1.20", "00-11-22-33-44-55", "1.0.3", "Cam1" });
+    add("no host address: the interface value", "", "eth0:10.0.0.2", "00:11:22:33:44:55:66",
+        "2.0\n", "Ca\nm2._encoder._tcp.local.\n",
+        { "10.0.0.2", "00-11-22-33-44-55", "2.0", "Cam2" });
+    add("escapes kept, UTF-8 name, Latin-1 firmware", "", "-", "00:11", "v\xe9",
+        "K\xc3\xbc\\032A._encoder._tcp.local.",
+        { "", "00-11", QString::fromLatin1("v\xe9"), QString::fromUtf8("K\xc3\xbc\\032A") });
+    // The announcer writes the interface value and the address record: only a plain address
+    // of a single remote host may become the row's.
+    add("host name, port and path", "", "eth0:evil.example:80/x", "", "", "", { "", "", "", "" });
+    add("0.0.0.0, then octal-looking", "0.0.0.0", "eth0:010.0.0.1", "", "", "", { "", "", "", "" });
+    add("loopback, then broadcast", "127.0.0.1", "eth0:255.255.255.255", "", "", "",
+        { "", "", "", "" });
+    add("five groups, then over 255", "1.2.3.4.5", "eth0:10.0.0.256", "", "", "",
+        { "", "", "", "" });
+}
+
+void TestRules::announcements()
+{
+    QFETCH(QString, host);
+    QFETCH(QByteArray, interface);
+    QFETCH(QByteArray, mac);
+    QFETCH(QByteArray, fw);
+    QFETCH(QByteArray, fullName);
+    QFETCH(QStringList, report);
+    const bool present = interface != "-";
+    QCOMPARE(ResolveReply::addressFrom(host, present ? interface : QByteArray(), present),
+             report.at(0));
+    QCOMPARE(ResolveReply::macFrom(mac), report.at(1));
+    QCOMPARE(ResolveReply::firmwareFrom(fw), report.at(2));
+    QCOMPARE(ResolveReply::nameFrom(fullName), report.at(3));
+}
+
+void TestRules::resolveQueue_data()
+{
+    // Two resolves at a time, three waiting. Steps: +x heard of (W waiting, K known already,
+    // F line full), n take the next (its name, or _ for none), fx the resolve of x ended.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("once, bounded") << "+a +a +b +c +d n +d +a"
+                                   << "W K W W F a W K";
+    QTest::newRow("slots") << "+a +b +c n n n fa n n"
+                           << "W W W a b _ c _";
+    QTest::newRow("heard of again after its end") << "+a n fa +a n"
+                                                  << "W a W a";
+}
+
+void TestRules::resolveQueue()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, outcome);
+    ResolveQueue queue(2, 3);
+    QStringList got;
+    for (const QString &step : steps.split(' ')) {
+        ResolveQueue::Instance instance { 0, step.mid(1).toLatin1(), "_encoder._tcp", "local." };
+        if (step[0] == '+') {
+            got << QString("WKF").at(int(queue.add(instance)));
+        } else if (step[0] == 'f') {
+            queue.finished(instance);
+        } else {
+            got << (queue.takeNext(&instance) ? QString::fromLatin1(instance.name) : "_");
+        }
+    }
+    QCOMPARE(got.join(' '), outcome);
+}
+
+void TestRules::tableWriters_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QByteArray>("text");
+    // Device text is hostile: a quote, a comma, a carriage return and an escape.
+    const QString name = QString::fromUtf8("Say \"hi\",\r\x1b[2J caf\xc3\xa9");
+    QTest::newRow("table") << int(DeviceTableWriter::Format::Table)
+                           << QByteArray("IP Address   Mac Address        FW Version  Device Name\n"
+                                         "198.18.0.9   D0-C8-00-00-00-09  1.0         Cam\n"
+                                         "198.18.0.10  02-06-00-00-00-10              "
+                                         "Say \\\"hi\\\",\\r\\u001b[2J caf\xc3\xa9\n");
+    QTest::newRow("json") << int(DeviceTableWriter::Format::Json)
+                          << QByteArray("[{\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\",\"mac\":"
+                                        "\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"firmware\":"
+                                        "\"\",\"ip\":\"198.18.0.10\",\"mac\":\"02-06-00-00-00-10\","
+                                        "\"name\":\"Say \\\"hi\\\",\\r\\u001b[2J caf\xc3\xa9\"}]");
+    QTest::newRow("csv") << int(DeviceTableWriter::Format::Csv)
+                         << QByteArray("ip,mac,firmware,name\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
+                                       "Cam\r\n198.18.0.10,02-06-00-00-00-10,,\"Say \"\"hi\"\",\r"
+                                       "\x1b[2J caf\xc3\xa9\"\r\n");
+}
+
+void TestRules::tableWriters()
+{
+    QFETCH(int, format);
+    QFETCH(QByteArray, text);
+    const QVector<DeviceRow> rows { { "198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam" },
+                                    { "198.18.0.10", "02-06-00-00-00-10", "",
+                                      QString::fromUtf8("Say \"hi\",\r\x1b[2J caf\xc3\xa9") } };
+    QByteArray written = DeviceTableWriter::write(DeviceTableWriter::Format(format), rows);
+    if (format == int(DeviceTableWriter::Format::Json)) {
+        written = QJsonDocument::fromJson(written).toJson(QJsonDocument::Compact);
+    }
+    QCOMPARE(written, text);
 }
 
 void TestRules::recordAssembly()

@@ -137,21 +137,24 @@ void TestSettings::untrustedPlaces()
         QVERIFY(QFile::link(target, folder + "/settings.ini"));
     } else {
         QVERIFY(QFile(folder + "/settings.ini").open(QIODevice::WriteOnly));
-        QVERIFY(chown(QFile::encodeName(folder + "/settings.ini").constData(), nobody, nobody) == 0);
+        QVERIFY(chown(QFile::encodeName(folder + "/settings.ini").constData(), nobody, nobody)
+                == 0);
     }
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
     QQmlEngine engine;
     ModalCloser closer;
     auto *controller = new Controller(engine.rootContext());
     QTRY_COMPARE(closer.seen.size(), 1);
-    QVERIFY2(closer.seen.first().startsWith("Warning|The settings "), qPrintable(closer.seen.first()));
+    QVERIFY2(closer.seen.first().startsWith("Warning|The settings "),
+             qPrintable(closer.seen.first()));
     // Nothing goes through it: values stay in memory, and the user hears when an account
     // was not saved.
     controller->setSettingsValue("SOME/KEY", "true");
     QCOMPARE(controller->getSettingsValue("SOME/KEY"), QVariant(true));
     controller->showInputAccount("D0-C8-1A-2B-3C-4D");
     QCOMPARE(closer.seen.size(), 3);
-    QVERIFY(closer.seen.at(2).startsWith("Warning|The account for D0-C8-1A-2B-3C-4D was not saved."));
+    QVERIFY(
+        closer.seen.at(2).startsWith("Warning|The account for D0-C8-1A-2B-3C-4D was not saved."));
     QCOMPARE(QFileInfo(target).size(), 0);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(),
              setup == "folder" ? 0 : 1);
@@ -168,12 +171,18 @@ void TestSettings::boxes_data()
     QTest::addColumn<QString>("seen");
     const QString error = "Error!|IP address format is incorrect|1024|2";
     const QString link = "Please check <a href=\"https://example.invalid/\">link</a>";
-    QTest::newRow("address 192.168.1.1") << "check" << "192.168.1.1" << true << "";
-    QTest::newRow("address 256.256.256.256") << "check" << "256.256.256.256" << true << "";
-    QTest::newRow("address with blank") << "check" << "192.168.1.1 " << false << error;
-    QTest::newRow("address of three parts") << "check" << "192.168.1" << false << error;
-    QTest::newRow("address of five parts") << "check" << "192.168.1.1.1" << false << error;
-    QTest::newRow("empty address") << "check" << "" << false << error;
+    QTest::newRow("address 192.168.1.1") << "check"
+                                         << "192.168.1.1" << true << "";
+    QTest::newRow("address 256.256.256.256") << "check"
+                                             << "256.256.256.256" << true << "";
+    QTest::newRow("address with blank") << "check"
+                                        << "192.168.1.1 " << false << error;
+    QTest::newRow("address of three parts") << "check"
+                                            << "192.168.1" << false << error;
+    QTest::newRow("address of five parts") << "check"
+                                           << "192.168.1.1.1" << false << error;
+    QTest::newRow("empty address") << "check"
+                                   << "" << false << error;
     QTest::newRow("warning type 0") << "0" << link << true << "Warning|" + link + "|2097152|0";
     QTest::newRow("warning type 1") << "1" << link << true << "Info|" + link + "|16384|0";
     QTest::newRow("warning type -7") << "-7" << link << true << "Info|" + link + "|16384|0";

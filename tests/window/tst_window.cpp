@@ -144,18 +144,22 @@ void TestWindow::scanSortSelectOpen()
     QVERIFY(property("btnStop", "source").toString().endsWith("/img/Stop.over.png"));
     click("radioMdns"); // ignored while scanning
     QCOMPARE(property("functionBar", "scanType").toInt(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(property("textInfo", "text").toString().contains(
-                                 QRegularExpression("^Info: Scanning 1 Sec \\.\\.\\.\\. \\d+%$")),
-                             5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        property("textInfo", "text")
+            .toString()
+            .contains(QRegularExpression("^Info: Scanning 1 Sec \\.\\.\\.\\. \\d+%$")),
+        5000);
     QTRY_COMPARE_WITH_TIMEOUT(property("functionBar", "scanStatus").toInt(), 0, 20000);
     QCOMPARE(property("textInfo", "text").toString(), QString("Info: 4 Devices Found!"));
     // Text order, as the table's first sort: .10 before .9.
-    QCOMPARE(column("ip"), (QStringList { "198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.9" }));
+    QCOMPARE(column("ip"),
+             (QStringList { "198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.9" }));
     QCOMPARE(column("name"), (QStringList { "Alpha", "<b>Mike</b>", "echo", "Zulu" }));
 
     const qreal cell = property("tableView", "cellHeight").toReal();
     click("tableView", QPointF(75, cell / 2)); // the IP header again: descending
-    QCOMPARE(column("ip"), (QStringList { "198.18.0.9", "198.18.0.12", "198.18.0.11", "198.18.0.10" }));
+    QCOMPARE(column("ip"),
+             (QStringList { "198.18.0.9", "198.18.0.12", "198.18.0.11", "198.18.0.10" }));
     click("tableView", QPointF(525, cell / 2)); // Device Name, still descending, any case
     QCOMPARE(column("name"), (QStringList { "Zulu", "echo", "Alpha", "<b>Mike</b>" }));
 
@@ -191,7 +195,8 @@ void TestWindow::brandedLook()
     click("tableView", QPointF(75, property("tableView", "cellHeight").toReal() * 1.5));
     click("btnIdentify");
     QCOMPARE(standIn.identified, (QStringList { "", "198.18.0.10" }));
-    QCOMPARE(property("textInfo", "text").toString(), QString("Identify device: 198.18.0.10 successful"));
+    QCOMPARE(property("textInfo", "text").toString(),
+             QString("Identify device: 198.18.0.10 successful"));
     click("btnBrowse");
     QCOMPARE(property("textInfo", "text").toString(), QString("Browse device: 198.18.0.10"));
     QTRY_COMPARE(m_urls.urls, QStringList { "http://198.18.0.10" });
