@@ -16,8 +16,8 @@
 
 namespace {
 
-const char *const kOptions[] = { "scan",  "interface", "format", "wait", "list-interfaces",
-                                 "identify", "help", "version" };
+const char *const kOptions[]
+    = { "scan", "interface", "format", "wait", "list-interfaces", "identify", "help", "version" };
 const QMap<QString, int> kScanTypes { { QStringLiteral("arp"), 1 },
                                       { QStringLiteral("http"), 2 },
                                       { QStringLiteral("mdns"), 3 } };
@@ -84,100 +84,115 @@ int CommandLine::run(int argc, char **argv)
 {
     QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Finds network video encoders on the local IPv4 network and lists them."));
-    const QCommandLineOption scan(QStringLiteral("scan"),
-                                  QStringLiteral("Scan by ARP, HTTP probe or mDNS."),
-                                  QStringLiteral("arp|http|mdns"));
-    const QCommandLineOption interface(QStringLiteral("interface"),
-                                       QStringLiteral("The interface address to scan from."),
-                                       QStringLiteral("address"));
-    const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("Output format (default: table)."),
-                                    QStringLiteral("table|json|csv"), QStringLiteral("table"));
-    const QCommandLineOption wait(QStringLiteral("wait"),
-                                  QStringLiteral("How long an mDNS scan listens (default: 3)."),
-                                  QStringLiteral("seconds"), QStringLiteral("3"));
-    const QCommandLineOption list(QStringLiteral("list-interfaces"),
-                                  QStringLiteral("List the IPv4 interface addresses and netmasks."));
-    const QCommandLineOption identify(QStringLiteral("identify"),
-                                      QStringLiteral("Make the device at address blink its LED."),
-                                      QStringLiteral("address"));
-    const QCommandLineOption version({ QStringLiteral("v"), QStringLiteral("version") },
-                                     QStringLiteral("Show the version."));
-    parser.addOptions({ scan, interface, format, wait, list, identify, version });
-    const QCommandLineOption help = parser.addHelpOption();
-    if (!parser.parse(app.arguments())) {
-        return usageError(parser.errorText());
+    int exitCode = Done;
+    const std::optional<Request> request = parse(app.arguments(), &exitCode);
+    if (!request) {
+        return exitCode;
     }
-    if (parser.isSet(help)) {
-        QTextStream(stdout) << parser.helpText();
-        return Done;
-    }
-    if (parser.isSet(version)) {
-        QTextStream(stdout) << "lumisweep " << Controller::versionNumber() << '\n';
-        return Done;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return usageError(QStringLiteral("unexpected argument '%1'")
-                              .arg(parser.positionalArguments().first()));
-    }
-    if (int(parser.isSet(scan)) + int(parser.isSet(list)) + int(parser.isSet(identify)) != 1) {
-        return usageError(QStringLiteral("give one of --scan, --list-interfaces, --identify"));
-    }
-    const std::optional<DeviceTableWriter::Format> output
-        = DeviceTableWriter::formatNamed(parser.value(format));
-    bool waitOk = false;
-    const double waitSeconds = parser.value(wait).toDouble(&waitOk);
-    if (!output) {
-        return usageError(QStringLiteral("unknown format '%1'").arg(parser.value(format)));
-    }
-    if (!waitOk || waitSeconds <= 0 || waitSeconds > 3600) {
-        return usageError(QStringLiteral("--wait needs a number of seconds up to 3600"));
-    }
-    if (parser.isSet(scan) && !kScanTypes.contains(parser.value(scan))) {
-        return usageError(QStringLiteral("unknown scan type '%1'").arg(parser.value(scan)));
-    }
-
     // The debug log is for the window's developers; QT_LOGGING_RULES still turns it on.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     ConsolePrompts prompts;
     Controller controller(nullptr, &prompts);
     QObject::connect(&controller, &Controller::infoMessage,
                      [](const QString &message) { QTextStream(stderr) << message << '\n'; });
-    Console console;
-    console.catchInterrupts();
-
-    if (parser.isSet(list)) {
+    if (request->listInterfaces) {
         for (const QString &address : controller.getNetworkList()) {
             QTextStream(stdout) << address << ' ' << controller.netmaskOf(address) << '\n';
         }
         return Done;
     }
-    if (parser.isSet(identify)) {
-        const QString address = parser.value(identify);
-        if (!controller.checkStringIPV4(address)) {
+    if (!request->identify.isNull()) {
+        if (!controller.checkStringIPV4(request->identify)) {
             return Usage;
         }
-        const bool sent = controller.indicateDevice(address);
+        const bool sent = controller.indicateDevice(request->identify);
         QTextStream(sent ? stdout : stderr)
-            << "Identify device: " << address << (sent ? " successful\n" : " failed\n");
+            << "Identify device: " << request->identify << (sent ? " successful\n" : " failed\n");
         return sent ? Done : Failed;
     }
+    const QString interfaceIp = chooseInterface(controller, request->interface, &exitCode);
+    return exitCode != Done ? exitCode : scan(controller, prompts, interfaceIp, *request);
+}
 
-    int exitCode = Done;
-    const QString interfaceIp = chooseInterface(controller, parser.value(interface), &exitCode);
-    if (exitCode != Done) {
-        return exitCode;
+std::optional<CommandLine::Request> CommandLine::parse(const QStringList &arguments, int *exitCode)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Finds network video encoders on the local IPv4 network and lists them."));
+    // Name, what it does, the value's name (none: a switch), the default value.
+    const char *const options[][4] = {
+        { "scan", "Scan by ARP, HTTP probe or mDNS.", "arp|http|mdns", "" },
+        { "interface", "The interface address to scan from.", "address", "" },
+        { "format", "Output format (default: table).", "table|json|csv", "table" },
+        { "wait", "How long an mDNS scan listens (default: 3).", "seconds", "3" },
+        { "list-interfaces", "List the IPv4 interface addresses and netmasks.", "", "" },
+        { "identify", "Make the device at address blink its LED.", "address", "" },
+    };
+    for (const auto &option : options) {
+        parser.addOption(QCommandLineOption(QLatin1String(option[0]), QLatin1String(option[1]),
+                                            QLatin1String(option[2]), QLatin1String(option[3])));
     }
+    const QCommandLineOption version({ QStringLiteral("v"), QStringLiteral("version") },
+                                     QStringLiteral("Show the version."));
+    parser.addOption(version);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QString scan = QStringLiteral("scan"), list = QStringLiteral("list-interfaces"),
+                  identify = QStringLiteral("identify"), format = QStringLiteral("format"),
+                  wait = QStringLiteral("wait"), interface = QStringLiteral("interface");
+    *exitCode = Usage;
+    if (!parser.parse(arguments)) {
+        usageError(parser.errorText());
+        return std::nullopt;
+    }
+    if (parser.isSet(help) || parser.isSet(version)) {
+        QTextStream(stdout) << (parser.isSet(help)
+                                    ? parser.helpText()
+                                    : "lumisweep " + Controller::versionNumber() + '\n');
+        *exitCode = Done;
+        return std::nullopt;
+    }
+    bool waitOk = false;
+    const double waitSeconds = parser.value(wait).toDouble(&waitOk);
+    const std::optional<DeviceTableWriter::Format> output
+        = DeviceTableWriter::formatNamed(parser.value(format));
+    QString problem;
+    if (!parser.positionalArguments().isEmpty()) {
+        problem
+            = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    } else if (int(parser.isSet(scan)) + int(parser.isSet(list)) + int(parser.isSet(identify))
+               != 1) {
+        problem = QStringLiteral("give one of --scan, --list-interfaces, --identify");
+    } else if (!output) {
+        problem = QStringLiteral("unknown format '%1'").arg(parser.value(format));
+    } else if (!waitOk || waitSeconds <= 0 || waitSeconds > 3600) {
+        problem = QStringLiteral("--wait needs a number of seconds up to 3600");
+    } else if (parser.isSet(scan) && !kScanTypes.contains(parser.value(scan))) {
+        problem = QStringLiteral("unknown scan type '%1'").arg(parser.value(scan));
+    }
+    if (!problem.isEmpty()) {
+        usageError(problem);
+        return std::nullopt;
+    }
+    *exitCode = Done;
+    return Request { parser.isSet(list),
+                     parser.isSet(identify) ? parser.value(identify) : QString(),
+                     kScanTypes.value(parser.value(scan)),
+                     parser.value(interface),
+                     *output,
+                     int(waitSeconds * 1000) };
+}
+
+int CommandLine::scan(Controller &controller, ConsolePrompts &prompts, const QString &interfaceIp,
+                      const Request &request)
+{
+    Console console;
+    console.catchInterrupts();
     CommandLineScan run(&controller, &prompts, &console);
-    const CommandLineScan::Outcome outcome
-        = run.run(interfaceIp, kScanTypes.value(parser.value(scan)), int(waitSeconds * 1000));
+    const CommandLineScan::Outcome outcome = run.run(interfaceIp, request.scanType, request.waitMs);
     controller.shutdown();
     // What was found is printed also when the scan ended early; the code says how it ended.
     if (outcome != CommandLineScan::Outcome::Failed || !run.rows().isEmpty()) {
-        const QByteArray text = DeviceTableWriter::write(*output, run.rows());
+        const QByteArray text = DeviceTableWriter::write(request.format, run.rows());
         fwrite(text.constData(), 1, size_t(text.size()), stdout);
     }
     switch (outcome) {

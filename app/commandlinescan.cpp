@@ -14,8 +14,7 @@ const QString kInterfaceUnavailable = QStringLiteral("The interface is not avail
 
 } // namespace
 
-CommandLineScan::CommandLineScan(Controller *controller, ConsolePrompts *prompts,
-                                 Console *console)
+CommandLineScan::CommandLineScan(Controller *controller, ConsolePrompts *prompts, Console *console)
     : m_controller(controller), m_prompts(prompts), m_console(console)
 {
     connect(controller, &Controller::deviceFound, this, &CommandLineScan::onDeviceFound);

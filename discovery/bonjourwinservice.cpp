@@ -139,7 +139,13 @@ void BonjourWinService::startDiscover()
 {
     qDebug().noquote() << "BonjourWinService startDiscover";
     if (!m_bonjourThread) {
-        m_bonjourThread = new BonjourThread(this);
+        m_bonjourThread = new BonjourThread;
+        connect(m_bonjourThread, &BonjourThread::deviceResolved, this,
+                &BonjourWinService::deviceMacFound, Qt::DirectConnection);
+        connect(
+            m_bonjourThread, &BonjourThread::browseUnavailable, this,
+            [this](const QString &message) { emit showWarningMessage(message, 0); },
+            Qt::DirectConnection);
     }
     m_bonjourThread->startBrowse();
 }

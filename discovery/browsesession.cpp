@@ -1,7 +1,5 @@
 #include "browsesession.h"
 
-#include "discovery/bonjourthread.h"
-#include "discovery/bonjourwinservice.h"
 #include "discovery/logtext.h"
 #include "discovery/pendingresolve.h"
 #include "discovery/resolvereply.h"
@@ -16,8 +14,8 @@ const char *const kServiceType = "_encoder._tcp";
 
 } // namespace
 
-BrowseSession::BrowseSession(BonjourThread *thread)
-    : m_thread(thread), m_queue(kMaxResolves, kMaxWaiting)
+BrowseSession::BrowseSession(const std::atomic<bool> &stopRequested)
+    : m_stopRequested(stopRequested), m_queue(kMaxResolves, kMaxWaiting)
 {
 }
 
@@ -54,7 +52,7 @@ bool BrowseSession::instanceAdded(const ResolveQueue::Instance &instance)
 void BrowseSession::report(const ResolveReply &reply, const QString &address)
 {
     // Once a stop is asked for nothing more is reported; the loop ends after this event.
-    if (m_thread->stopRequested()) {
+    if (m_stopRequested.load(std::memory_order_acquire)) {
         return;
     }
     qDebug().noquote().nospace() << "ServiceResolveCallBack called! " << address << ","
@@ -67,8 +65,7 @@ void BrowseSession::report(const ResolveReply &reply, const QString &address)
             << LogText::quoted(reply.hostTarget()) << "nor in its interface value; not reported";
         return;
     }
-    emit m_thread->service()->deviceMacFound(address, reply.macText(), reply.firmwareText(),
-                                             reply.nameText());
+    emit deviceResolved(address, reply.macText(), reply.firmwareText(), reply.nameText());
 }
 
 void BrowseSession::retire(PendingResolve *resolve)
@@ -97,7 +94,10 @@ void BrowseSession::startWaiting()
 {
     ResolveQueue::Instance next;
     while (!m_lost && m_queue.takeNext(&next)) {
-        auto resolve = std::make_unique<PendingResolve>(this, next);
+        auto resolve = std::make_unique<PendingResolve>(
+            next,
+            [this](const ResolveReply &reply, const QString &address) { report(reply, address); },
+            [this](PendingResolve *ended) { retire(ended); });
         const DNSServiceErrorType result = resolve->start(m_connection, kResolveLimitMs);
         if (result != kDNSServiceErr_NoError) {
             // Out of daemon connections, say; the next instance may fare better.
@@ -117,4 +117,27 @@ void BrowseSession::lose(DNSServiceErrorType code)
     // again. What runs ends with its time limit.
     qCWarning(lcDnsSd) << "the browse has lost the daemon:" << code;
     m_lost = true;
+}
+
+void BrowserCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
+                     DNSServiceErrorType errorCode, const char *serviceName, const char *regtype,
+                     const char *replyDomain, void *context)
+{
+    Q_UNUSED(sdRef)
+    if (errorCode != kDNSServiceErr_NoError) {
+        qDebug().noquote().nospace() << "Bonjour browser error occurred: " << errorCode;
+        return;
+    }
+    // A withdrawal has nothing to resolve.
+    if (!(flags & kDNSServiceFlagsAdd)) {
+        return;
+    }
+    auto *session = static_cast<BrowseSession *>(context);
+    const ResolveQueue::Instance instance { interfaceIndex, ResolveReply::boundedText(serviceName),
+                                            ResolveReply::boundedText(regtype),
+                                            ResolveReply::boundedText(replyDomain) };
+    if (session->instanceAdded(instance)) {
+        qDebug().noquote().nospace()
+            << " BrowserCallBack called! " << LogText::quoted(QString::fromUtf8(instance.name));
+    }
 }

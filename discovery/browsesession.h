@@ -6,10 +6,10 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
-class BonjourThread;
 class PendingResolve;
 class ResolveReply;
 
@@ -18,6 +18,7 @@ class ResolveReply;
 // on that thread's event loop, and is BrowserCallBack's context.
 class BrowseSession : public QObject
 {
+    Q_OBJECT
 public:
     // Resolves at a time. A resolve whose host has no address record never answers and holds
     // its slot until its time is up; a few slots keep a crowd of those from stalling the rest.
@@ -27,7 +28,8 @@ public:
     // or within one mDNS retry when a packet was lost.
     static constexpr int kResolveLimitMs = 4000;
 
-    explicit BrowseSession(BonjourThread *thread);
+    // stopRequested: once true, nothing more is reported.
+    explicit BrowseSession(const std::atomic<bool> &stopRequested);
     ~BrowseSession() override;
 
     DNSServiceErrorType start();
@@ -35,17 +37,18 @@ public:
     // From BrowserCallBack. False when the instance is known already or cannot wait.
     bool instanceAdded(const ResolveQueue::Instance &instance);
 
-    // From a resolve.
+signals:
+    void deviceResolved(QString ipString, QString macString, QString fwString, QString nameString);
+
+private:
     void report(const ResolveReply &reply, const QString &address);
     // The resolve has ended and gives its slot to the next; it is destroyed later, from the
     // event loop, as its own reply may be the one being processed.
     void retire(PendingResolve *resolve);
-
-private:
     void startWaiting();
     void lose(DNSServiceErrorType code);
 
-    BonjourThread *const m_thread;
+    const std::atomic<bool> &m_stopRequested;
     // Before every operation: it must outlive them.
     DnsSdConnection m_connection;
     std::unique_ptr<DnsSdConnection::Operation> m_browse;
@@ -55,5 +58,10 @@ private:
     bool m_lost = false;
     bool m_saidFull = false;
 };
+
+// The reply function handed to DNSServiceBrowse; its context is the browse's BrowseSession.
+void BrowserCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
+                     DNSServiceErrorType errorCode, const char *serviceName, const char *regtype,
+                     const char *replyDomain, void *context);
 
 #endif // BROWSESESSION_H

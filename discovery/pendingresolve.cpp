@@ -1,13 +1,13 @@
 #include "pendingresolve.h"
 
-#include "discovery/bonjourthread.h"
-#include "discovery/browsesession.h"
 #include "discovery/logtext.h"
 #include "discovery/resolvereply.h"
 #include "platform/hostlookup.h"
 
-PendingResolve::PendingResolve(BrowseSession *session, const ResolveQueue::Instance &instance)
-    : m_session(session), m_instance(instance)
+#include <QDebug>
+
+PendingResolve::PendingResolve(const ResolveQueue::Instance &instance, Report report, Ended ended)
+    : m_instance(instance), m_report(std::move(report)), m_ended(std::move(ended))
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] { timedOut(); });
@@ -57,7 +57,7 @@ void PendingResolve::lookedUp(const QString &hostAddress)
     if (m_finished) {
         return;
     }
-    m_session->report(*m_reply, m_reply->addressText(hostAddress));
+    m_report(*m_reply, m_reply->addressText(hostAddress));
     finish();
 }
 
@@ -80,6 +80,24 @@ void PendingResolve::finish()
     if (!m_finished) {
         m_finished = true;
         m_deadline.stop();
-        m_session->retire(this);
+        m_ended(this);
     }
+}
+
+void ServiceResolveCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
+                            DNSServiceErrorType errorCode, const char *fullname,
+                            const char *hosttarget, uint16_t port, uint16_t txtLen,
+                            const unsigned char *txtRecord, void *context)
+{
+    Q_UNUSED(sdRef)
+    Q_UNUSED(flags)
+    Q_UNUSED(interfaceIndex)
+    Q_UNUSED(port)
+    auto *resolve = static_cast<PendingResolve *>(context);
+    if (errorCode != kDNSServiceErr_NoError) {
+        qDebug().noquote().nospace() << "Bonjour resolve error occurred: " << errorCode;
+        resolve->failed();
+        return;
+    }
+    resolve->answered(ResolveReply(fullname, hosttarget, txtLen, txtRecord));
 }

@@ -7,9 +7,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
-class BrowseSession;
 class HostLookup;
 class ResolveReply;
 
@@ -18,7 +18,12 @@ class ResolveReply;
 class PendingResolve : public QObject
 {
 public:
-    PendingResolve(BrowseSession *session, const ResolveQueue::Instance &instance);
+    // What became of the instance: its reply and the address to report (empty when none), and
+    // the end of the resolve, after which it may be destroyed from the event loop.
+    using Report = std::function<void(const ResolveReply &reply, const QString &address)>;
+    using Ended = std::function<void(PendingResolve *resolve)>;
+
+    PendingResolve(const ResolveQueue::Instance &instance, Report report, Ended ended);
     ~PendingResolve() override;
 
     DNSServiceErrorType start(DnsSdConnection &connection, int timeLimitMs);
@@ -33,8 +38,9 @@ private:
     void timedOut();
     void finish();
 
-    BrowseSession *const m_session;
     const ResolveQueue::Instance m_instance;
+    const Report m_report;
+    const Ended m_ended;
     std::unique_ptr<DnsSdConnection::Operation> m_operation;
     QTimer m_deadline;
     std::unique_ptr<ResolveReply> m_reply;
@@ -42,5 +48,11 @@ private:
     // Last, so that it goes first: once abandoned, the lookup never calls back.
     std::unique_ptr<HostLookup> m_lookup;
 };
+
+// The reply function handed to DNSServiceResolve; its context is the instance's PendingResolve.
+void ServiceResolveCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
+                            DNSServiceErrorType errorCode, const char *fullname,
+                            const char *hosttarget, uint16_t port, uint16_t txtLen,
+                            const unsigned char *txtRecord, void *context);
 
 #endif // PENDINGRESOLVE_H

@@ -28,6 +28,8 @@ constexpr quint16 kDiscardPort = 9;
 constexpr quint16 kKnockPort = 80;
 // Time for an answer to a request the kernel has just sent; LAN hosts answer within a few ms.
 constexpr qint64 kAnswerMarginMs = 300;
+// How far apart two reads of one confirmation's time may lie (see poll()).
+constexpr qint64 kConfirmationSlackMs = 50;
 // The kernel's timers run late by tens of milliseconds under load.
 constexpr qint64 kTimerSlackMs = 250;
 // The states in which the kernel holds a hardware address (NUD_VALID in its own headers).
@@ -234,8 +236,9 @@ ArpResolver::Outcome ArpResolver::poll(Resolution &resolution, bool echoAnswered
     if (entry.state == Entry::Holds) {
         bool fresh = !resolution.cached || echoAnswered;
         if (!fresh) {
-            // The kernel's clock ticks in 10 ms steps: one step later is later.
-            fresh = entry.confirmedAtMs > resolution.cachedConfirmedAtMs + 10
+            // The kernel reports the confirmation's age in 10 ms ticks of a clock that itself
+            // ticks every few ms: two reads of one confirmation may differ by more than a tick.
+            fresh = entry.confirmedAtMs > resolution.cachedConfirmedAtMs + kConfirmationSlackMs
                 || resolution.knockAnswered();
         }
         if (fresh) {

@@ -59,64 +59,17 @@ bool replyMatches(const unsigned char *icmp, int length, quint16 identifier, qui
     return std::memcmp(icmp + kIcmpHeaderSize, payload.constData(), size_t(payload.size())) == 0;
 }
 
-} // namespace
-
-bool IcmpEcho::send(quint32 address, const QByteArray &payload, int timeoutMs)
+// Waits for the reply to one echo request on fd, at most timeoutMs.
+bool awaitReply(int fd, bool raw, quint32 address, quint16 identifier, quint16 sequence,
+                const QByteArray &payload, int timeoutMs)
 {
-    if (payload.size() > kMaxPayload) {
-        return false;
-    }
-    // The datagram kind needs net.ipv4.ping_group_range to include our group, the raw kind
-    // needs CAP_NET_RAW; the kernel then matches replies to datagram sockets by itself.
-    bool raw = false;
-    FdHolder datagram(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
-    FdHolder rawSocket(datagram.get() < 0 ? ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)
-                                          : -1);
-    const int fd = datagram.get() >= 0 ? datagram.get() : rawSocket.get();
-    raw = datagram.get() < 0;
-    if (fd < 0) {
-        ArpResolver::trigger(address);
-        return false;
-    }
-    if (raw) {
-        icmp_filter filter {};
-        filter.data = ~(1u << ICMP_ECHOREPLY);
-        ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof(filter));
-    }
-
-    const quint16 identifier = nextIdentifier();
-    const quint16 sequence = 1;
-    unsigned char request[kIcmpHeaderSize + kMaxPayload] = {};
-    request[0] = ICMP_ECHO;
-    request[4] = identifier >> 8;
-    request[5] = identifier & 0xff;
-    request[6] = sequence >> 8;
-    request[7] = sequence & 0xff;
-    std::memcpy(request + kIcmpHeaderSize, payload.constData(), size_t(payload.size()));
-    const int requestSize = kIcmpHeaderSize + payload.size();
-    const quint16 sum = checksum(request, requestSize);
-    request[2] = sum >> 8;
-    request[3] = sum & 0xff;
-
-    sockaddr_in target {};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = htonl(address);
-    if (::sendto(fd, request, size_t(requestSize), 0, reinterpret_cast<sockaddr *>(&target),
-                 sizeof(target))
-        < 0) {
-        return false;
-    }
-
     QElapsedTimer clock;
     clock.start();
     unsigned char reply[sizeof(iphdr) + 60 + kIcmpHeaderSize + kMaxPayload];
     for (;;) {
         const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0) {
-            return false;
-        }
         pollfd waiter { fd, POLLIN, 0 };
-        if (::poll(&waiter, 1, int(left)) <= 0) {
+        if (left <= 0 || ::poll(&waiter, 1, int(left)) <= 0) {
             return false;
         }
         sockaddr_in from {};
@@ -138,4 +91,49 @@ bool IcmpEcho::send(quint32 address, const QByteArray &payload, int timeoutMs)
             return true;
         }
     }
+}
+
+} // namespace
+
+bool IcmpEcho::send(quint32 address, const QByteArray &payload, int timeoutMs)
+{
+    if (payload.size() > kMaxPayload) {
+        return false;
+    }
+    // The datagram kind needs net.ipv4.ping_group_range to include our group, the raw kind
+    // needs CAP_NET_RAW; the kernel then matches replies to datagram sockets by itself.
+    FdHolder datagram(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    FdHolder rawSocket(datagram.get() < 0 ? ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)
+                                          : -1);
+    const bool raw = datagram.get() < 0;
+    const int fd = raw ? rawSocket.get() : datagram.get();
+    if (fd < 0) {
+        ArpResolver::trigger(address);
+        return false;
+    }
+    if (raw) {
+        icmp_filter filter {};
+        filter.data = ~(1u << ICMP_ECHOREPLY);
+        ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof(filter));
+    }
+    const quint16 identifier = nextIdentifier();
+    const quint16 sequence = 1;
+    unsigned char request[kIcmpHeaderSize + kMaxPayload] = {};
+    request[0] = ICMP_ECHO;
+    request[4] = identifier >> 8;
+    request[5] = identifier & 0xff;
+    request[6] = sequence >> 8;
+    request[7] = sequence & 0xff;
+    std::memcpy(request + kIcmpHeaderSize, payload.constData(), size_t(payload.size()));
+    const int requestSize = kIcmpHeaderSize + payload.size();
+    const quint16 sum = checksum(request, requestSize);
+    request[2] = sum >> 8;
+    request[3] = sum & 0xff;
+    sockaddr_in target {};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = htonl(address);
+    return ::sendto(fd, request, size_t(requestSize), 0, reinterpret_cast<sockaddr *>(&target),
+                    sizeof(target))
+        >= 0
+        && awaitReply(fd, raw, address, identifier, sequence, payload, timeoutMs);
 }
