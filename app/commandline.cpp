@@ -57,6 +57,34 @@ QString chooseInterface(Controller &controller, const QString &asked, int *exitC
     return QString();
 }
 
+// What is wrong with parsed options, for the user; empty when nothing is.
+QString problemWith(const QCommandLineParser &parser)
+{
+    bool waitOk = false;
+    const double waitSeconds = parser.value(QStringLiteral("wait")).toDouble(&waitOk);
+    const QString format = parser.value(QStringLiteral("format"));
+    const QString scan = parser.value(QStringLiteral("scan"));
+    const int commands = int(parser.isSet(QStringLiteral("scan")))
+        + int(parser.isSet(QStringLiteral("list-interfaces")))
+        + int(parser.isSet(QStringLiteral("identify")));
+    if (!parser.positionalArguments().isEmpty()) {
+        return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    }
+    if (commands != 1) {
+        return QStringLiteral("give one of --scan, --list-interfaces, --identify");
+    }
+    if (!DeviceTableWriter::formatNamed(format)) {
+        return QStringLiteral("unknown format '%1'").arg(format);
+    }
+    if (!waitOk || waitSeconds <= 0 || waitSeconds > 3600) {
+        return QStringLiteral("--wait needs a number of seconds up to 3600");
+    }
+    if (parser.isSet(QStringLiteral("scan")) && !kScanTypes.contains(scan)) {
+        return QStringLiteral("unknown scan type '%1'").arg(scan);
+    }
+    return QString();
+}
+
 } // namespace
 
 bool CommandLine::isWanted(int argc, char **argv)
@@ -151,24 +179,7 @@ std::optional<CommandLine::Request> CommandLine::parse(const QStringList &argume
         *exitCode = Done;
         return std::nullopt;
     }
-    bool waitOk = false;
-    const double waitSeconds = parser.value(wait).toDouble(&waitOk);
-    const std::optional<DeviceTableWriter::Format> output
-        = DeviceTableWriter::formatNamed(parser.value(format));
-    QString problem;
-    if (!parser.positionalArguments().isEmpty()) {
-        problem
-            = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
-    } else if (int(parser.isSet(scan)) + int(parser.isSet(list)) + int(parser.isSet(identify))
-               != 1) {
-        problem = QStringLiteral("give one of --scan, --list-interfaces, --identify");
-    } else if (!output) {
-        problem = QStringLiteral("unknown format '%1'").arg(parser.value(format));
-    } else if (!waitOk || waitSeconds <= 0 || waitSeconds > 3600) {
-        problem = QStringLiteral("--wait needs a number of seconds up to 3600");
-    } else if (parser.isSet(scan) && !kScanTypes.contains(parser.value(scan))) {
-        problem = QStringLiteral("unknown scan type '%1'").arg(parser.value(scan));
-    }
+    const QString problem = problemWith(parser);
     if (!problem.isEmpty()) {
         usageError(problem);
         return std::nullopt;
@@ -178,8 +189,8 @@ std::optional<CommandLine::Request> CommandLine::parse(const QStringList &argume
                      parser.isSet(identify) ? parser.value(identify) : QString(),
                      kScanTypes.value(parser.value(scan)),
                      parser.value(interface),
-                     *output,
-                     int(waitSeconds * 1000) };
+                     *DeviceTableWriter::formatNamed(parser.value(format)),
+                     int(parser.value(wait).toDouble() * 1000) };
 }
 
 int CommandLine::scan(Controller &controller, ConsolePrompts &prompts, const QString &interfaceIp,
