@@ -19,7 +19,7 @@ runtime_packages="cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtqui
 # Tests and benchmarks: namespaces, the real avahi-daemon with its own bus, a display.
 test_packages="qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth
     xdotool imagemagick libgl1-mesa-dri arp-scan nmap python3 clang libclang-rt-14-dev
-    dpkg-dev desktop-file-utils appstream zlib1g-dev"
+    dpkg-dev desktop-file-utils appstream zlib1g-dev clang-format man-db curl"
 
 install_missing() {
     local missing=()

@@ -58,7 +58,7 @@ public:
     {
         connect(sender, signal, this, [this, tag](Args... args) {
             QStringList line { tag };
-            (line << ... << QVariant::fromValue(args).toString());
+            (line.append(QVariant::fromValue(args).toString()), ...);
             lines << line.join(QLatin1Char('|'));
         });
     }

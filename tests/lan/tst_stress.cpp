@@ -84,7 +84,7 @@ void TestStress::randomStops()
     for (int cycle = 0; cycle < (asked > 0 ? asked : 5); ++cycle) {
         (*m_ctrl)->startDiscover(Lan::scannerIp(), type);
         // Before the delayed start, mid-sweep, or around and after the end.
-        QTest::qWait(random.bounded(type == 3 ? 400 : 2000));
+        QTest::qWait(random.bounded(type == 3 ? 400 : 1600));
         const int before = done.lines.size();
         (*m_ctrl)->stopDiscover(type);
         // A sweep's stop reports the end once, inside the call; a browse's never.
