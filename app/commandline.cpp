@@ -121,6 +121,7 @@ int CommandLine::run(int argc, char **argv)
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     ConsolePrompts prompts;
     Controller controller(nullptr, &prompts);
+    controller.setSweepDelay(0); // no window to draw before the sweep
     QObject::connect(&controller, &Controller::infoMessage,
                      [](const QString &message) { QTextStream(stderr) << message << '\n'; });
     if (request->listInterfaces) {

@@ -118,10 +118,9 @@ row "--scan arp --format json, whole process, s" "$(field s24 cli_s) ($(field s2
 row "ARP scan /24 to last full row, s (rows)" \
     "$(field s24 scan_last_complete_row_s) ($(field s24 scan_complete_rows))" - - -
 row "HTTP probe sweep /24, s (found)" "$(field s24 http_seconds) ($(field s24 http_found))" - - -
-row "mDNS first row, ms (median of 15)" \
-    "$(awk '/^lumisweep startDiscover/ {print $3}' "$work/mdns")" "avahi-browse -r -t" \
-    "$(awk '/^avahi-browse/ {print $3}' "$work/mdns")" \
-    "$(ratio "$(awk '/^lumisweep startDiscover/ {print $3}' "$work/mdns")" "$(awk '/^avahi-browse/ {print $3}' "$work/mdns")")"
+ours=$(awk '/^lumisweep startDiscover/ {print $3}' "$work/mdns")
+peer=$(awk '/^avahi-browse/ {print $5}' "$work/mdns")
+row "mDNS first row, ms (median of 15)" "$ours" "avahi-browse -r -t" "$peer" "$(ratio "$ours" "$peer")"
 row "stop with 256 workers busy, ms" "$(field stop stop_ms)" - - -
 row "longest GUI stall, ms (/24 scan; /16 start)" \
     "$(field s24 scan_longest_stall_ms); $(field start16 longest_stall_ms)" - - -

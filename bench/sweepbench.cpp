@@ -54,6 +54,9 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     QObject::connect(&service, &BonjourWinService::deviceMacFound, &app, [&](const QString &ip) {
         found.insert(ip);
+        if (qEnvironmentVariableIsSet("SWEEPBENCH_LIST")) {
+            fprintf(stderr, "found %s %lld\n", qPrintable(ip), clock.elapsed());
+        }
         lastFoundMs = clock.elapsed();
     });
     QObject::connect(&service, &BonjourWinService::arpScanDone, &app, [&] {

@@ -43,6 +43,9 @@ public:
     void shutdown();
     // The inventory's netmask for an interface address, empty when it has none.
     QString netmaskOf(const QString &ipString) const { return m_inventory.netmaskOf(ipString); }
+    // The pause between startDiscover and the start of a sweep, 300 ms for the window; a caller
+    // without a window to draw first may start at once.
+    void setSweepDelay(int milliseconds) { m_scanStart.setInterval(milliseconds); }
     // Device queries still waiting or in flight; deviceQueriesSettled when none is left.
     int pendingDeviceQueries() const { return m_queries->pendingCount(); }
 

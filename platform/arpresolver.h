@@ -43,8 +43,6 @@ public:
     ResolutionPtr begin(quint32 address, const std::atomic<bool> &stop);
     // echoAnswered: an echo reply came from the address since begin(), itself a fresh answer.
     Outcome poll(Resolution &resolution, bool echoAnswered, QByteArray *mac);
-    // Milliseconds until the resolution gives up, at least 0.
-    static qint64 remainingMs(const Resolution &resolution);
 
     // Sends one small UDP datagram to the discard port: the kernel queues it and starts ARP.
     static bool trigger(quint32 address);

@@ -27,7 +27,7 @@ constexpr quint16 kDiscardPort = 9;
 // still answers a connection attempt with a reset.
 constexpr quint16 kKnockPort = 80;
 // Time for an answer to a request the kernel has just sent; LAN hosts answer within a few ms.
-constexpr qint64 kAnswerMarginMs = 300;
+constexpr qint64 kAnswerMarginMs = 250;
 // How far apart two reads of one confirmation's time may lie (see poll()).
 constexpr qint64 kConfirmationSlackMs = 50;
 // The kernel's timers run late by tens of milliseconds under load.
@@ -254,23 +254,19 @@ ArpResolver::Outcome ArpResolver::poll(Resolution &resolution, bool echoAnswered
         }
     } else if (entry.state == Entry::Resolving) {
         resolution.rounds = qMax(resolution.rounds, 1);
-    } else if (entry.state != Entry::Holds && now < resolution.deadlineMs
-               && resolution.rounds * m_requestsPerRound < 2) {
+    } else if (entry.state != Entry::Holds && resolution.rounds * m_requestsPerRound < 2) {
         // Not asked yet, or the kernel's requests went unanswered: one more round, and time for
-        // its answer. A dropped broadcast or a host still booting gets its second chance.
+        // its answer, however late this look comes. A dropped broadcast or a host still booting
+        // gets its second chance.
         if (!trigger(resolution.address)) {
             return Outcome::Failed;
         }
+        const qint64 roundMs = resolution.rounds == 0 ? m_retransmitMs : 0;
         if (resolution.rounds > 0) {
             NeighbourBudget::instance().extend(resolution.token, m_unresolvedLifetimeMs);
-            resolution.deadlineMs = qMax(resolution.deadlineMs, now + kAnswerMarginMs);
         }
+        resolution.deadlineMs = qMax(resolution.deadlineMs, now + roundMs + kAnswerMarginMs);
         ++resolution.rounds;
     }
     return now >= resolution.deadlineMs ? Outcome::Silent : Outcome::Pending;
-}
-
-qint64 ArpResolver::remainingMs(const Resolution &resolution)
-{
-    return qMax<qint64>(0, resolution.deadlineMs - resolution.clock.elapsed());
 }
