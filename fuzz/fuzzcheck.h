@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-// A broken property is a finding like a crash: abort, so that libFuzzer keeps the input as a
-// crash artifact and the runner fails. assert() would vanish in a release build.
+// A broken property is a finding like a crash: abort, so that libFuzzer keeps the input.
 #define FUZZ_CHECK(condition, what) \
     do { \
         if (!(condition)) { \

@@ -1,51 +1,23 @@
 #ifndef TESTKIT_H
 #define TESTKIT_H
 // The kit every test shares: the real Controller on a throw-away data folder, one recorder of
-// signals, one closer of modal boxes, and what the simulated LAN tells the tests.
+// signals, one closer of modal boxes, a log catcher, data rows, and the simulated LAN's facts.
 
 #include "controller/controller.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QInputDialog>
+#include <QMap>
 #include <QMessageBox>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <memory>
-
-// A Controller built as start-up builds it: its service parented to an engine's root context,
-// its settings in a fresh data folder, torn down in the program's order.
-class ControllerFixture
-{
-public:
-    explicit ControllerFixture(UserPrompts *prompts = nullptr)
-    {
-        QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
-        m_engine.reset(new QQmlEngine);
-        m_controller = new Controller(m_engine->rootContext(), prompts);
-    }
-    ~ControllerFixture()
-    {
-        m_controller->shutdown();
-        m_engine.reset();
-        delete m_controller;
-    }
-    Controller *operator->() const { return m_controller; }
-    Controller *get() const { return m_controller; }
-    QQmlEngine *engine() const { return m_engine.get(); }
-    QString dataFolder() const { return m_home.path() + QStringLiteral("/Lumisweep"); }
-
-private:
-    QTemporaryDir m_home;
-    std::unique_ptr<QQmlEngine> m_engine;
-    Controller *m_controller = nullptr;
-};
 
 // Emissions of any number of signals, in arrival order, as "tag|arg|arg..." lines. Received
 // with the automatic connection type, so an emission from a worker thread is appended in the
@@ -64,9 +36,7 @@ public:
     }
     int count(const QString &tag) const
     {
-        return int(std::count_if(lines.cbegin(), lines.cend(), [&](const QString &line) {
-            return line.section(QLatin1Char('|'), 0, 0) == tag;
-        }));
+        return lines.filter(QRegularExpression("^" + tag + "(\\||$)")).size();
     }
     QStringList sorted() const
     {
@@ -74,7 +44,52 @@ public:
         copy.sort();
         return copy;
     }
+    // The device table as the user ends up with it: the last row of each address, sorted.
+    QStringList table() const
+    {
+        QMap<QString, QString> last;
+        for (const QString &line : lines.filter(QRegularExpression(QStringLiteral("^row\\|")))) {
+            last.insert(line.section(QLatin1Char('|'), 1, 1), line);
+        }
+        QStringList rows = last.values();
+        rows.sort();
+        return rows;
+    }
     QStringList lines;
+};
+
+// A Controller built as start-up builds it: its service parented to an engine's root context,
+// its settings in a fresh data folder, torn down in the program's order. Its signals to the
+// window are recorded in scan as "row|ip|mac|fw|name", "done" and "info|message".
+class ControllerFixture
+{
+public:
+    ControllerFixture()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
+        m_engine.reset(new QQmlEngine);
+        m_controller = new Controller(m_engine->rootContext());
+        scan.watch(m_controller, &Controller::deviceFound, QStringLiteral("row"));
+        scan.watch(m_controller, &Controller::arpScanDone, QStringLiteral("done"));
+        scan.watch(m_controller, &Controller::infoMessage, QStringLiteral("info"));
+    }
+    ~ControllerFixture()
+    {
+        m_controller->shutdown();
+        m_engine.reset();
+        delete m_controller;
+    }
+    Controller *operator->() const { return m_controller; }
+    Controller *get() const { return m_controller; }
+    QQmlEngine *engine() const { return m_engine.get(); }
+    QString dataFolder() const { return m_home.path() + QStringLiteral("/Lumisweep"); }
+    SignalRecorder scan;
+
+private:
+    QTemporaryDir m_home;
+    std::unique_ptr<QQmlEngine> m_engine;
+    Controller *m_controller = nullptr;
 };
 
 // Answers every modal box or input dialog that opens while it lives, from the event loop, and
@@ -110,11 +125,36 @@ private:
     QTimer m_timer;
 };
 
+// Every message logged while it lives, one entry per message.
+class LogCapture
+{
+public:
+    LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::keep)) { s_lines.clear(); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    const QStringList &lines() const { return s_lines; }
+
+private:
+    static void keep(QtMsgType, const QMessageLogContext &, const QString &line)
+    {
+        s_lines << line;
+    }
+    static inline QStringList s_lines;
+    const QtMessageHandler m_previous;
+};
+
+// Rows of a data-driven test in one text column "f": the fields separated by " | ".
+inline void rows(std::initializer_list<std::pair<const char *, QString>> list)
+{
+    QTest::addColumn<QStringList>("f");
+    for (const auto &row : list) {
+        QTest::newRow(row.first) << row.second.split(QStringLiteral(" | "));
+    }
+}
+
 // The simulated LAN the test runs in (tools/simlan/simlan.sh); tests skip outside it.
 struct Lan
 {
     static QString scannerIp() { return qEnvironmentVariable("LUMISWEEP_LAN_SCANNER_IP"); }
-    static QString interface() { return qEnvironmentVariable("LUMISWEEP_LAN_IFACE"); }
     // What a simulator logged, or received on its identify port.
     static QByteArray file(const QString &name)
     {

@@ -7,12 +7,10 @@
 #include <QRandomGenerator>
 
 namespace {
-
 int threadCount()
 {
     return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
 }
-
 } // namespace
 
 class TestStress : public QObject
@@ -21,12 +19,12 @@ class TestStress : public QObject
 
 private slots:
     void initTestCase();
-    void randomStops_data();
+    void randomStops_data() { rows({ { "ARP", "1" }, { "Http Download", "2" }, { "mDNS", "3" } }); }
     void randomStops();
     void cleanScansAfterwards();
 
 private:
-    void oneScan(int type, QStringList *ips = nullptr);
+    QStringList oneScan(int type);
 
     std::unique_ptr<ControllerFixture> m_ctrl;
     int m_threadsBefore = 0;
@@ -37,69 +35,56 @@ void TestStress::initTestCase()
     REQUIRE_LAN();
     m_ctrl.reset(new ControllerFixture);
     // One scan of each kind first, so that Qt's lazily started threads are counted in.
-    oneScan(1);
-    oneScan(2);
-    oneScan(3);
+    for (int type : { 1, 2, 3 }) {
+        oneScan(type);
+    }
     QTest::qWait(500);
     m_threadsBefore = threadCount();
 }
 
-void TestStress::oneScan(int type, QStringList *ips)
+QStringList TestStress::oneScan(int type)
 {
-    SignalRecorder scan;
-    scan.watch(m_ctrl->get(), &Controller::deviceFound, "row");
-    scan.watch(m_ctrl->get(), &Controller::arpScanDone, "done");
+    SignalRecorder &scan = m_ctrl->scan;
+    scan.lines.clear();
     (*m_ctrl)->startDiscover(Lan::scannerIp(), type);
     if (type == 3) {
         QTest::qWait(1500); // a browse has no end of its own
         (*m_ctrl)->stopDiscover(3);
-    } else {
-        QTRY_COMPARE_WITH_TIMEOUT(scan.count("done"), 1, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT((*m_ctrl)->pendingDeviceQueries(), 0, 20000);
+    } else if (!QTest::qWaitFor(
+                   [&] { return scan.count("done") && !(*m_ctrl)->pendingDeviceQueries(); },
+                   20000)) {
+        return { "the scan did not end" };
     }
-    if (ips) {
-        for (const QString &line : scan.lines.filter("row|")) {
-            *ips << line.section('|', 1, 1);
-        }
-        ips->sort();
-        ips->removeDuplicates();
+    QStringList ips;
+    for (const QString &line : scan.table()) {
+        ips << line.section('|', 1, 1);
     }
-}
-
-void TestStress::randomStops_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::newRow("ARP") << 1;
-    QTest::newRow("Http Download") << 2;
-    QTest::newRow("mDNS") << 3;
+    return ips;
 }
 
 void TestStress::randomStops()
 {
-    QFETCH(int, type);
+    QFETCH(QStringList, f);
+    const int type = f[0].toInt();
     QRandomGenerator random(20261207 + type);
-    SignalRecorder done;
-    done.watch(m_ctrl->get(), &Controller::arpScanDone, "done");
     const int asked = qEnvironmentVariableIntValue("LUMISWEEP_STRESS_CYCLES");
     for (int cycle = 0; cycle < (asked > 0 ? asked : 5); ++cycle) {
         (*m_ctrl)->startDiscover(Lan::scannerIp(), type);
         // Before the delayed start, mid-sweep, or around and after the end.
         QTest::qWait(random.bounded(type == 3 ? 400 : 1600));
-        const int before = done.lines.size();
+        const int before = m_ctrl->scan.count("done");
         (*m_ctrl)->stopDiscover(type);
         // A sweep's stop reports the end once, inside the call; a browse's never.
-        QCOMPARE(done.lines.size() - before, type == 3 ? 0 : 1);
+        QCOMPARE(m_ctrl->scan.count("done") - before, type == 3 ? 0 : 1);
     }
 }
 
 void TestStress::cleanScansAfterwards()
 {
     const QStringList devices { "198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.13" };
-    for (int type : { 1, 2, 3 }) {
-        QStringList found;
-        oneScan(type, &found);
-        QCOMPARE(found, type == 3 ? QStringList { "198.18.0.10" } : devices);
-    }
+    QCOMPARE(oneScan(1), devices);
+    QCOMPARE(oneScan(2), devices);
+    QCOMPARE(oneScan(3), QStringList { "198.18.0.10" });
     QTest::qWait(500);
     QVERIFY2(threadCount() <= m_threadsBefore, qPrintable(QString::number(threadCount())));
 }

@@ -11,22 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-QStringList g_log;
-void keepLog(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    g_log << message;
-}
-
-} // namespace
-
 class TestSettings : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void freshFolderIsPrivate();
     void storedValues_data();
     void storedValues();
     void accountPrompt_data();
@@ -39,170 +28,134 @@ private slots:
     void applicationLogsEveryEvent();
 };
 
-void TestSettings::freshFolderIsPrivate()
-{
-    ControllerFixture ctrl;
-    QCOMPARE(ctrl.engine()->rootContext()->contextProperty("ctrl").value<QObject *>(), ctrl.get());
-    QCOMPARE(QFile::permissions(ctrl.dataFolder()) & 0x0fff, QFile::Permissions(0x0700));
-    QFile file(ctrl.dataFolder() + "/settings.ini");
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("[General]\nAPP_VERSION_NUMBER=2.7.1\n"));
-    QCOMPARE(file.permissions() & 0x0fff, QFile::Permissions(0x0600));
-    QCOMPARE(ctrl->getAppTitleName(), QStringLiteral("Lumisweep V2.7.1"));
-}
-
 void TestSettings::storedValues_data()
 {
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<QVariant>("expected");
-    QTest::newRow("true") << QVariant("true") << QVariant(true);
-    QTest::newRow("false") << QVariant("false") << QVariant(false);
-    QTest::newRow("True stays text") << QVariant("True") << QVariant("True");
-    QTest::newRow("1 stays text") << QVariant("1") << QVariant("1");
-    QTest::newRow("padded stays text") << QVariant(" true") << QVariant(" true");
-    QTest::newRow("never written") << QVariant() << QVariant();
+    // value stored | what comes back (b: a boolean)
+    rows({ { "true", "true | b true" },
+           { "false", "false | b false" },
+           { "True stays text", "True | True" },
+           { "1 stays text", "1 | 1" },
+           { "padded stays text", " true |  true" } });
 }
 
 void TestSettings::storedValues()
 {
-    QFETCH(QVariant, stored);
-    QFETCH(QVariant, expected);
+    QFETCH(QStringList, f);
     ControllerFixture ctrl;
-    if (stored.isValid()) {
-        ctrl->setSettingsValue("SOME/KEY", stored);
-    }
-    // Read through a second store: the value must survive the file.
-    QSettings file(ctrl.dataFolder() + "/settings.ini", QSettings::IniFormat);
-    QCOMPARE(file.value("SOME/KEY"), stored.isValid() ? QVariant(stored.toString()) : QVariant());
+    QCOMPARE(ctrl.engine()->rootContext()->contextProperty("ctrl").value<QObject *>(), ctrl.get());
+    QVERIFY(!ctrl->getSettingsValue("SOME/KEY").isValid());
+    ctrl->setSettingsValue("SOME/KEY", f[0]);
     const QVariant value = ctrl->getSettingsValue("SOME/KEY");
-    QCOMPARE(value.userType(), expected.userType());
-    QCOMPARE(value, expected);
+    QCOMPARE(value.type() == QVariant::Bool ? "b " + value.toString() : value.toString(), f[1]);
+    // The first start makes the folder and the file, the user's alone.
+    QCOMPARE(QFile::permissions(ctrl.dataFolder()) & 0x0fff, QFile::Permissions(0x0700));
+    QFile file(ctrl.dataFolder() + "/settings.ini");
+    QCOMPARE(file.permissions() & 0x0fff, QFile::Permissions(0x0600));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().startsWith("[General]\nAPP_VERSION_NUMBER=2.7.1\n"));
+    QCOMPARE(QSettings(file.fileName(), QSettings::IniFormat).value("SOME/KEY").toString(), f[0]);
 }
 
 void TestSettings::accountPrompt_data()
 {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("accept");
-    QTest::newRow("confirmed") << "admin:246813" << true;
-    QTest::newRow("confirmed empty") << "" << true;
-    QTest::newRow("cancelled") << "admin:1" << false;
+    // typed | confirmed
+    rows({ { "confirmed", "admin:246813 | yes" },
+           { "confirmed empty", " | yes" },
+           { "cancelled", "admin:1 | no" } });
 }
 
 void TestSettings::accountPrompt()
 {
-    QFETCH(QString, typed);
-    QFETCH(bool, accept);
+    QFETCH(QStringList, f);
+    const bool accept = f[1] == "yes";
     ControllerFixture ctrl;
-    ModalCloser closer(typed, accept);
-    g_log.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(keepLog);
-    const QString result = ctrl->showInputAccount("D0-C8-1A-2B-3C-4D");
-    qInstallMessageHandler(previous);
-    QCOMPARE(result, accept ? typed : QString());
+    ModalCloser closer(f[0], accept);
+    LogCapture log;
+    QCOMPARE(ctrl->showInputAccount("D0-C8-1A-2B-3C-4D"), accept ? f[0] : QString());
     QCOMPARE(closer.seen, QStringList { "Input account|Example: admin:246813" });
     QSettings file(ctrl.dataFolder() + "/settings.ini", QSettings::IniFormat);
     QCOMPARE(file.contains("ACCOUNT/D0-C8-1A-2B-3C-4D"), accept);
-    QCOMPARE(file.value("ACCOUNT/D0-C8-1A-2B-3C-4D").toString(), accept ? typed : QString());
+    QCOMPARE(file.value("ACCOUNT/D0-C8-1A-2B-3C-4D").toString(), accept ? f[0] : QString());
     // The key is logged, the password never.
-    QCOMPARE(g_log.filter("ACCOUNT/D0-C8-1A-2B-3C-4D").filter("<hidden>").size(), accept ? 1 : 0);
-    if (!typed.isEmpty()) {
-        QVERIFY(g_log.filter(typed).isEmpty());
-    }
+    QCOMPARE(log.lines().filter("ACCOUNT/D0-C8-1A-2B-3C-4D, value = <hidden>").size(), int(accept));
+    QVERIFY(f[0].isEmpty() || log.lines().filter(f[0]).isEmpty());
 }
 
 void TestSettings::untrustedPlaces_data()
 {
-    QTest::addColumn<QString>("setup");
-    QTest::newRow("folder of another user, mode 0777") << "folder";
-    QTest::newRow("settings.ini a link to a file elsewhere") << "link";
-    QTest::newRow("settings.ini of another user") << "file";
+    rows({ { "folder of another user, mode 0777", "folder" },
+           { "settings.ini a link to a file elsewhere", "link" },
+           { "settings.ini of another user", "file" } });
 }
 
 void TestSettings::untrustedPlaces()
 {
-    QFETCH(QString, setup);
+    QFETCH(QStringList, f);
     if (geteuid() != 0) {
         QSKIP("needs root to make files of another user");
     }
     const uid_t nobody = getpwnam("nobody")->pw_uid;
     QTemporaryDir home;
     const QString folder = home.path() + "/Lumisweep";
+    const QByteArray ini = QFile::encodeName(folder + "/settings.ini");
     const QString target = home.path() + "/elsewhere";
-    QVERIFY(QDir().mkpath(folder));
-    QVERIFY(QFile(target).open(QIODevice::WriteOnly));
-    if (setup == "folder") {
+    QVERIFY(QDir().mkpath(folder) && QFile(target).open(QIODevice::WriteOnly));
+    if (f[0] == "folder") {
         QVERIFY(chown(QFile::encodeName(folder).constData(), nobody, nobody) == 0);
         QVERIFY(chmod(QFile::encodeName(folder).constData(), 0777) == 0);
-    } else if (setup == "link") {
+    } else if (f[0] == "link") {
         QVERIFY(QFile::link(target, folder + "/settings.ini"));
     } else {
         QVERIFY(QFile(folder + "/settings.ini").open(QIODevice::WriteOnly));
-        QVERIFY(chown(QFile::encodeName(folder + "/settings.ini").constData(), nobody, nobody)
-                == 0);
+        QVERIFY(chown(ini.constData(), nobody, nobody) == 0);
     }
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
     QQmlEngine engine;
     ModalCloser closer;
     auto *controller = new Controller(engine.rootContext());
     QTRY_COMPARE(closer.seen.size(), 1);
-    QVERIFY2(closer.seen.first().startsWith("Warning|The settings "),
-             qPrintable(closer.seen.first()));
+    QVERIFY2(closer.seen[0].startsWith("Warning|The settings "), qPrintable(closer.seen[0]));
     // Nothing goes through it: values stay in memory, and the user hears when an account
     // was not saved.
     controller->setSettingsValue("SOME/KEY", "true");
     QCOMPARE(controller->getSettingsValue("SOME/KEY"), QVariant(true));
     controller->showInputAccount("D0-C8-1A-2B-3C-4D");
     QCOMPARE(closer.seen.size(), 3);
-    QVERIFY(
-        closer.seen.at(2).startsWith("Warning|The account for D0-C8-1A-2B-3C-4D was not saved."));
+    QVERIFY(closer.seen[2].startsWith("Warning|The account for D0-C8-1A-2B-3C-4D was not saved."));
     QCOMPARE(QFileInfo(target).size(), 0);
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(),
-             setup == "folder" ? 0 : 1);
-    QCOMPARE(QFileInfo(folder).ownerId(), setup == "folder" ? nobody : 0u);
-    controller->shutdown();
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), f[0] == "folder" ? 0 : 1);
+    QCOMPARE(QFileInfo(folder).ownerId(), f[0] == "folder" ? nobody : 0u);
     delete controller;
 }
 
 void TestSettings::boxes_data()
 {
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<QString>("argument");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<QString>("seen");
+    // call (check: the address check; a number: that warning type) | argument | result | box
     const QString error = "Error!|IP address format is incorrect|1024|2";
     const QString link = "Please check <a href=\"https://example.invalid/\">link</a>";
-    QTest::newRow("address 192.168.1.1") << "check"
-                                         << "192.168.1.1" << true << "";
-    QTest::newRow("address 256.256.256.256") << "check"
-                                             << "256.256.256.256" << true << "";
-    QTest::newRow("address with blank") << "check"
-                                        << "192.168.1.1 " << false << error;
-    QTest::newRow("address of three parts") << "check"
-                                            << "192.168.1" << false << error;
-    QTest::newRow("address of five parts") << "check"
-                                           << "192.168.1.1.1" << false << error;
-    QTest::newRow("empty address") << "check"
-                                   << "" << false << error;
-    QTest::newRow("warning type 0") << "0" << link << true << "Warning|" + link + "|2097152|0";
-    QTest::newRow("warning type 1") << "1" << link << true << "Info|" + link + "|16384|0";
-    QTest::newRow("warning type -7") << "-7" << link << true << "Info|" + link + "|16384|0";
+    rows({ { "address 192.168.1.1", "check | 192.168.1.1 | yes | " },
+           { "address 256.256.256.256", "check | 256.256.256.256 | yes | " },
+           { "address with blank", "check | 192.168.1.1  | no | " + error },
+           { "address of three parts", "check | 192.168.1 | no | " + error },
+           { "address of five parts", "check | 192.168.1.1.1 | no | " + error },
+           { "empty address", "check |  | no | " + error },
+           { "warning type 0", "0 | " + link + " | yes | Warning|" + link + "|2097152|0" },
+           { "warning type 1", "1 | " + link + " | yes | Info|" + link + "|16384|0" },
+           { "warning type -7", "-7 | " + link + " | yes | Info|" + link + "|16384|0" } });
 }
 
 void TestSettings::boxes()
 {
-    QFETCH(QString, call);
-    QFETCH(QString, argument);
-    QFETCH(bool, result);
-    QFETCH(QString, seen);
+    QFETCH(QStringList, f);
     ControllerFixture ctrl;
     ModalCloser closer;
-    if (call == "check") {
-        QCOMPARE(ctrl->checkStringIPV4(argument), result);
+    if (f[0] == "check") {
+        QCOMPARE(ctrl->checkStringIPV4(f[1]), f[2] == "yes");
     } else {
         QVERIFY(QMetaObject::invokeMethod(ctrl.get(), "onShowWarningMessageBox",
-                                          Q_ARG(QString, argument), Q_ARG(int, call.toInt())));
+                                          Q_ARG(QString, f[1]), Q_ARG(int, f[0].toInt())));
     }
-    QCOMPARE(closer.seen, seen.isEmpty() ? QStringList() : QStringList { seen });
+    QCOMPARE(closer.seen.join(""), f[3]);
 }
 
 void TestSettings::serviceDeletedOnceWhenContextGoesFirst()
@@ -220,15 +173,15 @@ void TestSettings::serviceDeletedOnceWhenContextGoesFirst()
 
 void TestSettings::applicationLogsEveryEvent()
 {
-    g_log.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(keepLog);
+    LogCapture log;
     QEvent user(QEvent::User);
     QEvent none(QEvent::None);
     // The base's answers, whatever the type: a custom event is taken, an unknown one is not.
     QCOMPARE(QCoreApplication::sendEvent(qApp, &user), true);
     QCOMPARE(QCoreApplication::sendEvent(qApp, &none), false);
-    qInstallMessageHandler(previous);
-    QCOMPARE(g_log.count("Lumisweepapplication::event"), 2);
+    QCOMPARE(log.lines(),
+             QStringList({ "Lumisweepapplication::event", "Lumisweepapplication::event" }));
+    QCOMPARE(ControllerFixture()->getAppTitleName(), QStringLiteral("Lumisweep V2.7.1"));
 }
 
 int main(int argc, char *argv[])
