@@ -1,11 +1,8 @@
-// An mDNS resolve reply: the TXT lookups and the rules for name, MAC, firmware and address.
-// Any host on the link can announce an instance, so every byte here is hostile.
-//
+// An mDNS resolve reply, from any host on the link: TXT lookups, name, MAC, firmware, address.
 // Input: a mode byte, offset and length bytes for the faulty library, a length byte h, h bytes
 // of looked-up host address text, the full name up to the first NUL, then the TXT record.
-// Mode bit 0 clear: the TXT values come from the DNS-SD library itself (when it is installed).
-// Mode bit 0 set: a faulty library that answers with a value at an input-chosen offset and
-// length around the record, to prove that no value is read outside the record.
+// Mode bit 0 set: instead of the DNS-SD library, a faulty one that answers with a value at an
+// input-chosen offset and length around the record: no value may be read outside the record.
 #include "platform/dnssdbinding.h"
 #include "discovery/resolvereply.h"
 #include "fuzzcheck.h"

@@ -38,12 +38,6 @@ public:
     {
         return lines.filter(QRegularExpression("^" + tag + "(\\||$)")).size();
     }
-    QStringList sorted() const
-    {
-        QStringList copy = lines;
-        copy.sort();
-        return copy;
-    }
     // The device table as the user ends up with it: the last row of each address, sorted.
     QStringList table() const
     {

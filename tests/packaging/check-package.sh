@@ -1,7 +1,7 @@
 #!/bin/bash
 # The Debian package as a user receives it: built by cpack from a finished build folder, its
 # contents and control fields, the validators of its desktop entry, metadata and manual page,
-# apt's view of its dependencies, and the packaged program starting in both of its modes.
+# apt's view of its dependencies, and the packaged command line.
 #   tests/packaging/check-package.sh BUILD_DIR
 set -u
 build=${1:?usage: $0 BUILD_DIR}
@@ -51,18 +51,9 @@ if [ -n "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -v -e lock -e partial)" ]; 
         || { tail -15 "$tmp/apt.log"; fail "apt cannot resolve the dependencies"; }
 fi
 
-# The packaged program, in a network namespace with loopback alone: the window offscreen, and
-# the command line without any display.
-run=()
-[ "$(id -u)" = 0 ] && run=(unshare --net)
+# The packaged command line starts without any display.
 export HOME="$tmp" XDG_DATA_HOME="$tmp/data" AVAHI_COMPAT_NOWARN=1
-QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software timeout -s TERM 3 "${run[@]}" \
-    "$tmp/root/usr/bin/lumisweep" >"$tmp/app.log" 2>&1
-[ $? = 124 ] || fail "the packaged window ended by itself instead of running"
-grep -q "^Version Number = $version " "$tmp/app.log" || fail "no version line from the window"
-grep -E 'main\.qml:[0-9]+.*(rror|not a type|Cannot|Unable)|is not installed' "$tmp/app.log" \
-    && fail "the packaged window did not load"
-[ "$(env -u DISPLAY -u WAYLAND_DISPLAY "${run[@]}" "$tmp/root/usr/bin/lumisweep" --version)" \
+[ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$tmp/root/usr/bin/lumisweep" --version)" \
     = "lumisweep $version" ] || fail "the command line does not start without a display"
 [ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "PASS: $(basename "$deb")"

@@ -1,6 +1,6 @@
 #!/bin/bash
 # The real program: offscreen it logs its version and its window loads without QML errors; under
-# Xvfb it shows "Lumisweep V2.7.1", 960 x 560, and exits 0 when its own close button is clicked.
+# Xvfb it shows "Lumisweep V2.7.1", 960 x 560 (window_quit_during_sweep clicks its close button).
 # Starting only lists interfaces; nothing here scans.
 set -u
 . "$(dirname "$0")/../../tools/lib.sh"
@@ -21,10 +21,4 @@ at_exit stop_process $app_pid
 window=$(wait_for_window '^Lumisweep V2\.7\.1$' 30) || fail "no window titled 'Lumisweep V2.7.1'"
 [ "$(xdotool getwindowgeometry --shell "$window" | grep -E 'WIDTH|HEIGHT' | tr '\n' ' ')" \
     = "WIDTH=960 HEIGHT=560 " ] || fail "the window is not 960 x 560"
-gone() { ! kill -0 "$app_pid" 2>/dev/null; }
-clicked() { xdotool mousemove --window "$window" 940 20 click 1; sleep 0.2; gone; }
-wait_for 30 clicked || fail "the close button did not end the program"
-wait "$app_pid"
-rc=$?
-[ "$rc" = 0 ] || fail "exit code $rc after the close button"
-echo "PASS: start-up offscreen and under Xvfb; the close button exits 0"
+echo "PASS: start-up offscreen and under Xvfb"

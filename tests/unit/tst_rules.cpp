@@ -51,7 +51,6 @@ void TestRules::addressRange_data()
 {
     // address | netmask | count | first | last
     rows({ { "/24", "192.168.1.37 | 255.255.255.0 | 254 | 192.168.1.1 | 192.168.1.254" },
-           { "/26", "172.16.5.200 | 255.255.255.192 | 62 | 172.16.5.193 | 172.16.5.254" },
            { "/22 has .255 and .0 inside",
              "10.1.2.3 | 255.255.252.0 | 1022 | 10.1.0.1 | 10.1.3.254" },
            { "/16 whole", "10.20.30.40 | 255.255.0.0 | 65534 | 10.20.0.1 | 10.20.255.254" },
@@ -63,8 +62,6 @@ void TestRules::addressRange_data()
            { "/32 empty", "192.168.1.37 | 255.255.255.255 | 0" },
            { "holes in the mask", "10.0.0.1 | 255.0.255.0 | 0" },
            { "mask without dots", "192.168.1.37 |  | 0" },
-           { "three-part address", "192.168.1 | 255.255.255.0 | 0" },
-           { "octet above 255", "300.1.1.1 | 255.255.255.0 | 0" },
            { "hostile mask", "1.1.1.1 | 0.0.-2000000000.-5 | 0" } });
 }
 
@@ -128,8 +125,7 @@ void TestRules::vendorPrefix_data()
            { "other vendor", "00-11-22-33-44-55 | no" },
            { "leading blank", " D0-C8-1A-2B-3C-4D | no" },
            { "prefix later in text", "00-D0-C8-1A-2B-3C | no" },
-           { "short", "D0 | no" },
-           { "markup around", "<b>D0C8</b> | no" } });
+           { "short", "D0 | no" } });
 }
 
 void TestRules::vendorPrefix()
@@ -179,7 +175,6 @@ void TestRules::logTextIsOneQuotedLine_data()
     const auto add = [](const char *row, const QString &text, const QString &logged) {
         QTest::newRow(row) << text << logged;
     };
-    add("plain", "Cam 10", "\"Cam 10\"");
     add("line feed", "a\nINFO forged", "\"a\\nINFO forged\"");
     add("terminal escape", "\x1b[2J", "\"\\u001b[2J\"");
     add("quote and backslash", "a\"b\\", "\"a\\\"b\\\\\"");
