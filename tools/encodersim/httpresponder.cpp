@@ -14,6 +14,7 @@ namespace {
 constexpr int kMaxRequestSize = 8192;
 constexpr int kChunkSize = 16 * 1024;
 constexpr int kDripIntervalMs = 1000;
+constexpr int kDripBytes = 300;
 constexpr qint64 kBombSize = qint64(1) << 30;
 constexpr int kBombInputChunk = 1 << 20;
 
@@ -151,12 +152,15 @@ void HttpResponder::answer(QTcpSocket *socket, const QString &path)
                       + "\r\nConnection: close\r\n\r\n");
         stream(socket, behaviour.argument, QByteArray(kChunkSize, 'A'));
         break;
-    case Fault::Drip:
+    case Fault::Drip: {
+        // Padded to last minutes: a client that stalls for seconds must still see it unfinished.
+        const QByteArray body = behaviour.body.leftJustified(kDripBytes, ' ');
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + behaviour.contentType
-                      + "\r\nContent-Length: " + QByteArray::number(behaviour.body.size())
+                      + "\r\nContent-Length: " + QByteArray::number(body.size())
                       + "\r\nConnection: close\r\n\r\n");
-        drip(socket, behaviour.body);
+        drip(socket, body);
         break;
+    }
     case Fault::GzipBomb:
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                       "Content-Encoding: gzip\r\nContent-Length: "

@@ -6,7 +6,8 @@
 //   --fw TEXT, --mac TEXT           firmware and MAC bodies
 //   --body EP=TEXT, --body-hex EP=HEX, --content-type EP=TYPE, --fault EP=FAULT
 //       EP: mac, name, fw or all; FAULT: 404, text-plain, delay:MS, hang, endless, huge:BYTES,
-//       drip, gzip-bomb (1 GiB of zeros, gzip-encoded), endless-headers
+//       drip (300 bytes or more, one a second), gzip-bomb (1 GiB of zeros, gzip-encoded),
+//       endless-headers
 //   --arp-delay MS, --arp-drop N    answer ARP for the own address late, or only after
 //                                   ignoring the first N requests (simlan then turns the
 //                                   kernel's ARP off on the device)
