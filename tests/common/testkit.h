@@ -76,7 +76,6 @@ public:
     }
     Controller *operator->() const { return m_controller; }
     Controller *get() const { return m_controller; }
-    QQmlEngine *engine() const { return m_engine.get(); }
     QString dataFolder() const { return m_home.path() + QStringLiteral("/Lumisweep"); }
     SignalRecorder scan;
 

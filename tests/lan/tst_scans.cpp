@@ -170,7 +170,6 @@ void TestScans::commandLine_data()
           "exec \"$0\" --scan mdns" },
         1);
     add("unknown scan", { "--scan", "ping" }, 2);
-    add("two commands", { "--scan", "arp", "--list-interfaces" }, 2);
     add("malformed interface", { "--scan", "arp", "--interface", "198.18.0" }, 2);
     add("unavailable interface", { "--scan", "arp", "--interface", "198.18.0.99" }, 1);
 }

