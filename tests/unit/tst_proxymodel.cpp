@@ -71,6 +71,7 @@ void TestProxyModel::sortAndFilter_data()
 {
     // sort role | order | filter role | pattern | syntax | rows shown (last octets)
     rows({ { "ip as text", "ip | 0 |  |  | 1 | 10 2 9" },
+           { "ip descending", "ip | 1 |  |  | 1 | 9 2 10" },
            { "name, any case", "name | 0 |  |  | 1 | 10 2 9" },
            { "unknown sort role keeps source order", "nope | 0 |  |  | 1 | 2 10 9" },
            { "empty pattern, unknown role", "ip | 0 | nope |  | 0 | 10 2 9" },
