@@ -10,10 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-DeviceQueries::DeviceQueries(DeviceRecordAssembler *records)
-    : m_records(records)
-{
-}
+DeviceQueries::DeviceQueries(DeviceRecordAssembler *records) : m_records(records) { }
 
 void DeviceQueries::send(const QString &ipString, const QString &path)
 {

@@ -19,10 +19,7 @@ void onInterrupt(int)
 
 } // namespace
 
-Console::Console(QObject *parent)
-    : QObject(parent)
-{
-}
+Console::Console(QObject *parent) : QObject(parent) { }
 
 Console::~Console() = default;
 
@@ -38,7 +35,7 @@ void Console::catchInterrupts()
     }
     m_notifier.reset(new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read));
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &Console::onSignal);
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -49,7 +46,6 @@ void Console::catchInterrupts()
 void Console::onSignal()
 {
     char bytes[16];
-    while (::read(s_signalPipe[0], bytes, sizeof(bytes)) > 0) {
-    }
+    while (::read(s_signalPipe[0], bytes, sizeof(bytes)) > 0) { }
     emit interrupted();
 }
