@@ -23,8 +23,11 @@ qint64 tableLimit()
 
 NeighbourBudget &NeighbourBudget::instance()
 {
-    // Half the table: the rest stays for the machine's own traffic and other programs.
-    static NeighbourBudget budget(int(tableLimit() / 2));
+    // Three quarters of the table. Only unresolved entries are beyond the kernel's reach: it
+    // reclaims failed and idle ones as soon as the table is full, so the quarter left over is
+    // for what other programs are resolving at the same moment. Half the table made every silent
+    // address of a wide sweep wait its turn for twice the kernel's retry time.
+    static NeighbourBudget budget(int(tableLimit() * 3 / 4));
     return budget;
 }
 
