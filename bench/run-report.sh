@@ -46,6 +46,7 @@ ${SWEEP_AS:-} "$BUILD/bench/sweepbench" arp "$net" | keys sweep
 sleep 1.5
 timed arpscan arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
 echo "arpscan_found=$(hosts arpscan)" >>"$out"
+[ "$mode" = wide ] && exit 0 # nmap had not finished a /16 after 21 minutes
 timed nmap nmap -sn -n "$net"
 echo "nmap_found=$(($(grep -c '^Nmap scan report' "$out.nmap.out") - 1))" >>"$out"
 [ "$mode" = full ] || exit 0
@@ -93,7 +94,7 @@ done
 if [ "$with16" = 1 ]; then
     echo "/16 (long)..." >&2
     SWEEP_AS="setpriv --bounding-set=-net_raw --inh-caps=-net_raw --" \
-        inlan s16 bash "$work/inner.sh" 198.18.0.0/16 "$work/w16" short
+        inlan s16 bash "$work/inner.sh" 198.18.0.0/16 "$work/w16" wide
 fi
 
 row() { printf '%-46s %14s  %-22s %14s %8s\n' "$@"; }
