@@ -7,7 +7,7 @@
 #
 # The LANs hold 20 devices, four of them hard to resolve: ARP answered 200 ms and 800 ms late,
 # the first ARP request ignored, and one that leaves the LAN before the second /24 scan. --with-16
-# adds a whole /16 sweep against arp-scan (about ten minutes; the kernel's neighbour table is one
+# adds a whole /16 sweep against arp-scan (about eight minutes; the kernel's neighbour table is one
 # for the whole machine, and such a sweep keeps it busy meanwhile).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
