@@ -14,8 +14,8 @@
 // it, unresolved, for mcast_solicit x retrans_time (3 s by default), long after a sweep has
 // given up on it. Unchecked, a sweep of a /22 or wider fills the table and the kernel then drops
 // neighbour resolution for every program on the machine ("neighbor table overflow"). So the
-// program keeps the resolutions it has started and not yet seen answered within a budget well
-// below that limit, and waits for room before it starts another.
+// program keeps the resolutions it has started and not yet seen answered within a budget below
+// that limit, and waits for room before it starts another.
 class NeighbourBudget
 {
 public:
