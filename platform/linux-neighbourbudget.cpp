@@ -23,10 +23,8 @@ qint64 tableLimit()
 
 NeighbourBudget &NeighbourBudget::instance()
 {
-    // Three quarters of the table. Only unresolved entries are beyond the kernel's reach: it
-    // reclaims failed and idle ones as soon as the table is full, so the quarter left over is
-    // for what other programs are resolving at the same moment. Half the table made every silent
-    // address of a wide sweep wait its turn for twice the kernel's retry time.
+    // Only unresolved entries are beyond the kernel's reach (it reclaims failed and idle ones as
+    // soon as the table is full), so the quarter left is for what others resolve meanwhile.
     static NeighbourBudget budget(int(tableLimit() * 3 / 4));
     return budget;
 }
