@@ -1,40 +1,47 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
-#include "app/devicetablewriter.h"
+#include "controller/controller.h"
+#include "controller/devicetablewriter.h"
 
 #include <QStringList>
 
 #include <optional>
 
-class ConsolePrompts;
-class Controller;
+// The program's arguments, and Lumisweep without a window: the same scans through the same
+// Controller, printed for a terminal or a script. The command line needs no display.
+namespace CommandLine {
 
-// Lumisweep without a window: the same scans through the same Controller, printed for a
-// terminal or a script. Runs without a display.
-class CommandLine
+enum ExitCode { Done = 0, Failed = 1, Usage = 2, Interrupted = 130 };
+
+struct Request
 {
-public:
-    enum ExitCode { Done = 0, Failed = 1, Usage = 2, Interrupted = 130 };
-
-    // True when the arguments ask for the command line rather than the window.
-    static bool isWanted(int argc, char **argv);
-    static int run(int argc, char **argv);
-
-private:
-    struct Request
-    {
-        bool listInterfaces = false;
-        QString identify; // null: no identify
-        int scanType = 0;
-        QString interface;
-        DeviceTableWriter::Format format = DeviceTableWriter::Format::Table;
-        int waitMs = 0;
-    };
-    // What the options ask for; nothing, with the exit code, when there is nothing more to do.
-    static std::optional<Request> parse(const QStringList &arguments, int *exitCode);
-    static int scan(Controller &controller, ConsolePrompts &prompts, const QString &interfaceIp,
-                    const Request &request);
+    enum class Command { Window, Scan, ListInterfaces, Identify, Help, Version };
+    Command command = Command::Window;
+    Controller::ScanType scanType = Controller::ScanType::Arp;
+    QString interface; // a name or an address; empty: the only one there is
+    QString identify;
+    DeviceTableWriter::Format format = DeviceTableWriter::Format::Table;
+    int waitMs = 3000;
+    bool verbose = false;
 };
+
+struct Parsed
+{
+    std::optional<Request> request;
+    QString error; // why there is none, for the user
+};
+
+// The arguments after the program's name. Qt's own window options (-platform, -style, ...)
+// and --verbose keep the window; anything else is the command line, and an argument it does
+// not know is an error, never a window.
+Parsed parse(const QStringList &arguments);
+QString helpText();
+// Runs a request other than the window and returns the exit code.
+int run(int argc, char **argv, const Request &request);
+// The usage error on standard error, with the hint at --help.
+int usageError(const QString &message);
+
+} // namespace CommandLine
 
 #endif // COMMANDLINE_H

@@ -1,7 +1,8 @@
 #ifndef COMMANDLINESCAN_H
 #define COMMANDLINESCAN_H
 
-#include "controller/devicerecordassembler.h"
+#include "base/devicerow.h"
+#include "controller/controller.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -9,39 +10,36 @@
 #include <QObject>
 #include <QTimer>
 
-class Console;
-class ConsolePrompts;
-class Controller;
+class Terminal;
 
 // One scan run from the command line through the Controller, as the window runs it, until its
-// end: a sweep's arpScanDone (and the device queries still open then), or the time given to an
-// mDNS browse. Collects each device once, in address order.
+// end: a sweep's arpScanDone and the device queries still open then, the time given to an mDNS
+// browse, a failure, or an interrupt. Collects each device once, in address order.
 class CommandLineScan : public QObject
 {
     Q_OBJECT
 public:
     enum class Outcome { Done, Failed, Interrupted };
 
-    CommandLineScan(Controller *controller, ConsolePrompts *prompts, Console *console);
-    Outcome run(const QString &interfaceIp, int scanType, int browseMs);
+    CommandLineScan(Controller *controller, Terminal *terminal);
+    Outcome run(const QString &interfaceIp, Controller::ScanType scanType, int browseMs);
     QVector<DeviceRow> rows() const { return m_rows.values().toVector(); }
 
 private:
     void onDeviceFound(const QString &ip, const QString &mac, const QString &fw,
                        const QString &name);
     void onScanDone();
-    void onInfoMessage(const QString &message);
     void finish(Outcome outcome);
     void showProgress();
 
     Controller *const m_controller;
-    ConsolePrompts *const m_prompts;
-    Console *const m_console;
-    int m_scanType = 1;
+    Controller::ScanType m_scanType = Controller::ScanType::Arp;
     int m_browseMs = 0;
     bool m_waitingForQueries = false;
+    bool m_finished = false;
     Outcome m_outcome = Outcome::Done;
-    QMap<quint64, DeviceRow> m_rows;
+    // Numeric address order, then the MAC: two devices may answer for one address.
+    QMap<QPair<quint64, QString>, DeviceRow> m_rows;
     QEventLoop m_loop;
     QTimer m_progress;
     QElapsedTimer m_clock;

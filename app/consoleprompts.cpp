@@ -14,9 +14,6 @@ void ConsolePrompts::showMessage(const Message &message)
         text.replace(link, QStringLiteral("\\2 (\\1)")).remove(tag);
     }
     QTextStream(stderr) << message.title << ": " << text << '\n';
-    if (onShown) {
-        onShown(message);
-    }
 }
 
 std::optional<QString> ConsolePrompts::askText(const QString &, const QString &)

@@ -2,35 +2,67 @@
 #include "app/lumisweepapplication.h"
 #include "controller/controller.h"
 #include "models/sortfilterproxymodel.h"
-#include "platform/processlimits.h"
 
+#include <QLoggingCategory>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QTextStream>
 #include <QUrl>
+
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler s_qtHandler = nullptr;
+
+// Qt ends a program whose display cannot be opened with a fatal message and an abort; the user
+// of a remote shell gets one line that says what to do instead.
+void noDisplayHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
+        QTextStream(stderr) << "lumisweep: no display can be opened for the window; scan without "
+                               "one with --scan (see --help)\n";
+        std::_Exit(CommandLine::Failed);
+    }
+    s_qtHandler(type, context, message);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    ProcessLimits::raiseDescriptorLimit();
-    // Options of its own mean the command line: no window, no display needed.
-    if (CommandLine::isWanted(argc, argv)) {
-        return CommandLine::run(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const CommandLine::Parsed parsed = CommandLine::parse(arguments);
+    if (!parsed.request) {
+        return CommandLine::usageError(parsed.error);
+    }
+    if (parsed.request->command != CommandLine::Request::Command::Window) {
+        return CommandLine::run(argc, argv, *parsed.request);
     }
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL, true);
     QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
     QCoreApplication::setApplicationVersion(QStringLiteral("0.1"));
-
-    Lumisweepapplication app(argc, argv);
-    // Qt falls back to its default adaptation where Direct3D 12 does not exist. An explicit
-    // request would also override Qt's own QT_QUICK_BACKEND, which machines without OpenGL
-    // (offscreen, remote X) need for the software renderer, so that choice wins.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Direct3D12);
+    // The debug log is for the developers; --verbose or QT_LOGGING_RULES turns it on.
+    if (!parsed.request->verbose) {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     }
+
+    s_qtHandler = qInstallMessageHandler(noDisplayHandler);
+    Lumisweepapplication app(argc, argv);
+    qInstallMessageHandler(s_qtHandler);
+#ifdef Q_OS_WIN
+    // Only Windows has this adaptation; elsewhere the request would only draw a warning.
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Direct3D12);
+#endif
 
     QQmlApplicationEngine engine;
     qmlRegisterType<SortFilterProxyModel>("SortFilterProxyModel", 1, 0, "SortFilterProxyModel");
+    Controller::registerQmlTypes();
 
     // Never deleted: it outlives the engine, whose root context parents the discovery service.
     // Held in a static so that it stays reachable until the process ends.

@@ -1,12 +1,14 @@
 #include "addressrange.h"
 
-#include "discovery/ipv4text.h"
+#include "base/ipv4text.h"
 
 #include <algorithm>
 #include <numeric>
 #include <optional>
 
-QVector<quint32> AddressRange::fromInterface(const QString &ipString, const QString &netmask)
+namespace AddressRange {
+
+QVector<quint32> fromInterface(const QString &ipString, const QString &netmask)
 {
     const std::optional<quint32> ip = Ipv4Text::parse(ipString);
     const std::optional<quint32> mask = Ipv4Text::parse(netmask);
@@ -33,3 +35,5 @@ QVector<quint32> AddressRange::fromInterface(const QString &ipString, const QStr
     std::iota(addresses.begin(), addresses.end(), first);
     return addresses;
 }
+
+} // namespace AddressRange

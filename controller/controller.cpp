@@ -1,19 +1,21 @@
 #include "controller.h"
 
+#include "base/devicerow.h"
+#include "base/logtext.h"
 #include "controller/addressrange.h"
-#include "controller/devicequeries.h"
 #include "controller/dialogprompts.h"
-#include "controller/identifycommand.h"
-#include "controller/interfaceinventory.h"
 #include "controller/settingsstore.h"
 #include "discovery/bonjourwinservice.h"
-#include "discovery/deviceprotocol.h"
-#include "discovery/logtext.h"
-#include "platform/displayscale.h"
+#include "discovery/devicequeries.h"
+#include "discovery/devicerecords.h"
+#include "discovery/identifycommand.h"
+#include "platform/processlimits.h"
 
 #include <QDebug>
-#include <QNetworkReply>
+#include <QGuiApplication>
 #include <QQmlContext>
+#include <QQmlEngine>
+#include <QScreen>
 
 namespace {
 const QString kVersionKey = QStringLiteral("APP_VERSION_NUMBER");
@@ -27,10 +29,12 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     : QObject(nullptr)
     , m_settings(new SettingsStore)
     , m_currentIp(QLatin1String(""))
-    , m_queries(new DeviceQueries(&m_records))
+    , m_queries(new DeviceQueries)
     , m_ownPrompts(prompts ? nullptr : new DialogPrompts)
     , m_prompts(prompts ? prompts : m_ownPrompts.get())
 {
+    // A sweep keeps several hundred sockets open at once (workers, device queries).
+    ProcessLimits::raiseDescriptorLimit();
     if (context) {
         context->setContextProperty(QStringLiteral("ctrl"), this);
     }
@@ -41,9 +45,7 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
         // Once the event loop runs, so that the box stands over the window.
         QTimer::singleShot(0, this, [this] { m_prompts->warn(m_settings->problemText()); });
     }
-    connect(m_queries.get(), SIGNAL(replyFinished(QNetworkReply *)), this,
-            SLOT(onHttpFinished(QNetworkReply *)));
-    connect(m_queries.get(), &DeviceQueries::deviceFound, this, &Controller::emitRow);
+    connect(m_queries.get(), &DeviceQueries::rowCompleted, this, &Controller::emitRow);
     connect(m_queries.get(), &DeviceQueries::settled, this, &Controller::deviceQueriesSettled);
     refreshNetworkList();
 
@@ -57,6 +59,8 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     connect(m_bonjourService, SIGNAL(arpScanDone()), this, SLOT(onArpScanDone()));
     connect(m_bonjourService, &BonjourWinService::interfaceLost, this,
             [this] { m_interfaceLost = true; });
+    connect(m_bonjourService, &BonjourWinService::browseUnavailable, this,
+            [this] { emit scanFailed(ScanFailure::BrowseUnavailable); });
     m_scanStart.setSingleShot(true);
     m_scanStart.setInterval(kScanDelayMs);
     connect(&m_scanStart, SIGNAL(timeout()), this, SLOT(onScanARP()));
@@ -68,12 +72,45 @@ Controller::~Controller()
     delete m_bonjourService.data();
 }
 
+void Controller::registerQmlTypes()
+{
+    qmlRegisterUncreatableType<Controller>("Lumisweep", 1, 0, "Controller",
+                                           QStringLiteral("the window's controller is ctrl"));
+}
+
+Controller::ScanType Controller::scanTypeOf(int value)
+{
+    switch (value) {
+    case int(ScanType::HttpDownload):
+        return ScanType::HttpDownload;
+    case int(ScanType::Mdns):
+        return ScanType::Mdns;
+    default:
+        return ScanType::Arp;
+    }
+}
+
 void Controller::shutdown()
 {
     m_scanStart.stop();
     if (m_bonjourService) {
         m_bonjourService->shutdown();
     }
+}
+
+int Controller::pendingDeviceQueries() const
+{
+    return m_queries->pendingCount();
+}
+
+QVariant Controller::getSettingsValue(QString key)
+{
+    return m_settings->value(key);
+}
+
+void Controller::setSettingsValue(QString key, QVariant value)
+{
+    m_settings->setValue(key, value);
 }
 
 QString Controller::getAppTitleName()
@@ -83,7 +120,10 @@ QString Controller::getAppTitleName()
 
 float Controller::getDpiScale()
 {
-    return DisplayScale::logicalDpi() / kReferenceDpi;
+    // Qt reads the desktop's setting (Xft.dpi, the compositor's scale), which is what the
+    // window's pixel sizes are scaled by.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return (screen ? float(screen->logicalDotsPerInchX()) : kReferenceDpi) / kReferenceDpi;
 }
 
 void Controller::onShowWarningMessageBox(QString message, int type)
@@ -131,16 +171,16 @@ bool Controller::checkStringIPV4(QString ipString)
 void Controller::startDiscover(QString ipString, int scanType)
 {
     // Replies to the previous scan's queries must not land in this scan's records.
-    m_queries->abortAll();
-    m_records.clear();
+    m_queries->clear();
+    m_admission.clear();
     m_currentIp = ipString;
-    m_scanType = scanType;
+    m_scanType = scanTypeOf(scanType);
     m_interfaceLost = false;
-    if (scanType == 3) {
+    if (m_scanType == ScanType::Mdns) {
         m_bonjourService->startDiscover();
         return;
     }
-    if (scanType == 2 && !m_inventory.contains(ipString)) {
+    if (m_scanType == ScanType::HttpDownload && !m_inventory.contains(ipString)) {
         m_inventory.insert(ipString, kDefaultNetmask);
     }
     m_scanStart.start();
@@ -148,13 +188,10 @@ void Controller::startDiscover(QString ipString, int scanType)
 
 void Controller::onScanARP()
 {
-    if (!m_bonjourService) {
-        return;
-    }
     const QVector<quint32> addresses
         = AddressRange::fromInterface(m_currentIp, m_inventory.netmaskOf(m_currentIp));
     m_totalCount = addresses.size();
-    m_bonjourService->startArpScan(addresses, m_scanType == 2);
+    m_bonjourService->startArpScan(addresses, m_scanType == ScanType::HttpDownload);
 }
 
 int Controller::getArpProgress()
@@ -168,20 +205,20 @@ int Controller::getArpProgress()
 
 void Controller::stopDiscover(int scanType)
 {
-    if (scanType == 3) {
+    if (scanTypeOf(scanType) == ScanType::Mdns) {
         m_bonjourService->stopDiscover();
         return;
     }
     // A stop before the delayed start leaves nothing running behind the window's back.
     m_scanStart.stop();
-    m_queries->abortAll();
+    m_queries->clear();
     m_bonjourService->stopArpScan();
 }
 
 void Controller::onArpScanDone()
 {
-    if (m_scanType != 3) {
-        for (const DeviceRow &row : m_records.incompleteRows()) {
+    if (m_scanType != ScanType::Mdns) {
+        for (const DeviceRow &row : m_queries->incompleteRows()) {
             emit deviceFound(row.ip, row.mac, QString(), QString());
             qDebug().noquote().nospace()
                 << "onArpScanDone: " << row.ip << ";" << LogText::quoted(row.mac);
@@ -191,7 +228,8 @@ void Controller::onArpScanDone()
     const int failures = m_bonjourService->sweepFailures();
     if (std::exchange(m_interfaceLost, false)) {
         emit infoMessage(kInterfaceUnavailable);
-    } else if (failures > 0 && m_scanType != 3) {
+        emit scanFailed(ScanFailure::InterfaceLost);
+    } else if (failures > 0 && m_scanType != ScanType::Mdns) {
         emit infoMessage(
             QStringLiteral("Warning: %1 addresses could not be checked!").arg(failures));
     }
@@ -203,36 +241,31 @@ void Controller::onDeviceMacFound(QString ipString, QString macString, QString f
     qDebug().noquote().nospace() << "1. onDeviceMacFound: " << LogText::quoted(ipString) << ", "
                                  << LogText::quoted(macString) << "," << LogText::quoted(fwString)
                                  << "fwString" << LogText::quoted(nameString);
-    if (!m_records.admit(ipString, macString)) {
+    if (!m_admission.admit(ipString, macString)) {
         return;
     }
-    if (m_scanType == 3) {
-        emitRow(DeviceRecordAssembler::announced(ipString, macString, fwString, nameString));
+    if (m_scanType == ScanType::Mdns) {
+        emitRow(DeviceRecords::announced(ipString, macString, fwString, nameString));
         return;
     }
-    m_records.startRecord(ipString, macString);
-    m_queries->send(ipString, DeviceProtocol::deviceNamePath());
-    m_queries->send(ipString, DeviceProtocol::fwVersionPath());
+    m_queries->ask(ipString, macString);
 }
 
 void Controller::onPingIPResult(QString ipString, bool bSuccess)
 {
     if (bSuccess) {
-        m_queries->send(ipString, DeviceProtocol::macAddressPath());
+        m_queries->askMacAddress(ipString);
     }
-}
-
-void Controller::onHttpFinished(QNetworkReply *reply)
-{
-    // Each reply is handled once; release it with the event loop's next turn.
-    reply->deleteLater();
-    qDebug().noquote().nospace() << "onHttpFinished: " << reply->url().toString();
-    m_queries->finish(reply);
 }
 
 void Controller::emitRow(const DeviceRow &row)
 {
     emit deviceFound(row.ip, row.mac, row.fw, row.name);
+}
+
+bool Controller::sendTCPCommand(QString ip, quint16 port, QString command)
+{
+    return IdentifyCommand::send(ip, port, command);
 }
 
 bool Controller::indicateDevice(QString ipString)

@@ -1,11 +1,8 @@
 #ifndef CONTROLLER_H
 #define CONTROLLER_H
 
-#include "controller/devicequeries.h"
-#include "controller/devicerecordassembler.h"
-#include "controller/identifycommand.h"
+#include "controller/hostadmission.h"
 #include "controller/interfaceinventory.h"
-#include "controller/settingsstore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -16,47 +13,62 @@
 #include <memory>
 
 class BonjourWinService;
-class QNetworkReply;
+class DeviceQueries;
 class QQmlContext;
+class SettingsStore;
 class UserPrompts;
+struct DeviceRow;
 
-// The one object QML reaches, as "ctrl": settings, interface inventory, scans and device
-// records. It holds the scan's state and hands the work to the classes beside it.
+// The one object the window reaches, as "ctrl", and the command line's way into the program:
+// settings, interface inventory, scans and device records. It holds the scan's state and hands
+// the network work to the discovery service and the device queries.
 class Controller : public QObject
 {
     Q_OBJECT
 public:
+    // The window passes these as plain numbers, 1 to 3.
+    enum class ScanType { Arp = 1, HttpDownload = 2, Mdns = 3 };
+    Q_ENUM(ScanType)
+    // Why a scan could not run, or ended before its time.
+    enum class ScanFailure {
+        InterfaceLost, // the swept interface went away during the sweep
+        BrowseUnavailable // no DNS-SD library or daemon for the mDNS browse
+    };
+    Q_ENUM(ScanFailure)
+
     // context: where "ctrl" is published, and the discovery service's parent; may be null
     // where no window exists (the command line). prompts: how the user is told and asked;
     // message boxes when null.
     explicit Controller(QQmlContext *context, UserPrompts *prompts = nullptr);
     ~Controller() override;
 
+    // Makes the enumerations known to QML as those of the type Controller in "Lumisweep" 1.0.
+    static void registerQmlTypes();
+    // Any number other than 2 and 3 means ARP.
+    static ScanType scanTypeOf(int value);
     // The product's version, as the title shows it.
     static QString versionNumber() { return QStringLiteral("2.7.1"); }
     void refreshNetworkList() { m_inventory.refresh(); }
-    bool sendTCPCommand(QString ip, quint16 port, QString command)
-    {
-        return IdentifyCommand::send(ip, port, command);
-    }
+    bool sendTCPCommand(QString ip, quint16 port, QString command);
     // Ends a running sweep or browse before the QML engine (and with it the service) goes away.
     void shutdown();
-    // The inventory's netmask for an interface address, empty when it has none.
-    QString netmaskOf(const QString &ipString) const { return m_inventory.netmaskOf(ipString); }
+    // The machine's interfaces as of the last refresh.
+    const InterfaceInventory &inventory() const { return m_inventory; }
     // The pause between startDiscover and the start of a sweep, 300 ms for the window; a caller
     // without a window to draw first may start at once.
     void setSweepDelay(int milliseconds) { m_scanStart.setInterval(milliseconds); }
     // Device queries still waiting or in flight; deviceQueriesSettled when none is left.
-    int pendingDeviceQueries() const { return m_queries->pendingCount(); }
+    int pendingDeviceQueries() const;
 
 signals:
     void deviceFound(QString ipString, QString macString, QString fwString, QString nameString);
     void arpScanDone();
     void infoMessage(QString message);
+    // The window still shows its message for each; this says which it was.
+    void scanFailed(Controller::ScanFailure reason);
     void deviceQueriesSettled();
 
 private slots:
-    void onHttpFinished(QNetworkReply *reply);
     void onPingIPResult(QString ipString, bool bSuccess);
     void onDeviceMacFound(QString ipString, QString macString, QString fwString,
                           QString nameString);
@@ -65,11 +77,8 @@ private slots:
     void onShowWarningMessageBox(QString message, int type);
 
 public:
-    Q_INVOKABLE QVariant getSettingsValue(QString key) { return m_settings->value(key); }
-    Q_INVOKABLE void setSettingsValue(QString key, QVariant value)
-    {
-        m_settings->setValue(key, value);
-    }
+    Q_INVOKABLE QVariant getSettingsValue(QString key);
+    Q_INVOKABLE void setSettingsValue(QString key, QVariant value);
     Q_INVOKABLE float getDpiScale();
     Q_INVOKABLE QStringList getNetworkList() { return m_inventory.addresses(); }
     Q_INVOKABLE bool isInterfaceAvailable(QString ipString);
@@ -87,10 +96,10 @@ private:
     std::unique_ptr<SettingsStore> m_settings;
     // Parented to the QML root context, which may delete it first: QPointer notices that.
     QPointer<BonjourWinService> m_bonjourService;
-    DeviceRecordAssembler m_records;
     InterfaceInventory m_inventory;
+    HostAdmission m_admission;
     QString m_currentIp;
-    int m_scanType = 0;
+    ScanType m_scanType = ScanType::Arp;
     int m_totalCount = 0;
     std::unique_ptr<DeviceQueries> m_queries;
     std::unique_ptr<UserPrompts> m_ownPrompts;

@@ -2,14 +2,16 @@
 
 #include <QRegExp>
 
-const QStringList &VendorPrefix::prefixes()
+namespace VendorPrefix {
+
+const QStringList &prefixes()
 {
     static const QStringList list { QStringLiteral("0206"), QStringLiteral("d0c8"),
                                     QStringLiteral("08ea40"), QStringLiteral("0c8c24") };
     return list;
 }
 
-bool VendorPrefix::matches(const QString &macString)
+bool matches(const QString &macString)
 {
     static const QRegExp separators(QStringLiteral("[^a-zA-Z\\d\\s]"));
     QString cleaned = macString;
@@ -21,3 +23,5 @@ bool VendorPrefix::matches(const QString &macString)
     }
     return false;
 }
+
+} // namespace VendorPrefix

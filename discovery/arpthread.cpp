@@ -1,12 +1,16 @@
 #include "arpthread.h"
 
+#include "base/ipv4text.h"
+#include "discovery/bonjourwinservice.h"
 #include "discovery/boundedbody.h"
 #include "discovery/deviceprotocol.h"
-#include "discovery/ipv4text.h"
+#include "discovery/neighbourbudget.h"
+#include "discovery/neighbourpresence.h"
 #include "discovery/replytimeout.h"
 #include "discovery/sweepstate.h"
-#include "platform/arpresolver.h"
 #include "platform/ipv4route.h"
+#include "platform/neighbourknock.h"
+#include "platform/neighbourtable.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -14,14 +18,14 @@
 #include <QNetworkReply>
 
 #include <algorithm>
-#include <memory>
-#include <vector>
 
 namespace {
 
 // A neighbour on the LAN answers within milliseconds: look often at first, then settle.
 constexpr int kFirstLookMs = 1;
 constexpr int kLongestLookMs = 40;
+// The kernel's timers run late by tens of milliseconds under load.
+constexpr qint64 kTimerSlackMs = 250;
 
 QString macText(const QByteArray &mac)
 {
@@ -30,47 +34,61 @@ QString macText(const QByteArray &mac)
                              bytes[3], bytes[4], bytes[5]);
 }
 
+NeighbourPresence::EntryState stateOf(const NeighbourTable::Entry &entry)
+{
+    switch (entry.state) {
+    case NeighbourTable::Entry::State::Resolving:
+        return NeighbourPresence::EntryState::Resolving;
+    case NeighbourTable::Entry::State::Failed:
+        return NeighbourPresence::EntryState::Failed;
+    case NeighbourTable::Entry::State::Holds:
+        return NeighbourPresence::EntryState::Holds;
+    case NeighbourTable::Entry::State::Missing:
+        break;
+    }
+    return NeighbourPresence::EntryState::Missing;
+}
+
+NeighbourPresence::Timing timingOf(const NeighbourTable &table)
+{
+    return { table.retransmitMs(), table.requestsPerRound() };
+}
+
+// How long the kernel may keep an unanswered entry unresolved: one round of requests.
+qint64 unresolvedLifetimeMs(const NeighbourTable &table)
+{
+    return table.requestsPerRound() * table.retransmitMs() + kTimerSlackMs;
+}
+
 } // namespace
 
-// An address whose ARP resolution is still open, looked at again at nextLookMs.
-struct ARPThread::Pending
+// One address being resolved through the kernel, looked at again at nextLookMs.
+struct ARPThread::Watch
 {
-    quint32 address;
-    ArpResolver::ResolutionPtr resolution;
-    bool echoAnswered;
-    qint64 nextLookMs;
-    int intervalMs;
+    quint32 address = 0;
+    QElapsedTimer clock;
+    NeighbourPresence::Start start;
+    NeighbourPresence::Progress progress;
+    // An unanswered entry keeps its room in the budget until the kernel is done with it: the
+    // reservation expires by itself.
+    NeighbourBudget::Token token = 0;
+    NeighbourKnock knock;
+    bool echoAnswered = false;
+    qint64 nextLookMs = 0;
+    int intervalMs = kFirstLookMs;
 };
 
-ARPThread::ARPThread(QVector<quint32> slice, QSharedPointer<SweepState> state, Echo echo,
-                     bool httpProbe)
-    : m_slice(std::move(slice))
+ARPThread::ARPThread(BonjourWinService *service, QVector<quint32> slice,
+                     QSharedPointer<SweepState> state, bool httpProbe)
+    : m_service(service)
+    , m_slice(std::move(slice))
     , m_state(std::move(state))
-    , m_echo(std::move(echo))
     , m_httpProbe(httpProbe)
 {
     setStackSize(kStackSize);
 }
 
-bool ARPThread::launch()
-{
-    m_launched = true;
-    start(QThread::InheritPriority);
-    if (isRunning() || isFinished()) {
-        return true;
-    }
-    m_runReturned.set_value();
-    return false;
-}
-
-void ARPThread::waitUntilEnded()
-{
-    // A worker the sweep's stop kept from starting has nothing to wait for.
-    if (m_launched) {
-        m_runEnded.wait();
-        wait();
-    }
-}
+ARPThread::~ARPThread() = default;
 
 void ARPThread::interrupt()
 {
@@ -78,14 +96,18 @@ void ARPThread::interrupt()
     exit(0);
 }
 
-void ARPThread::run()
+void ARPThread::work()
 {
     if (m_httpProbe) {
         runHttpProbe();
     } else {
         runArp();
     }
-    m_runReturned.set_value();
+}
+
+void ARPThread::report(quint32 address, const QString &macString)
+{
+    emit m_service->deviceMacFound(Ipv4Text::format(address), macString, QString(), QString());
 }
 
 ARPThread::Reach ARPThread::reach(Ipv4Route &route, quint32 address) const
@@ -128,11 +150,31 @@ bool ARPThread::decide(Reach reach)
     return false;
 }
 
+std::unique_ptr<ARPThread::Watch> ARPThread::watchFor(NeighbourTable &table, quint32 address)
+{
+    auto watch = std::make_unique<Watch>();
+    watch->address = address;
+    // What the kernel knew before anything is sent: an echo starts ARP as well.
+    const NeighbourTable::Entry before = table.read(address);
+    watch->start = { stateOf(before), before.confirmedAgeMs };
+    if (watch->start.state != NeighbourPresence::EntryState::Holds) {
+        watch->token
+            = NeighbourBudget::instance().acquire(unresolvedLifetimeMs(table), m_state->stopFlag());
+        if (watch->token == 0) {
+            return nullptr; // stopped while waiting for room in the neighbour table
+        }
+    }
+    // The wait for room is not the neighbour's time to answer.
+    watch->clock.start();
+    watch->progress = NeighbourPresence::begin(watch->start, timingOf(table));
+    return watch;
+}
+
 void ARPThread::runArp()
 {
     Ipv4Route route;
-    ArpResolver resolver(m_state->interfaceIndex());
-    std::vector<Pending> pending;
+    NeighbourTable table(m_state->interfaceIndex());
+    std::vector<std::unique_ptr<Watch>> watches;
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < m_slice.size() && !m_state->isStopping(); ++i) {
@@ -140,62 +182,87 @@ void ARPThread::runArp()
         if (!decide(reach(route, address))) {
             continue;
         }
-        auto resolution = resolver.begin(address, m_state->stopFlag());
-        if (!resolution) {
-            return; // stopped while waiting for room in the neighbour table
+        if (!table.isOpen()) {
+            m_state->failAddress();
+            continue;
         }
-        const bool echoAnswered = m_echo(address);
-        pending.push_back(
-            { address, std::move(resolution), echoAnswered, clock.elapsed(), kFirstLookMs });
+        std::unique_ptr<Watch> watch = watchFor(table, address);
+        if (!watch) {
+            return;
+        }
+        watch->echoAnswered = BonjourWinService::echo(address);
+        watch->nextLookMs = clock.elapsed();
+        watches.push_back(std::move(watch));
         // The pause after each address is spent watching the resolutions still open, so a slow
         // neighbour does not hold up the next address.
         if (i + 1 < m_slice.size()) {
-            watch(route, resolver, pending, clock, clock.elapsed() + kPauseMs);
+            this->watch(route, table, watches, clock, clock.elapsed() + kPauseMs);
         }
     }
-    watch(route, resolver, pending, clock, -1);
+    this->watch(route, table, watches, clock, -1);
 }
 
-void ARPThread::watch(Ipv4Route &route, ArpResolver &resolver, std::vector<Pending> &pending,
-                      const QElapsedTimer &clock, qint64 untilMs)
+void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
+                      std::vector<std::unique_ptr<Watch>> &watches, const QElapsedTimer &clock,
+                      qint64 untilMs)
 {
+    using NeighbourPresence::Action;
+    using NeighbourPresence::Verdict;
+    const NeighbourPresence::Timing timing = timingOf(table);
+    NeighbourBudget &budget = NeighbourBudget::instance();
     // untilMs < 0: until every resolution is decided.
-    while (!m_state->isStopping() && (untilMs >= 0 || !pending.empty())) {
+    while (!m_state->isStopping() && (untilMs >= 0 || !watches.empty())) {
         qint64 nextLook = untilMs >= 0 ? untilMs : clock.elapsed() + kLongestLookMs;
-        for (auto it = pending.begin(); it != pending.end();) {
-            if (it->nextLookMs > clock.elapsed()) {
-                nextLook = std::min(nextLook, it->nextLookMs);
+        for (auto it = watches.begin(); it != watches.end();) {
+            Watch &watch = **it;
+            if (watch.nextLookMs > clock.elapsed()) {
+                nextLook = std::min(nextLook, watch.nextLookMs);
                 ++it;
                 continue;
             }
-            QByteArray mac;
-            const ArpResolver::Outcome outcome
-                = resolver.poll(*it->resolution, it->echoAnswered, &mac);
-            if (outcome == ArpResolver::Outcome::Pending) {
-                it->nextLookMs = clock.elapsed() + it->intervalMs;
-                it->intervalMs = std::min(it->intervalMs * 2, kLongestLookMs);
-                nextLook = std::min(nextLook, it->nextLookMs);
+            const NeighbourTable::Entry entry = table.read(watch.address);
+            const NeighbourPresence::Decision decision = NeighbourPresence::decide(
+                watch.start, watch.progress,
+                { stateOf(entry), entry.confirmedAgeMs, watch.clock.elapsed(), watch.echoAnswered,
+                  watch.knock.answered() },
+                timing);
+            bool failed = false;
+            if (decision.action == Action::Knock) {
+                failed = !watch.knock.start(watch.address);
+            } else if (decision.action == Action::AskAgain) {
+                failed = !NeighbourTable::trigger(watch.address);
+                if (watch.progress.rounds > 0) {
+                    // The kernel keeps the entry unresolved for the new round.
+                    budget.extend(watch.token, unresolvedLifetimeMs(table));
+                }
+            }
+            watch.progress = decision.progress;
+            if (!failed && decision.verdict == Verdict::Wait) {
+                watch.nextLookMs = clock.elapsed() + watch.intervalMs;
+                watch.intervalMs = std::min(watch.intervalMs * 2, kLongestLookMs);
+                nextLook = std::min(nextLook, watch.nextLookMs);
                 ++it;
                 continue;
             }
-            if (outcome == ArpResolver::Outcome::Answered) {
-                emit hostFound(Ipv4Text::format(it->address), macText(mac));
-            } else if (reach(route, it->address) == Reach::Lost) {
+            if (!failed && decision.verdict == Verdict::Answered) {
+                budget.release(watch.token);
+                report(watch.address, macText(entry.mac));
+                m_state->finishAddress();
+            } else if (reach(route, watch.address) == Reach::Lost) {
                 // No answer because the swept link is gone: the sweep ends here, and says so.
                 m_state->abandon();
                 return;
-            }
-            if (outcome == ArpResolver::Outcome::Failed) {
+            } else if (failed) {
                 m_state->failAddress();
             } else {
                 m_state->finishAddress();
             }
-            it = pending.erase(it);
+            it = watches.erase(it);
         }
         if (untilMs >= 0 && clock.elapsed() >= untilMs) {
             return;
         }
-        if (!pending.empty() || untilMs >= 0) {
+        if (!watches.empty() || untilMs >= 0) {
             m_state->pause(int(std::max<qint64>(1, nextLook - clock.elapsed())));
         }
     }
@@ -226,7 +293,7 @@ void ARPThread::probe(quint32 address, QEventLoop &loop)
             const DeviceProtocol::Answer answer = DeviceProtocol::read(reply);
             answered = true;
             if (answer.kind == DeviceProtocol::Answer::Value && !m_state->isStopping()) {
-                emit hostFound(Ipv4Text::format(address), answer.text);
+                report(address, answer.text);
             }
             loop.quit();
         },

@@ -1,23 +1,23 @@
 #include "bonjourthread.h"
 
+#include "discovery/bonjourwinservice.h"
 #include "discovery/browsesession.h"
-#include "discovery/logtext.h"
 
 #include <QDebug>
 
 namespace {
 
-// Where a user without a DNS-SD service on this platform gets one; only shown, never fetched.
-const char *const kDnsSdDownloadPage = "https://avahi.org/";
-
+// Linux has no DNS-SD service to download: the daemon is a package of the distribution.
 QString unavailableMessage()
 {
     return QStringLiteral("Please check bonjour service status or download <a href=\"%1\">Bonjour "
                           "Service</a>")
-        .arg(QLatin1String(kDnsSdDownloadPage));
+        .arg(QLatin1String("https://avahi.org/"));
 }
 
 } // namespace
+
+BonjourThread::BonjourThread(BonjourWinService *service) : m_service(service) { }
 
 void BonjourThread::startBrowse()
 {
@@ -29,11 +29,7 @@ void BonjourThread::startBrowse()
     // Cleared before the thread runs, so that a stop arriving while the browse starts is never
     // undone by the start.
     m_stopRequested.store(false, std::memory_order_release);
-    {
-        std::lock_guard<std::mutex> lock(m_runMutex);
-        m_running = true;
-    }
-    start(QThread::InheritPriority);
+    launch();
 }
 
 void BonjourThread::requestStop()
@@ -43,33 +39,19 @@ void BonjourThread::requestStop()
     quit();
 }
 
-void BonjourThread::waitUntilEnded()
+void BonjourThread::work()
 {
-    {
-        std::unique_lock<std::mutex> lock(m_runMutex);
-        m_runEnded.wait(lock, [this] { return !m_running; });
+    // Everything the browse holds lives in here and is released on the way out, once, in this
+    // thread, however the run ends.
+    BrowseSession session(m_service, m_stopRequested);
+    const DNSServiceErrorType result = session.start();
+    if (result != kDNSServiceErr_NoError) {
+        qDebug().noquote().nospace() << "Start failed to run DNSServiceBrowse: " << result;
+        // The message first: a front end that ends on the failure has then shown why.
+        emit m_service->showWarningMessage(unavailableMessage(), 0);
+        emit m_service->browseUnavailable();
+        return;
     }
-    wait();
-}
-
-void BonjourThread::run()
-{
-    {
-        // Everything the browse holds lives in here and is released on the way out, once,
-        // in this thread, however the run ends.
-        BrowseSession session(m_stopRequested);
-        connect(&session, &BrowseSession::deviceResolved, this, &BonjourThread::deviceResolved,
-                Qt::DirectConnection);
-        const DNSServiceErrorType result = session.start();
-        if (result != kDNSServiceErr_NoError) {
-            qDebug().noquote().nospace() << "Start failed to run DNSServiceBrowse: " << result;
-            emit browseUnavailable(unavailableMessage());
-        } else {
-            qDebug().noquote() << "Start successfully to run DNSServiceBrowse";
-            exec();
-        }
-    }
-    std::lock_guard<std::mutex> lock(m_runMutex);
-    m_running = false;
-    m_runEnded.notify_all();
+    qDebug().noquote() << "Start successfully to run DNSServiceBrowse";
+    exec();
 }

@@ -1,8 +1,8 @@
 #include "bonjourwinservice.h"
 
+#include "base/ipv4text.h"
 #include "discovery/arpthread.h"
 #include "discovery/bonjourthread.h"
-#include "discovery/ipv4text.h"
 #include "discovery/sweepstate.h"
 #include "platform/icmpecho.h"
 #include "platform/ipv4route.h"
@@ -21,11 +21,6 @@ constexpr int kProbeThreadCount = 20;
 // The first addresses of a list tell which link the sweep is on; one of them may be this
 // machine's own address.
 constexpr int kInterfaceProbes = 4;
-
-bool echo(quint32 address)
-{
-    return Ipv4Text::isUnicast(address) && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs);
-}
 
 // The interface through which the addresses are on the link, or 0 when they are not.
 int sweptInterface(const QVector<quint32> &addresses)
@@ -47,6 +42,11 @@ BonjourWinService::BonjourWinService(QObject *parent) : QObject(parent) { }
 BonjourWinService::~BonjourWinService()
 {
     shutdown();
+}
+
+bool BonjourWinService::echo(quint32 address)
+{
+    return Ipv4Text::isUnicast(address) && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs);
 }
 
 void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)
@@ -78,21 +78,18 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)
     const int total = addresses.size();
     const int slice = int(std::ceil(float(total) / float(threadCount)));
     for (int i = 0; i * slice < total; ++i) {
-        auto *thread = new ARPThread(addresses.mid(i * slice, slice), m_sweep, &echo, httpProbe);
-        connect(
-            thread, &ARPThread::hostFound, this,
-            [this](const QString &ipString, const QString &macString) {
-                emit deviceMacFound(ipString, macString, QString(), QString());
-            },
-            Qt::DirectConnection);
-        m_arpThreads[i] = thread;
+        m_workers.push_back(
+            std::make_unique<ARPThread>(this, addresses.mid(i * slice, slice), m_sweep, httpProbe));
     }
     // Starting 256 threads takes the GUI thread tens of milliseconds, a visible freeze: they
-    // are started from a thread of their own, which a stop waits for before anything else.
-    QVector<ARPThread *> workers(std::begin(m_arpThreads), std::end(m_arpThreads));
-    m_launcher = std::thread([workers, sweep = m_sweep] {
+    // are started from a thread of their own, which a stop joins before anything else.
+    std::vector<ARPThread *> workers;
+    for (const auto &worker : m_workers) {
+        workers.push_back(worker.get());
+    }
+    m_launcher = std::thread([workers = std::move(workers), sweep = m_sweep] {
         for (ARPThread *worker : workers) {
-            if (!worker || sweep->isStopping()) {
+            if (sweep->isStopping()) {
                 break;
             }
             if (!worker->launch()) {
@@ -139,13 +136,7 @@ void BonjourWinService::startDiscover()
 {
     qDebug().noquote() << "BonjourWinService startDiscover";
     if (!m_bonjourThread) {
-        m_bonjourThread = new BonjourThread;
-        connect(m_bonjourThread, &BonjourThread::deviceResolved, this,
-                &BonjourWinService::deviceMacFound, Qt::DirectConnection);
-        connect(
-            m_bonjourThread, &BonjourThread::browseUnavailable, this,
-            [this](const QString &message) { emit showWarningMessage(message, 0); },
-            Qt::DirectConnection);
+        m_bonjourThread = std::make_unique<BonjourThread>(this);
     }
     m_bonjourThread->startBrowse();
 }
@@ -171,18 +162,13 @@ void BonjourWinService::endSweepThreads()
         m_launcher.join();
     }
     // Ask all workers first so that they wind down together rather than one after the other.
-    for (ARPThread *thread : m_arpThreads) {
-        if (thread) {
-            thread->interrupt();
-        }
+    for (const auto &worker : m_workers) {
+        worker->interrupt();
     }
-    for (ARPThread *&thread : m_arpThreads) {
-        if (thread) {
-            thread->waitUntilEnded();
-            delete thread;
-            thread = nullptr;
-        }
+    for (const auto &worker : m_workers) {
+        worker->waitUntilEnded();
     }
+    m_workers.clear();
 }
 
 void BonjourWinService::endBrowseThread()
@@ -194,6 +180,5 @@ void BonjourWinService::endBrowseThread()
     // releases the connection by itself.
     m_bonjourThread->requestStop();
     m_bonjourThread->waitUntilEnded();
-    delete m_bonjourThread;
-    m_bonjourThread = nullptr;
+    m_bonjourThread.reset();
 }

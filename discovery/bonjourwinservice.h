@@ -5,14 +5,18 @@
 #include <QSharedPointer>
 #include <QVector>
 
+#include <memory>
 #include <thread>
+#include <vector>
 
 class ARPThread;
 class BonjourThread;
 class SweepState;
 
-// The discovery service: address sweeps (ARP or HTTP probe) on worker threads and the mDNS
-// browse on its own thread. Every host found is reported through deviceMacFound.
+// The discovery service: address sweeps (ARP through the kernel's neighbour table, or an HTTP
+// probe) on worker threads, and the mDNS browse (DNS-SD, served by avahi-daemon on Linux) on a
+// thread of its own. Every host found is reported through deviceMacFound, emitted by the thread
+// that found it.
 class BonjourWinService : public QObject
 {
     Q_OBJECT
@@ -36,6 +40,10 @@ public:
     // Ends sweep workers and the browse without any signal, e.g. before the program quits.
     void shutdown();
 
+    // The reachability probe: one ICMP echo to address (host byte order), true when it was
+    // answered in time.
+    static bool echo(quint32 address);
+
 signals:
     void pingIPResult(QString ipString, bool bSuccess);
     void deviceMacFound(QString ipString, QString macString, QString fwString, QString nameString);
@@ -43,14 +51,16 @@ signals:
     void showWarningMessage(QString message, int type);
     // The swept interface went away during a sweep; arpScanDone follows.
     void interfaceLost();
+    // The mDNS browse cannot run (no DNS-SD library, no daemon); showWarningMessage says so too.
+    void browseUnavailable();
 
 private:
     void endSweepThreads();
     // Stops the browse thread, if any, and deletes it; emits nothing.
     void endBrowseThread();
 
-    BonjourThread *m_bonjourThread = nullptr;
-    ARPThread *m_arpThreads[kMaxSweepThreads] = {};
+    std::unique_ptr<BonjourThread> m_bonjourThread;
+    std::vector<std::unique_ptr<ARPThread>> m_workers;
     QSharedPointer<SweepState> m_sweep;
     // Starts the workers of the current sweep; joined before they are ended.
     std::thread m_launcher;

@@ -1,6 +1,7 @@
 #include "browsesession.h"
 
-#include "discovery/logtext.h"
+#include "base/logtext.h"
+#include "discovery/bonjourwinservice.h"
 #include "discovery/pendingresolve.h"
 #include "discovery/resolvereply.h"
 
@@ -14,8 +15,8 @@ const char *const kServiceType = "_encoder._tcp";
 
 } // namespace
 
-BrowseSession::BrowseSession(const std::atomic<bool> &stopRequested)
-    : m_stopRequested(stopRequested), m_queue(kMaxResolves, kMaxWaiting)
+BrowseSession::BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested)
+    : m_service(service), m_stopRequested(stopRequested), m_queue(kMaxResolves, kMaxWaiting)
 {
 }
 
@@ -65,7 +66,8 @@ void BrowseSession::report(const ResolveReply &reply, const QString &address)
             << LogText::quoted(reply.hostTarget()) << "nor in its interface value; not reported";
         return;
     }
-    emit deviceResolved(address, reply.macText(), reply.firmwareText(), reply.nameText());
+    emit m_service->deviceMacFound(address, reply.macText(), reply.firmwareText(),
+                                   reply.nameText());
 }
 
 void BrowseSession::retire(PendingResolve *resolve)

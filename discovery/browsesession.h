@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class BonjourWinService;
 class PendingResolve;
 class ResolveReply;
 
@@ -28,17 +29,14 @@ public:
     // or within one mDNS retry when a packet was lost.
     static constexpr int kResolveLimitMs = 4000;
 
-    // stopRequested: once true, nothing more is reported.
-    explicit BrowseSession(const std::atomic<bool> &stopRequested);
+    // Reports through the service's deviceMacFound; once stopRequested is true, nothing more.
+    BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested);
     ~BrowseSession() override;
 
     DNSServiceErrorType start();
 
     // From BrowserCallBack. False when the instance is known already or cannot wait.
     bool instanceAdded(const ResolveQueue::Instance &instance);
-
-signals:
-    void deviceResolved(QString ipString, QString macString, QString fwString, QString nameString);
 
 private:
     void report(const ResolveReply &reply, const QString &address);
@@ -48,6 +46,7 @@ private:
     void startWaiting();
     void lose(DNSServiceErrorType code);
 
+    BonjourWinService *const m_service;
     const std::atomic<bool> &m_stopRequested;
     // Before every operation: it must outlive them.
     DnsSdConnection m_connection;

@@ -1,32 +1,34 @@
 #include "deviceprotocol.h"
 
 #include "discovery/boundedbody.h"
-#include "discovery/logtext.h"
+#include "base/logtext.h"
 
 #include <QDebug>
 #include <QHostAddress>
 #include <QNetworkReply>
 #include <QUrl>
 
-const QString &DeviceProtocol::macAddressPath()
+namespace DeviceProtocol {
+
+const QString &macAddressPath()
 {
     static const QString path = QStringLiteral("/public/macAddress");
     return path;
 }
 
-const QString &DeviceProtocol::deviceNamePath()
+const QString &deviceNamePath()
 {
     static const QString path = QStringLiteral("/public/deviceName");
     return path;
 }
 
-const QString &DeviceProtocol::fwVersionPath()
+const QString &fwVersionPath()
 {
     static const QString path = QStringLiteral("/public/fw_version");
     return path;
 }
 
-QNetworkRequest DeviceProtocol::request(quint32 address, const QString &path)
+QNetworkRequest request(quint32 address, const QString &path)
 {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
@@ -37,7 +39,7 @@ QNetworkRequest DeviceProtocol::request(quint32 address, const QString &path)
     return request;
 }
 
-QString DeviceProtocol::pathOf(const QUrl &url)
+QString pathOf(const QUrl &url)
 {
     const QString path = url.path();
     for (const QString *known : { &deviceNamePath(), &macAddressPath(), &fwVersionPath() }) {
@@ -48,12 +50,12 @@ QString DeviceProtocol::pathOf(const QUrl &url)
     return QString();
 }
 
-bool DeviceProtocol::isAcceptedContentType(const QString &contentType)
+bool isAcceptedContentType(const QString &contentType)
 {
     return contentType.contains(QLatin1String("application/octet-stream"), Qt::CaseInsensitive);
 }
 
-QString DeviceProtocol::decodeBody(const QByteArray &body, const QString &path)
+QString decodeBody(const QByteArray &body, const QString &path)
 {
     const int nul = body.indexOf('\0');
     const QByteArray text = nul < 0 ? body : body.left(nul);
@@ -63,7 +65,7 @@ QString DeviceProtocol::decodeBody(const QByteArray &body, const QString &path)
     return decoded;
 }
 
-DeviceProtocol::Answer DeviceProtocol::read(QNetworkReply *reply)
+Answer read(QNetworkReply *reply)
 {
     if (BoundedBody::error(reply) != QNetworkReply::NoError) {
         return { Answer::Failed, QString() };
@@ -84,3 +86,5 @@ DeviceProtocol::Answer DeviceProtocol::read(QNetworkReply *reply)
     qDebug().noquote().nospace() << "Data: " << LogText::quoted(body);
     return { Answer::Value, decodeBody(body, pathOf(reply->url())) };
 }
+
+} // namespace DeviceProtocol

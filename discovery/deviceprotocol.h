@@ -8,38 +8,38 @@
 class QNetworkReply;
 
 // The encoders' small HTTP protocol: three GET endpoints answering application/octet-stream.
-class DeviceProtocol
+namespace DeviceProtocol {
+
+const QString &macAddressPath();
+const QString &deviceNamePath();
+const QString &fwVersionPath();
+
+// A GET of path on the device at address (host byte order). The URL is built from the
+// number, so no text can make it point elsewhere; the device is asked not to compress, since
+// a small compressed reply may inflate to gigabytes before any size check sees it.
+QNetworkRequest request(quint32 address, const QString &path);
+// The endpoint a reply's URL asked for, or an empty string.
+QString pathOf(const QUrl &url);
+
+// "application/octet-stream" anywhere in the header, any letter case, parameters allowed.
+bool isAcceptedContentType(const QString &contentType);
+// Text up to the first NUL byte with every line feed removed; carriage returns stay. The
+// device name is UTF-8, the other values Latin-1.
+QString decodeBody(const QByteArray &body, const QString &path);
+
+struct Answer
 {
-public:
-    static const QString &macAddressPath();
-    static const QString &deviceNamePath();
-    static const QString &fwVersionPath();
-
-    // A GET of path on the device at address (host byte order). The URL is built from the
-    // number, so no text can make it point elsewhere; the device is asked not to compress, since
-    // a small compressed reply may inflate to gigabytes before any size check sees it.
-    static QNetworkRequest request(quint32 address, const QString &path);
-    // The endpoint a reply's URL asked for, or an empty string.
-    static QString pathOf(const QUrl &url);
-
-    // "application/octet-stream" anywhere in the header, any letter case, parameters allowed.
-    static bool isAcceptedContentType(const QString &contentType);
-    // Text up to the first NUL byte with every line feed removed; carriage returns stay. The
-    // device name is UTF-8, the other values Latin-1.
-    static QString decodeBody(const QByteArray &body, const QString &path);
-
-    struct Answer
-    {
-        enum Kind {
-            Value, // text holds the value
-            Failed, // the device did not answer (error, timeout): an empty value
-            Ignored // an answer the protocol does not accept: no value at all
-        };
-        Kind kind = Ignored;
-        QString text;
+    enum Kind {
+        Value, // text holds the value
+        Failed, // the device did not answer (error, timeout): an empty value
+        Ignored // an answer the protocol does not accept: no value at all
     };
-    // Reads a finished reply by the protocol's rules, and logs what the device sent.
-    static Answer read(QNetworkReply *reply);
+    Kind kind = Ignored;
+    QString text;
 };
+// Reads a finished reply by the protocol's rules, and logs what the device sent.
+Answer read(QNetworkReply *reply);
+
+} // namespace DeviceProtocol
 
 #endif // DEVICEPROTOCOL_H

@@ -1,6 +1,6 @@
 #include "pendingresolve.h"
 
-#include "discovery/logtext.h"
+#include "base/logtext.h"
 #include "discovery/resolvereply.h"
 #include "platform/hostlookup.h"
 

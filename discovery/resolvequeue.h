@@ -32,7 +32,6 @@ public:
     // A running resolve has ended, answered or not; the instance may be announced again.
     void finished(const Instance &instance);
 
-    int running() const { return m_running; }
     int waiting() const { return int(m_waiting.size()); }
 
 private:

@@ -1,6 +1,6 @@
 #include "resolvereply.h"
 
-#include "discovery/ipv4text.h"
+#include "base/ipv4text.h"
 
 #include "platform/dnssdbinding.h"
 

@@ -4,7 +4,7 @@
 //
 // Input: the address text, a NUL, the netmask text.
 #include "controller/addressrange.h"
-#include "discovery/ipv4text.h"
+#include "base/ipv4text.h"
 #include "fuzzcheck.h"
 
 #include <cstddef>

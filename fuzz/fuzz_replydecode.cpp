@@ -4,7 +4,7 @@
 // Input: one flag byte (bit 0: the device name, read as UTF-8), one length byte n, n bytes of
 // Content-Type header, then the body.
 #include "discovery/deviceprotocol.h"
-#include "discovery/logtext.h"
+#include "base/logtext.h"
 #include "fuzzcheck.h"
 
 #include <cstddef>

@@ -1,33 +1,18 @@
 #ifndef CONSOLE_H
 #define CONSOLE_H
 
-#include <QObject>
-
-#include <memory>
-
-class QSocketNotifier;
-
 // The terminal the program runs in, when it runs on the command line.
-class Console : public QObject
-{
-    Q_OBJECT
-public:
-    explicit Console(QObject *parent = nullptr);
-    ~Console() override;
+namespace Console {
 
-    // True when standard error is a terminal: progress lines are for people, not for pipes.
-    static bool errorIsTerminal();
-    // From now on Ctrl-C (SIGINT) and SIGTERM emit interrupted() in the event loop instead of
-    // ending the process, so a scan can stop cooperatively and say what it found.
-    void catchInterrupts();
+// True when standard error is a terminal: progress lines are for people, not for pipes.
+bool errorIsTerminal();
+// From now on SIGINT and SIGTERM no longer end the process: each writes a byte to the descriptor
+// returned, for the event loop to read. -1 when that cannot be arranged. A closed pipe on the
+// output no longer ends it either, but fails the write, which can then be reported.
+int catchInterrupts();
+// Reads what the interrupts wrote, so that the descriptor is quiet again.
+void drainInterrupts();
 
-signals:
-    void interrupted();
-
-private:
-    void onSignal();
-
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
+} // namespace Console
 
 #endif // CONSOLE_H

@@ -63,7 +63,7 @@ click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
 
 mkdir -p "$workdir/data"
 XDG_DATA_HOME="$workdir/data" XDG_RUNTIME_DIR="$workdir" QT_QPA_PLATFORM=xcb AVAHI_COMPAT_NOWARN=1 \
-    "$build/lumisweep" >"$workdir/app.log" 2>&1 &
+    "$build/lumisweep" --verbose >"$workdir/app.log" 2>&1 &
 app_pid=$!
 at_exit stop_process $app_pid
 wid=$(wait_for_window '^Lumisweep V') || die "the window did not appear"

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <mutex>
 
 // Emissions of any number of signals, in arrival order, as "tag|arg|arg..." lines. Received
 // with the automatic connection type, so an emission from a worker thread is appended in the
@@ -118,22 +119,39 @@ private:
     QTimer m_timer;
 };
 
-// Every message logged while it lives, one entry per message.
+// Every message logged while it lives, one entry per message, from whichever thread logs it.
 class LogCapture
 {
 public:
-    LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::keep)) { s_lines.clear(); }
+    LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::keep))
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        s_lines.clear();
+    }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
-    const QStringList &lines() const { return s_lines; }
+    QStringList lines() const
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        return s_lines;
+    }
 
 private:
     static void keep(QtMsgType, const QMessageLogContext &, const QString &line)
     {
+        std::lock_guard<std::mutex> lock(s_mutex);
         s_lines << line;
     }
+    static inline std::mutex s_mutex;
     static inline QStringList s_lines;
     const QtMessageHandler m_previous;
 };
+
+// A recorded device row of the simulated LAN, host as the address's last group:
+// "row|198.18.0.HOST|mac|fw|name".
+inline QString row(int host, const QString &mac, const QString &fw, const QString &name)
+{
+    return QStringLiteral("row|198.18.0.%1|%2|%3|%4").arg(host).arg(mac, fw, name);
+}
 
 // Rows of a data-driven test in one text column "f": the fields separated by " | ".
 inline void rows(std::initializer_list<std::pair<const char *, QString>> list)

@@ -5,11 +5,6 @@
 #include <sys/resource.h>
 
 namespace {
-QString row(int host, const QString &mac, const QString &fw, const QString &name)
-{
-    return QStringLiteral("row|198.18.0.%1|%2|%3|%4").arg(host).arg(mac, fw, name);
-}
-
 long peakMiB()
 {
     rusage usage {};

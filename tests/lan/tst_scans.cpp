@@ -9,22 +9,18 @@
 #include <QProcess>
 
 namespace {
-QString row(const QString &ip, const QString &mac, const QString &fw, const QString &name)
-{
-    return QStringLiteral("row|198.18.0.%1|%2|%3|%4").arg(ip, mac, fw, name);
-}
-const QString kCam10 = row("10", "02-06-00-00-00-10", "1.0.10", "Cam 10");
-const QString kLobby = row("11", "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder");
-const QString kNoName = row("12", "08-EA-40-00-00-12", "3.0", "");
-const QString kTextPlain = row("13", "0C-8C-24-00-00-13", "", "");
-const QString kUtf8 = row("14", "02-06-00-00-00-14", "4.0", QString::fromUtf8("Café ★ Nord"));
-const QString kHangs = row("15", "D0-C8-00-00-00-15", "", "");
-const QString kLate = row("16", "D0-C8-00-00-00-16", "5.0", "Late");
-const QString kDeaf = row("17", "0C-8C-24-00-00-17", "5.1", "Deaf once");
-const QString kLeaver = row("18", "02-06-00-00-00-18", "6.0", "Leaver");
-const QString kQuoted = row("19", "08-EA-40-00-00-19", "7.0", "Say \"hi\",\r\tok");
-const QStringList kMdns { row("10", "02-06-00-00-00-10", "", ""),
-                          row("14", "08-ea-40-00-00-14", "3.2.0", "Studio\\032C") };
+const QString kCam10 = row(10, "02-06-00-00-00-10", "1.0.10", "Cam 10");
+const QString kLobby = row(11, "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder");
+const QString kNoName = row(12, "08-EA-40-00-00-12", "3.0", "");
+const QString kTextPlain = row(13, "0C-8C-24-00-00-13", "", "");
+const QString kUtf8 = row(14, "02-06-00-00-00-14", "4.0", QString::fromUtf8("Café ★ Nord"));
+const QString kHangs = row(15, "D0-C8-00-00-00-15", "", "");
+const QString kLate = row(16, "D0-C8-00-00-00-16", "5.0", "Late");
+const QString kDeaf = row(17, "0C-8C-24-00-00-17", "5.1", "Deaf once");
+const QString kLeaver = row(18, "02-06-00-00-00-18", "6.0", "Leaver");
+const QString kQuoted = row(19, "08-EA-40-00-00-19", "7.0", "Say \"hi\",\r\tok");
+const QStringList kMdns { row(10, "02-06-00-00-00-10", "", ""),
+                          row(14, "08-ea-40-00-00-14", "3.2.0", "Studio\\032C") };
 const QStringList kArp {
     kCam10, kLobby, kNoName, kTextPlain, kUtf8, kHangs, kLate, kDeaf, kQuoted
 };

@@ -33,7 +33,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $2, $NF}' | sed 's| \./| |' | sort >
 } | sort | diff -u - "$tmp/files" || fail "package contents (- missing, + unexpected)"
 depends=$(dpkg-deb -f "$deb" Depends)
 for pkg in qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls \
-    libavahi-compat-libdnssd1 libqt5core5a libqt5quick5 libqt5network5; do
+    libavahi-compat-libdnssd1 libqt5core5a libqt5qml5 libqt5network5; do
     [[ "$depends" == *"$pkg"* ]] || fail "Depends lacks $pkg: $depends"
 done
 [[ "$(dpkg-deb -f "$deb" Recommends)" == *avahi-daemon*libnss-mdns* ]] || fail "Recommends"

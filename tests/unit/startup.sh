@@ -10,12 +10,12 @@ at_exit rm -rf "$tmp"
 fail() { echo "FAIL: $*"; grep -v 'Lumisweepapplication::event' "$tmp/app.log" | tail -20; exit 1; }
 export XDG_DATA_HOME=$tmp/data HOME=$tmp AVAHI_COMPAT_NOWARN=1
 
-QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software timeout -s TERM 3 "$program" >"$tmp/app.log" 2>&1
+QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software timeout -s TERM 3 "$program" --verbose >"$tmp/app.log" 2>&1
 grep -q '^Version Number = 2.7.1 ' "$tmp/app.log" || fail "no version line offscreen"
 grep -E 'main.qml:[0-9]+.*(rror|not a type|Cannot|Unable|undefined)' "$tmp/app.log" && fail "QML errors"
 
 start_xvfb || fail "Xvfb did not start"
-"$program" >"$tmp/app.log" 2>&1 &
+"$program" --verbose >"$tmp/app.log" 2>&1 &
 app_pid=$!
 at_exit stop_process $app_pid
 window=$(wait_for_window '^Lumisweep V2\.7\.1$' 30) || fail "no window titled 'Lumisweep V2.7.1'"

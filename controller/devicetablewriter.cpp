@@ -1,0 +1,143 @@
+#include "devicetablewriter.h"
+
+#include "base/logtext.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace DeviceTableWriter {
+
+namespace {
+
+    // What a spreadsheet reads as the start of a formula, by the usual advice against CSV
+    // injection.
+    bool looksLikeFormula(const QString &text)
+    {
+        return !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front());
+    }
+
+    QString csvField(const QString &text)
+    {
+        // The table format's escapes; quotes are CSV's own business.
+        QString field = LogText::escaped(text, false);
+        if (looksLikeFormula(text)) {
+            field.prepend(QLatin1Char('\''));
+        }
+        if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))) {
+            field.replace(QLatin1Char('"'), QLatin1String("\"\""));
+            field = QLatin1Char('"') + field + QLatin1Char('"');
+        }
+        return field;
+    }
+
+    QByteArray table(const Table &table)
+    {
+        QVector<QStringList> lines { table.titles };
+        for (const QStringList &row : table.rows) {
+            QStringList line;
+            for (const QString &field : row) {
+                line << LogText::escaped(field);
+            }
+            lines << line;
+        }
+        const int columns = table.titles.size();
+        QVector<int> widths(columns, 0);
+        for (const QStringList &line : lines) {
+            for (int i = 0; i < columns; ++i) {
+                widths[i] = qMax(widths[i], line.at(i).size());
+            }
+        }
+        QString out;
+        for (const QStringList &line : lines) {
+            for (int i = 0; i + 1 < columns; ++i) {
+                out += line.at(i).leftJustified(widths[i] + 2);
+            }
+            out += line.at(columns - 1) + QLatin1Char('\n');
+        }
+        return out.toUtf8();
+    }
+
+    QByteArray json(const Table &table)
+    {
+        QJsonArray array;
+        for (const QStringList &row : table.rows) {
+            QJsonObject object;
+            for (int i = 0; i < table.keys.size(); ++i) {
+                object.insert(table.keys.at(i), row.at(i));
+            }
+            array.append(object);
+        }
+        // QJsonDocument escapes C0 controls, quotes and backslashes (the line feeds left are its
+        // own layout); the characters it leaves raw (DEL, C1 controls, format and direction
+        // characters) can only stand inside strings here.
+        const QString text
+            = QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+        QString out;
+        out.reserve(text.size());
+        for (const QChar c : text) {
+            if (c.unicode() >= 0x7f && LogText::needsEscape(c.unicode())) {
+                out += QStringLiteral("\\u%1").arg(uint(c.unicode()), 4, 16, QLatin1Char('0'));
+            } else {
+                out += c;
+            }
+        }
+        return out.toUtf8();
+    }
+
+    QByteArray csv(const Table &table)
+    {
+        QString out = table.keys.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        for (const QStringList &row : table.rows) {
+            QStringList line;
+            for (const QString &field : row) {
+                line << csvField(field);
+            }
+            out += line.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        }
+        return out.toUtf8();
+    }
+
+} // namespace
+
+std::optional<Format> formatNamed(const QString &name)
+{
+    if (name == QLatin1String("table")) {
+        return Format::Table;
+    }
+    if (name == QLatin1String("json")) {
+        return Format::Json;
+    }
+    if (name == QLatin1String("csv")) {
+        return Format::Csv;
+    }
+    return std::nullopt;
+}
+
+Table devices(const QVector<DeviceRow> &rows)
+{
+    Table devices { { QStringLiteral("IP Address"), QStringLiteral("Mac Address"),
+                      QStringLiteral("FW Version"), QStringLiteral("Device Name") },
+                    { QStringLiteral("ip"), QStringLiteral("mac"), QStringLiteral("firmware"),
+                      QStringLiteral("name") },
+                    {} };
+    for (const DeviceRow &row : rows) {
+        devices.rows.append({ row.ip, row.mac, row.fw, row.name });
+    }
+    return devices;
+}
+
+QByteArray write(Format format, const Table &table)
+{
+    switch (format) {
+    case Format::Table:
+        return DeviceTableWriter::table(table);
+    case Format::Json:
+        return json(table);
+    case Format::Csv:
+        return csv(table);
+    }
+    return QByteArray();
+}
+
+} // namespace DeviceTableWriter

@@ -1,0 +1,36 @@
+#ifndef DEVICETABLEWRITER_H
+#define DEVICETABLEWRITER_H
+
+#include "base/devicerow.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QVector>
+
+#include <optional>
+
+// Tables as text for a terminal, a script or a spreadsheet. Every field may come from a device
+// or an announcer, so no format lets one of its characters act on the reader: the table and CSV
+// formats write control, format and direction characters as escapes (\n, \r, \t, \uXXXX, and a
+// backslash as \\), JSON as \uXXXX escapes that a JSON reader turns back into the same string,
+// and a CSV field that a spreadsheet would take for a formula gets a leading apostrophe.
+namespace DeviceTableWriter {
+
+enum class Format { Table, Json, Csv };
+
+struct Table
+{
+    QStringList titles; // column titles of the table format
+    QStringList keys; // JSON keys and the CSV header
+    QVector<QStringList> rows;
+};
+
+std::optional<Format> formatNamed(const QString &name);
+// The device table: IP address, MAC address, firmware version, device name.
+Table devices(const QVector<DeviceRow> &rows);
+// UTF-8 text, rows in the order given.
+QByteArray write(Format format, const Table &table);
+
+} // namespace DeviceTableWriter
+
+#endif // DEVICETABLEWRITER_H

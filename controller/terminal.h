@@ -1,0 +1,31 @@
+#ifndef TERMINAL_H
+#define TERMINAL_H
+
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+
+// The terminal a command-line front end runs in: whether standard error is one, and Ctrl-C or
+// SIGTERM delivered as a signal in the event loop rather than as the end of the process.
+class Terminal : public QObject
+{
+    Q_OBJECT
+public:
+    Terminal();
+    ~Terminal() override;
+
+    static bool errorIsTerminal();
+    // From now on SIGINT and SIGTERM emit interrupted() instead of ending the process, so that a
+    // scan can stop and say what it found.
+    void catchInterrupts();
+
+signals:
+    void interrupted();
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+#endif // TERMINAL_H

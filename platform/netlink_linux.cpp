@@ -1,0 +1,76 @@
+#include "netlink_linux.h"
+
+#include <cerrno>
+#include <cstring>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace {
+
+// The kernel answers a get from its own tables at once; this only bounds a kernel that does not.
+constexpr int kReplyTimeoutMs = 200;
+constexpr int kMaxRequestSize = 128;
+
+} // namespace
+
+LinuxNetlink::LinuxNetlink()
+    : m_socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE))
+{
+}
+
+LinuxNetlink::Result LinuxNetlink::get(unsigned short type, const void *header, int headerSize,
+                                       unsigned short attribute, quint32 networkOrderAddress,
+                                       const Reader &read)
+{
+    if (!isOpen() || NLMSG_LENGTH(headerSize) + RTA_LENGTH(4) > kMaxRequestSize) {
+        return Result::Failed;
+    }
+    alignas(nlmsghdr) char request[kMaxRequestSize] = {};
+    auto *message = reinterpret_cast<nlmsghdr *>(request);
+    message->nlmsg_len = NLMSG_LENGTH(headerSize);
+    message->nlmsg_type = type;
+    message->nlmsg_flags = NLM_F_REQUEST;
+    message->nlmsg_seq = ++m_sequence;
+    std::memcpy(NLMSG_DATA(message), header, size_t(headerSize));
+    auto *rta = reinterpret_cast<rtattr *>(request + NLMSG_ALIGN(message->nlmsg_len));
+    rta->rta_type = attribute;
+    rta->rta_len = RTA_LENGTH(sizeof(networkOrderAddress));
+    std::memcpy(RTA_DATA(rta), &networkOrderAddress, sizeof(networkOrderAddress));
+    message->nlmsg_len = NLMSG_ALIGN(message->nlmsg_len) + RTA_ALIGN(rta->rta_len);
+
+    sockaddr_nl kernel {};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(m_socket.get(), request, message->nlmsg_len, 0,
+                 reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel))
+        < 0) {
+        return Result::Failed;
+    }
+    alignas(nlmsghdr) char buffer[8192];
+    for (;;) {
+        pollfd waiter { m_socket.get(), POLLIN, 0 };
+        if (::poll(&waiter, 1, kReplyTimeoutMs) <= 0) {
+            return Result::Failed;
+        }
+        const ssize_t length = ::recv(m_socket.get(), buffer, sizeof(buffer), 0);
+        if (length < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Result::Failed;
+        }
+        int remaining = int(length);
+        // Answers to earlier requests that timed out may still arrive; only ours counts.
+        for (auto *answer = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(answer, remaining);
+             answer = NLMSG_NEXT(answer, remaining)) {
+            if (answer->nlmsg_seq != m_sequence) {
+                continue;
+            }
+            if (answer->nlmsg_type == NLMSG_ERROR) {
+                return Result::Refused;
+            }
+            return read(answer) ? Result::Read : Result::Failed;
+        }
+    }
+}

@@ -1,0 +1,40 @@
+#ifndef NETLINK_LINUX_H
+#define NETLINK_LINUX_H
+
+#include "fdholder_linux.h"
+
+#include <QtGlobal>
+
+#include <functional>
+
+struct nlmsghdr;
+
+// One rtnetlink socket of the Linux network layer: a request to the kernel and its answer. No
+// privileges are needed for the reads used here (routes, neighbour entries).
+class LinuxNetlink
+{
+public:
+    // Hands the answer to the request to a reader; the reader says whether it could use it.
+    using Reader = std::function<bool(const nlmsghdr *message)>;
+
+    LinuxNetlink();
+    bool isOpen() const { return m_socket.get() >= 0; }
+
+    enum class Result {
+        Read, // the reader got the answer
+        Refused, // the kernel answered with an error: there is no such object
+        Failed // the kernel could not be asked, or did not answer
+    };
+
+    // Asks for one object: type is RTM_GETROUTE or RTM_GETNEIGH, header the family header that
+    // follows the netlink header, attribute one address attribute (type and IPv4 address in
+    // network byte order).
+    Result get(unsigned short type, const void *header, int headerSize, unsigned short attribute,
+               quint32 networkOrderAddress, const Reader &read);
+
+private:
+    FdHolder m_socket;
+    quint32 m_sequence = 0;
+};
+
+#endif // NETLINK_LINUX_H

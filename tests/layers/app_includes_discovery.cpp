@@ -1,0 +1,2 @@
+// A front end reaching past the controller.
+#include "discovery/bonjourwinservice.h"

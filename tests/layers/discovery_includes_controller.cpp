@@ -1,0 +1,2 @@
+// Discovery reaching up into the controller.
+#include "controller/controller.h"

@@ -1,0 +1,2 @@
+// The system-call layer reaching up into discovery.
+#include "discovery/bonjourwinservice.h"
