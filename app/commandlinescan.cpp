@@ -1,6 +1,5 @@
 #include "commandlinescan.h"
 
-#include "base/ipv4text.h"
 #include "controller/terminal.h"
 
 #include <QTextStream>
@@ -14,7 +13,6 @@ constexpr int kProgressMs = 250;
 CommandLineScan::CommandLineScan(Controller *controller, Terminal *terminal)
     : m_controller(controller)
 {
-    connect(controller, &Controller::deviceFound, this, &CommandLineScan::onDeviceFound);
     connect(controller, &Controller::arpScanDone, this, &CommandLineScan::onScanDone);
     connect(controller, &Controller::scanFailed, this, [this] { finish(Outcome::Failed); });
     connect(controller, &Controller::deviceQueriesSettled, this, [this] {
@@ -58,16 +56,6 @@ CommandLineScan::Outcome CommandLineScan::run(const QString &interfaceIp,
     return m_outcome;
 }
 
-void CommandLineScan::onDeviceFound(const QString &ip, const QString &mac, const QString &fw,
-                                    const QString &name)
-{
-    // An address that cannot be read sorts after every real one. A row that arrives again
-    // (complete after the sweep's end reported it incomplete) replaces it.
-    const std::optional<quint32> address = Ipv4Text::parse(ip);
-    const quint64 number = address ? *address : (quint64(1) << 32) + qHash(ip);
-    m_rows.insert({ number, mac }, DeviceRow { ip, mac, fw, name });
-}
-
 void CommandLineScan::onScanDone()
 {
     if (m_controller->pendingDeviceQueries() > 0) {
@@ -99,5 +87,6 @@ void CommandLineScan::showProgress()
     } else {
         err << "Scanning " << m_controller->getArpProgress() << "%: ";
     }
-    err << m_rows.size() << (m_rows.size() == 1 ? " device" : " devices") << Qt::flush;
+    const int devices = m_controller->deviceRows().size();
+    err << devices << (devices == 1 ? " device" : " devices") << Qt::flush;
 }

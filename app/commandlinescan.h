@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMap>
 #include <QObject>
 #include <QTimer>
 
@@ -14,7 +13,8 @@ class Terminal;
 
 // One scan run from the command line through the Controller, as the window runs it, until its
 // end: a sweep's arpScanDone and the device queries still open then, the time given to an mDNS
-// browse, a failure, or an interrupt. Collects each device once, in address order.
+// browse, a failure, or an interrupt. Its rows are the Controller's: each device once, in address
+// order.
 class CommandLineScan : public QObject
 {
     Q_OBJECT
@@ -23,11 +23,9 @@ public:
 
     CommandLineScan(Controller *controller, Terminal *terminal);
     Outcome run(const QString &interfaceIp, Controller::ScanType scanType, int browseMs);
-    QVector<DeviceRow> rows() const { return m_rows.values().toVector(); }
+    QVector<DeviceRow> rows() const { return m_controller->deviceRows(); }
 
 private:
-    void onDeviceFound(const QString &ip, const QString &mac, const QString &fw,
-                       const QString &name);
     void onScanDone();
     void finish(Outcome outcome);
     void showProgress();
@@ -38,8 +36,6 @@ private:
     bool m_waitingForQueries = false;
     bool m_finished = false;
     Outcome m_outcome = Outcome::Done;
-    // Numeric address order, then the MAC: two devices may answer for one address.
-    QMap<QPair<quint64, QString>, DeviceRow> m_rows;
     QEventLoop m_loop;
     QTimer m_progress;
     QElapsedTimer m_clock;

@@ -5,6 +5,7 @@
 #include "controller/addressrange.h"
 #include "controller/dialogprompts.h"
 #include "controller/settingsstore.h"
+#include "controller/vendorprefix.h"
 #include "discovery/bonjourwinservice.h"
 #include "discovery/devicequeries.h"
 #include "discovery/devicerecords.h"
@@ -59,6 +60,8 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     connect(m_bonjourService, SIGNAL(arpScanDone()), this, SLOT(onArpScanDone()));
     connect(m_bonjourService, &BonjourWinService::interfaceLost, this,
             [this] { m_interfaceLost = true; });
+    connect(m_bonjourService, &BonjourWinService::deviceWithdrawn, this,
+            &Controller::onDeviceWithdrawn);
     connect(m_bonjourService, &BonjourWinService::browseUnavailable, this,
             [this] { emit scanFailed(ScanFailure::BrowseUnavailable); });
     m_scanStart.setSingleShot(true);
@@ -173,6 +176,8 @@ void Controller::startDiscover(QString ipString, int scanType)
     // Replies to the previous scan's queries must not land in this scan's records.
     m_queries->clear();
     m_admission.clear();
+    m_table.clear();
+    m_otherHosts.clear();
     m_currentIp = ipString;
     m_scanType = scanTypeOf(scanType);
     m_interfaceLost = false;
@@ -188,8 +193,9 @@ void Controller::startDiscover(QString ipString, int scanType)
 
 void Controller::onScanARP()
 {
-    const QVector<quint32> addresses
-        = AddressRange::fromInterface(m_currentIp, m_inventory.netmaskOf(m_currentIp));
+    const QString netmask = m_inventory.netmaskOf(m_currentIp);
+    const QVector<quint32> addresses = AddressRange::fromInterface(m_currentIp, netmask);
+    m_sweptSubnet = AddressRange::sweptSubnet(m_currentIp, netmask);
     m_totalCount = addresses.size();
     m_bonjourService->startArpScan(addresses, m_scanType == ScanType::HttpDownload);
 }
@@ -209,9 +215,10 @@ void Controller::stopDiscover(int scanType)
         m_bonjourService->stopDiscover();
         return;
     }
-    // A stop before the delayed start leaves nothing running behind the window's back.
+    // A stop before the delayed start leaves nothing running behind the window's back. The
+    // device queries go on: their answers complete rows of devices already found, and only
+    // the next scan drops them.
     m_scanStart.stop();
-    m_queries->clear();
     m_bonjourService->stopArpScan();
 }
 
@@ -219,7 +226,7 @@ void Controller::onArpScanDone()
 {
     if (m_scanType != ScanType::Mdns) {
         for (const DeviceRow &row : m_queries->incompleteRows()) {
-            emit deviceFound(row.ip, row.mac, QString(), QString());
+            emitRow(row);
             qDebug().noquote().nospace()
                 << "onArpScanDone: " << row.ip << ";" << LogText::quoted(row.mac);
         }
@@ -242,6 +249,9 @@ void Controller::onDeviceMacFound(QString ipString, QString macString, QString f
                                  << LogText::quoted(macString) << "," << LogText::quoted(fwString)
                                  << "fwString" << LogText::quoted(nameString);
     if (!m_admission.admit(ipString, macString)) {
+        if (!VendorPrefix::matches(macString)) {
+            m_otherHosts.insert(ipString);
+        }
         return;
     }
     if (m_scanType == ScanType::Mdns) {
@@ -260,7 +270,21 @@ void Controller::onPingIPResult(QString ipString, bool bSuccess)
 
 void Controller::emitRow(const DeviceRow &row)
 {
+    m_table.upsert(row);
     emit deviceFound(row.ip, row.mac, row.fw, row.name);
+}
+
+void Controller::onDeviceWithdrawn(const QString &ipString, const QString &macString)
+{
+    m_admission.forget(ipString);
+    if (m_table.remove(ipString, macString)) {
+        emit deviceRemoved(ipString, macString);
+    }
+}
+
+QString Controller::getInterfaceName(QString ipString)
+{
+    return m_inventory.interfaceNameOf(ipString);
 }
 
 bool Controller::sendTCPCommand(QString ip, quint16 port, QString command)

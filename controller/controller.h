@@ -1,11 +1,13 @@
 #ifndef CONTROLLER_H
 #define CONTROLLER_H
 
+#include "controller/devicetable.h"
 #include "controller/hostadmission.h"
 #include "controller/interfaceinventory.h"
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
@@ -59,9 +61,14 @@ public:
     void setSweepDelay(int milliseconds) { m_scanStart.setInterval(milliseconds); }
     // Device queries still waiting or in flight; deviceQueriesSettled when none is left.
     int pendingDeviceQueries() const;
+    // The devices of the current or last scan, one row each, in address order.
+    QVector<DeviceRow> deviceRows() const { return m_table.rows(); }
 
 signals:
+    // A device's row, new or replacing the one with the same address and MAC.
     void deviceFound(QString ipString, QString macString, QString fwString, QString nameString);
+    // The device's row is no longer true (an mDNS device announced a new address).
+    void deviceRemoved(QString ipString, QString macString);
     void arpScanDone();
     void infoMessage(QString message);
     // The window still shows its message for each; this says which it was.
@@ -89,15 +96,26 @@ public:
     Q_INVOKABLE QString getAppTitleName();
     Q_INVOKABLE QString showInputAccount(QString macAddress);
     Q_INVOKABLE bool indicateDevice(QString ipString);
+    // The name of the interface that has this address, empty when none has.
+    Q_INVOKABLE QString getInterfaceName(QString ipString);
+    // What the last sweep covered, as "network/prefix"; empty before a sweep.
+    Q_INVOKABLE QString getSweptSubnet() { return m_sweptSubnet; }
+    // Hosts of this scan that answered but are not encoders.
+    Q_INVOKABLE int getOtherHostCount() { return m_otherHosts.size(); }
 
 private:
     void emitRow(const DeviceRow &row);
+    void onDeviceWithdrawn(const QString &ipString, const QString &macString);
 
     std::unique_ptr<SettingsStore> m_settings;
     // Parented to the QML root context, which may delete it first: QPointer notices that.
     QPointer<BonjourWinService> m_bonjourService;
     InterfaceInventory m_inventory;
     HostAdmission m_admission;
+    DeviceTable m_table;
+    // Addresses of the hosts that answered without a vendor prefix.
+    QSet<QString> m_otherHosts;
+    QString m_sweptSubnet;
     QString m_currentIp;
     ScanType m_scanType = ScanType::Arp;
     int m_totalCount = 0;

@@ -15,6 +15,8 @@ public:
     // its address as handled. The prefix test comes first: a host whose MAC fails it may be
     // reported again with one that passes.
     bool admit(const QString &ip, const QString &mac);
+    // The device at ip has moved on: a later report of that address is handled again.
+    void forget(const QString &ip) { m_seen.remove(ip); }
 
 private:
     QSet<QString> m_seen;

@@ -47,6 +47,9 @@ public:
 signals:
     void pingIPResult(QString ipString, bool bSuccess);
     void deviceMacFound(QString ipString, QString macString, QString fwString, QString nameString);
+    // What an earlier deviceMacFound said no longer holds: an mDNS device moved to a new
+    // address, which a deviceMacFound reports next.
+    void deviceWithdrawn(QString ipString, QString macString);
     void arpScanDone();
     void showWarningMessage(QString message, int type);
     // The swept interface went away during a sweep; arpScanDone follows.
