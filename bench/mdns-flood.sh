@@ -11,6 +11,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+. "$here/../tools/lib.sh"
 
 if [ "${1:-}" != "--inside" ]; then
     build=$(cd "${1:-$root/build}" && pwd)
@@ -22,7 +23,12 @@ latency="$2/bench/mdns-latency"
 ghosts=$3
 good=$4
 [ -x "$latency" ] || { echo "mdns-flood: build the target mdns-latency in $2 first" >&2; exit 2; }
-trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null' EXIT
+stop_jobs() {
+    local pids
+    mapfile -t pids < <(jobs -p)
+    stop_process "${pids[@]}"
+}
+at_exit stop_jobs
 chmod 755 "$(dirname "${DBUS_SYSTEM_BUS_ADDRESS#unix:path=}")"
 
 for i in $(seq "$good"); do

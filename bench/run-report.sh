@@ -14,7 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 build=$(cd "${1:-$top/build}" && pwd)
 with16=$([ "${2:-}" = --with-16 ] && echo 1 || echo 0)
-. "$top/tools/lib.sh"
+. "$here/../tools/lib.sh"
 need_root "network namespaces"
 work=$(mktemp -d /tmp/lumisweep-report.XXXXXX)
 at_exit rm -rf "$work"

@@ -10,7 +10,10 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/lib.sh"
 build=${LUMISWEEP_BUILD_DIR:-$top/build}
+# Not a test: without root, 'test' fails rather than reporting a skip.
+missing_status=1
 
 # Build and run time: Qt 5 with the QML modules the window imports, the DNS-SD library.
 runtime_packages="cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtquick2
@@ -59,10 +62,7 @@ build-only)
     configure_and_build
     ;;
 test)
-    if [ "$(id -u)" != 0 ]; then
-        echo "The tests create network namespaces with simulated encoders: run as root (sudo $0 test)." >&2
-        exit 1
-    fi
+    need_root "the tests create network namespaces with simulated encoders: sudo $0 test"
     # shellcheck disable=SC2086
     install_missing $runtime_packages $test_packages
     configure_and_build
@@ -70,7 +70,6 @@ test)
     ctest --output-on-failure --timeout 600 -j2
     ;;
 *)
-    sed -n '2,10p' "$0"
-    exit 2
+    usage 2 9
     ;;
 esac

@@ -37,7 +37,7 @@ if [ "${1:-}" != --inside ]; then
         mode=quit
         shift
     fi
-    [ $# -ge 1 ] || { sed -n '4,6p' "$0" >&2; exit 2; }
+    [ $# -ge 1 ] || usage 4 6
     build=$(cd "$1" && pwd) || exit 2
     output=${2:-$REPO/docs/screenshot.png}
     case "$output" in /*) ;; *) output="$PWD/$output" ;; esac

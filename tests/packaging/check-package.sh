@@ -4,14 +4,13 @@
 # apt's view of its dependencies, and the packaged command line.
 #   tests/packaging/check-package.sh BUILD_DIR
 set -u
+. "$(dirname "$0")/../../tools/lib.sh"
 build=${1:?usage: $0 BUILD_DIR}
+need_tools cpack dpkg-deb desktop-file-validate appstreamcli man
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+at_exit rm -rf "$tmp"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-for tool in cpack dpkg-deb desktop-file-validate appstreamcli man; do
-    command -v $tool >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
-done
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 app_id=org.lumisweep.Lumisweep
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/out" >"$tmp/cpack.log" 2>&1 \

@@ -31,11 +31,6 @@ readonly READY_TIMEOUT_S=15
 
 die() { echo "simlan: $*" >&2; exit 2; }
 
-usage() {
-    sed -n '4,8p' "$0" >&2
-    exit 2
-}
-
 need_namespaces() {
     need_root "network namespaces"
     if ! ip netns list >/dev/null 2>&1; then
@@ -226,7 +221,7 @@ command=${1:-}
 [ $# -gt 0 ] && shift
 case "$command" in
 run)
-    [ $# -ge 3 ] && [ "$2" = -- ] || usage
+    [ $# -ge 3 ] && [ "$2" = -- ] || usage 4 8
     topology=$1
     shift 2
     [ -r "$topology" ] || die "cannot read $topology"
@@ -237,7 +232,7 @@ run)
     run_child run_in_scanner "$name" "$@"
     ;;
 up)
-    [ $# -eq 2 ] || usage
+    [ $# -eq 2 ] || usage 4 8
     need_namespaces
     [ -r "$2" ] || die "cannot read $2"
     [ ! -d "$STATE_ROOT/$1" ] || die "a LAN named $1 exists already"
@@ -250,18 +245,18 @@ up)
     echo "LAN $1 is up; simulator logs in $(cat "$STATE_ROOT/$1/dir"); 'simlan.sh down $1' removes it"
     ;;
 exec)
-    [ $# -ge 3 ] && [ "$2" = -- ] || usage
+    [ $# -ge 3 ] && [ "$2" = -- ] || usage 4 8
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     name=$1
     shift 2
     run_in_scanner "$name" "$@"
     ;;
 down)
-    [ $# -eq 1 ] || usage
+    [ $# -eq 1 ] || usage 4 8
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     teardown "$1"
     ;;
 *)
-    usage
+    usage 4 8
     ;;
 esac

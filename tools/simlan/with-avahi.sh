@@ -28,10 +28,7 @@ if [ "${1:-}" = --publish ]; then
     shift 2
 fi
 [ "${1:-}" != -- ] || shift
-if [ $# -eq 0 ]; then
-    sed -n '4p' "$0" >&2
-    exit 2
-fi
+[ $# -gt 0 ] || usage 4 4
 need_root "namespaces, avahi-daemon"
 need_tools avahi-daemon avahi-publish dbus-daemon unshare
 require_test_lan
