@@ -37,7 +37,7 @@ avahi_round() {
 
 results=$(mktemp)
 at_exit rm -f "$results"
-for round in $(seq "$rounds"); do
+for _ in $(seq "$rounds"); do
     avahi_round >>"$results"
     "$latency" Bench1 1 >>"$results"
 done

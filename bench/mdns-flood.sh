@@ -42,7 +42,7 @@ for i in $(seq "$ghosts"); do
         -H "ghost$i.local" "Ghost$i" _encoder._tcp 80 MAC=00:11:22:33:44:55 >/dev/null 2>&1 &
 done
 for i in $(seq "$good"); do
-    avahi-publish -s -H "good$i.local" "Good$i" _encoder._tcp 80 MAC=00:11:22:33:45:$i \
+    avahi-publish -s -H "good$i.local" "Good$i" _encoder._tcp 80 "MAC=00:11:22:33:45:$i" \
         >/dev/null 2>&1 &
 done
 for _ in $(seq 60); do
@@ -54,7 +54,7 @@ echo "on the air: $(avahi-browse -t -p _encoder._tcp 2>/dev/null | grep -c '^+')
 # One more than announced: the browse runs for the whole WAIT_MS, so the peaks cover the flood.
 "$latency" Good 1 $((good + 1)) "$5" &
 pid=$!
-count() { ls "/proc/$pid/$1" 2>/dev/null | wc -l; }
+count() { find "/proc/$pid/$1" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 threads=0
 fds=0
 while kill -0 "$pid" 2>/dev/null; do

@@ -14,7 +14,12 @@ missing_status=2
 need_tools clang++
 cmake -S "$top/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 2; }
-[ $# -gt 0 ] || set -- $(cd "$top/fuzz" && ls fuzz_*.cpp | sed 's/\.cpp$//')
+if [ $# -eq 0 ]; then
+    for source in "$top"/fuzz/fuzz_*.cpp; do
+        source=${source##*/}
+        set -- "$@" "${source%.cpp}"
+    done
+fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} AVAHI_COMPAT_NOWARN=1
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 mkdir -p "$build/artifacts"

@@ -11,7 +11,7 @@
 #   run_child COMMAND...      COMMAND in the background, so a signal reaches our traps at once
 #                             rather than after COMMAND; returns COMMAND's status
 #   wait_for SECONDS COMMAND...  poll COMMAND every 50 ms until it succeeds; 1 on time-out
-#   start_xvfb [SCREEN]       a private X server on a free display; exports DISPLAY
+#   start_xvfb                a private X server on a free display; exports DISPLAY
 #   wait_for_window TITLE_REGEX [SECONDS]   print the id of the first visible window so titled
 #   require_test_lan          exit 2 unless in a simulated LAN's scanner namespace
 #   split_lines FILE          each line's words (shell quoting, '#' comments), for read_words
@@ -101,7 +101,7 @@ start_xvfb() {
     dir=$(mktemp -d /tmp/lsw-xvfb.XXXXXX)
     at_exit rm -rf "$dir"
     # -displayfd: the server picks a free display itself and names it once it accepts clients.
-    Xvfb -displayfd 3 -screen 0 "${1:-1280x800x24}" -nolisten tcp 3>"$dir/display" 2>"$dir/log" &
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$dir/display" 2>"$dir/log" &
     pid=$!
     at_exit stop_process "$pid"
     if ! wait_for 10 test -s "$dir/display"; then

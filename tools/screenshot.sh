@@ -10,8 +10,9 @@
 # Needs root, Xvfb, xdotool and ImageMagick; exits 77 where the LAN cannot be made.
 set -u
 
-readonly HERE=$(cd "$(dirname "$0")" && pwd)
-readonly REPO=$(dirname "$HERE")
+HERE=$(cd "$(dirname "$0")" && pwd)
+REPO=$(dirname "$HERE")
+readonly HERE REPO
 readonly TOPOLOGY="$HERE/screenshot.topology"
 # Debian's ImageMagick; another 'convert' may stand earlier on PATH.
 readonly IMPORT=/usr/bin/import

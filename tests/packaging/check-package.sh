@@ -45,7 +45,8 @@ grep -q "<release version=\"$version\"" "$tmp/root/usr/share/metainfo/$app_id.me
     || fail "the metainfo's newest release is not $version"
 warnings=$(MANWIDTH=80 man --warnings -l "$tmp/root/usr/share/man/man1/lumisweep.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man --warnings: $warnings"
-if [ -n "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -v -e lock -e partial)" ]; then
+# Only where apt has package lists (apt-get update ran): without them it resolves nothing.
+if compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
     apt-get -s -o Debug::NoLocking=1 install "$deb" >"$tmp/apt.log" 2>&1 \
         || { tail -15 "$tmp/apt.log"; fail "apt cannot resolve the dependencies"; }
 fi

@@ -40,7 +40,7 @@ need_namespaces() {
 }
 
 find_encodersim() {
-    local hint=${1:-} dir candidate
+    local hint=${1:-} dir candidate newest=""
     if [ -n "${LUMISWEEP_ENCODERSIM:-}" ]; then
         echo "$LUMISWEEP_ENCODERSIM"
         return
@@ -56,8 +56,12 @@ find_encodersim() {
             dir=$(dirname "$dir")
         done
     fi
-    candidate=$(ls -t "$(dirname "$0")"/../../build*/tools/encodersim/encodersim 2>/dev/null | head -n 1)
-    echo "$candidate"
+    for candidate in "$(dirname "$0")"/../../build*/tools/encodersim/encodersim; do
+        if [ -x "$candidate" ] && { [ -z "$newest" ] || [ "$candidate" -nt "$newest" ]; }; then
+            newest=$candidate
+        fi
+    done
+    echo "$newest"
 }
 
 record_namespace() {
@@ -65,13 +69,13 @@ record_namespace() {
 }
 
 teardown() {
-    local name=$1 state="$STATE_ROOT/$1" ns pids
+    local name=$1 state="$STATE_ROOT/$1" ns pids=()
     [ -d "$state" ] || return 0
     if [ -f "$state/namespaces" ]; then
         # Processes first, so nothing holds a namespace open while it is deleted.
         while read -r ns; do
-            pids=$(ip netns pids "$ns" 2>/dev/null)
-            [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
+            mapfile -t pids < <(ip netns pids "$ns" 2>/dev/null)
+            [ ${#pids[@]} -eq 0 ] || kill -KILL "${pids[@]}" 2>/dev/null
         done <"$state/namespaces"
         while read -r ns; do
             ip netns del "$ns" 2>/dev/null
@@ -221,7 +225,7 @@ command=${1:-}
 [ $# -gt 0 ] && shift
 case "$command" in
 run)
-    [ $# -ge 3 ] && [ "$2" = -- ] || usage 4 8
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 8
     topology=$1
     shift 2
     [ -r "$topology" ] || die "cannot read $topology"
@@ -245,7 +249,7 @@ up)
     echo "LAN $1 is up; simulator logs in $(cat "$STATE_ROOT/$1/dir"); 'simlan.sh down $1' removes it"
     ;;
 exec)
-    [ $# -ge 3 ] && [ "$2" = -- ] || usage 4 8
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 8
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     name=$1
     shift 2

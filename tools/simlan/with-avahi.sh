@@ -23,7 +23,7 @@ readonly ESTABLISH_TIMEOUT_S=10
 arguments=("$@")
 publish=
 if [ "${1:-}" = --publish ]; then
-    [ $# -ge 2 ] && [ -r "$2" ] || { echo "with-avahi.sh: cannot read the --publish file" >&2; exit 2; }
+    [[ $# -ge 2 && -r $2 ]] || { echo "with-avahi.sh: cannot read the --publish file" >&2; exit 2; }
     publish=$(realpath "$2")
     shift 2
 fi
