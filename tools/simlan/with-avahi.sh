@@ -43,6 +43,9 @@ fi
 
 workdir=$(mktemp -d /tmp/lsm-avahi.XXXXXX)
 at_exit rm -rf "$workdir"
+# COMMAND may run as another user (the demo runs the program as the user who called sudo), and
+# reaches the bus by the socket's name; the folder stays unlistable and writable by root alone.
+chmod 711 "$workdir"
 mount -t tmpfs -o mode=0755,size=1m lsm-avahi-run /run/avahi-daemon || exit 77
 
 cat >"$workdir/bus.conf" <<CONF
