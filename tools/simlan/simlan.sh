@@ -145,6 +145,7 @@ bring_up() {
     LAN_DIR=$(mktemp -d /tmp/lumisweep-lan.XXXXXX)
     chmod 755 "$LAN_DIR"
     echo "$LAN_DIR" >"$STATE/dir"
+    echo "nameserver 127.0.0.1" >"$STATE/resolv.conf"
     : >"$STATE/namespaces"
 
     local bridge_ns="$name-b" scanner_ns="$name-s"
@@ -250,7 +251,10 @@ bring_up() {
     return 0
 }
 
-# Replaces the calling shell, so that a signal sent to it reaches COMMAND itself.
+# Replaces the calling shell, so that a signal sent to it reaches COMMAND itself. Name lookups
+# other than mDNS would go to the machine's DNS server, through the gateway if there is one, and
+# wait seconds for an answer that never comes (nss-mdns asks it about .local first); the scanner
+# gets a DNS server on loopback instead, where nothing listens, so they fail at once.
 run_in_scanner() {
     local name=$1 state="$STATE_ROOT/$1" lan=()
     shift
@@ -261,7 +265,10 @@ run_in_scanner() {
     if [ -e "$state/gateway" ]; then
         lan+=(LUMISWEEP_LAN_GATEWAY_COUNT="$(printf '%q ' "$(realpath "$0")" gateway-count "$name")")
     fi
-    exec ip netns exec "$name-s" env "${lan[@]}" "$@"
+    # shellcheck disable=SC2016 # for the inner shell to expand
+    exec ip netns exec "$name-s" sh -c \
+        '[ ! -e /etc/resolv.conf ] || mount --bind "$0" /etc/resolv.conf || exit 2; exec "$@"' \
+        "$state/resolv.conf" env "${lan[@]}" "$@"
 }
 
 command=${1:-}
