@@ -9,6 +9,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+. "$here/../tools/lib.sh"
 
 if [ "${1:-}" != "--inside" ]; then
     build=$(cd "${1:-$root/build}" && pwd)
@@ -19,7 +20,6 @@ if [ "${1:-}" != "--inside" ]; then
 fi
 build=$2
 rounds=$3
-. "$root/tools/lib.sh"
 latency="$build/bench/mdns-latency"
 [ -x "$latency" ] || { echo "mdns-bench: build the target mdns-latency in $build first" >&2; exit 2; }
 
@@ -37,7 +37,7 @@ avahi_round() {
 
 results=$(mktemp)
 at_exit rm -f "$results"
-for round in $(seq "$rounds"); do
+for _ in $(seq "$rounds"); do
     avahi_round >>"$results"
     "$latency" Bench1 1 >>"$results"
 done

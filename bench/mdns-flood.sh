@@ -11,6 +11,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+. "$here/../tools/lib.sh"
 
 if [ "${1:-}" != "--inside" ]; then
     build=$(cd "${1:-$root/build}" && pwd)
@@ -22,8 +23,12 @@ latency="$2/bench/mdns-latency"
 ghosts=$3
 good=$4
 [ -x "$latency" ] || { echo "mdns-flood: build the target mdns-latency in $2 first" >&2; exit 2; }
-trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null' EXIT
-chmod 755 "$(dirname "${DBUS_SYSTEM_BUS_ADDRESS#unix:path=}")"
+stop_jobs() {
+    local pids
+    mapfile -t pids < <(jobs -p)
+    stop_process "${pids[@]}"
+}
+at_exit stop_jobs
 
 for i in $(seq "$good"); do
     avahi-publish -a -R "good$i.local" "${LUMISWEEP_LAN_SCANNER_IP%.*}.$((100 + i))" >/dev/null 2>&1 &
@@ -36,7 +41,7 @@ for i in $(seq "$ghosts"); do
         -H "ghost$i.local" "Ghost$i" _encoder._tcp 80 MAC=00:11:22:33:44:55 >/dev/null 2>&1 &
 done
 for i in $(seq "$good"); do
-    avahi-publish -s -H "good$i.local" "Good$i" _encoder._tcp 80 MAC=00:11:22:33:45:$i \
+    avahi-publish -s -H "good$i.local" "Good$i" _encoder._tcp 80 "MAC=00:11:22:33:45:$i" \
         >/dev/null 2>&1 &
 done
 for _ in $(seq 60); do
@@ -48,7 +53,7 @@ echo "on the air: $(avahi-browse -t -p _encoder._tcp 2>/dev/null | grep -c '^+')
 # One more than announced: the browse runs for the whole WAIT_MS, so the peaks cover the flood.
 "$latency" Good 1 $((good + 1)) "$5" &
 pid=$!
-count() { ls "/proc/$pid/$1" 2>/dev/null | wc -l; }
+count() { find "/proc/$pid/$1" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 threads=0
 fds=0
 while kill -0 "$pid" 2>/dev/null; do

@@ -14,14 +14,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 build=$(cd "${1:-$top/build}" && pwd)
 with16=$([ "${2:-}" = --with-16 ] && echo 1 || echo 0)
-. "$top/tools/lib.sh"
+. "$here/../tools/lib.sh"
 need_root "network namespaces"
 work=$(mktemp -d /tmp/lumisweep-report.XXXXXX)
 at_exit rm -rf "$work"
 export LUMISWEEP_ENCODERSIM="$build/tools/encodersim/encodersim" QT_LOGGING_RULES="*.debug=false"
 export QT_QPA_PLATFORM=offscreen AVAHI_COMPAT_NOWARN=1 BUILD="$build"
 
-export SWEEP_AS
 lan() { # NAME PREFIX SPAN: a topology whose entries go STALE a second after their last answer
     "$top/tools/simlan/make-topology.py" --prefix "$2" --span "$3" --devices 20 --seed 20261207 \
         --special "--arp-delay 200" --special "--arp-delay 800" --special "--arp-drop 1" \
@@ -29,54 +28,20 @@ lan() { # NAME PREFIX SPAN: a topology whose entries go STALE a second after the
     echo "sysctl net.ipv4.neigh.lan0.base_reachable_time_ms=1000" >>"$work/$1.topo"
 }
 
-# Each command below runs inside a scanner namespace and writes "key=value" figures.
-cat >"$work/inner.sh" <<'EOF2'
-set -u
-net=$1 out=$2 mode=$3
-seconds() { python3 -c "import time; print('%.3f' % time.monotonic())"; }
-timed() { # NAME COMMAND...: wall time of a whole process, and its output in NAME.out
-    local start=$(seconds)
-    "${@:2}" >"$out.$1.out" 2>/dev/null
-    echo "$1_s=$(python3 -c "print('%.3f' % ($(seconds) - $start))")" >>"$out"
-}
-hosts() { awk '/^198\.18\./ {print $1}' "$out.$1.out" | sort -u | wc -l; }
-keys() { sed "s/\([a-z_]*\)=/$1_\1=/g" >>"$out"; }
-# SWEEP_AS: how the sweep runs, e.g. without the capability root has for raw sockets.
-${SWEEP_AS:-} "$BUILD/bench/sweepbench" arp "$net" | keys sweep
-sleep 1.5
-timed arpscan arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
-echo "arpscan_found=$(hosts arpscan)" >>"$out"
-[ "$mode" = wide ] && exit 0 # nmap had not finished a /16 after 21 minutes
-timed nmap nmap -sn -n "$net"
-echo "nmap_found=$(($(grep -c '^Nmap scan report' "$out.nmap.out") - 1))" >>"$out"
-[ "$mode" = full ] || exit 0
-# One device leaves; two seconds later every entry is STALE, and a rescan must find the others
-# and not the one that left.
-curl -s -m 2 "http://$LEAVER/public/deviceName" >/dev/null
-sleep 2
-"$BUILD/bench/sweepbench" arp "$net" | keys rescan
-timed rescanpeer arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
-echo "rescanpeer_found=$(hosts rescanpeer)" >>"$out"
-# The command line against arp-scan, both as whole processes, start to exit.
-timed cli "$BUILD/lumisweep" --scan arp --format json --interface "$LUMISWEEP_LAN_SCANNER_IP"
-echo "cli_found=$(grep -c '"ip"' "$out.cli.out")" >>"$out"
-timed clipeer arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
-"$BUILD/bench/scanbench" "$LUMISWEEP_LAN_SCANNER_IP" 1 | keys scan
-"$BUILD/bench/sweepbench" http "$net" | keys http
-EOF2
 field() { sed -n "s/.*\b$2=\([^ ]*\).*/\1/p" "$work/$1" | head -n 1; }
 inlan() { "$top/tools/simlan/simlan.sh" run "$work/$1.topo" -- "${@:2}" || exit 1; }
 leaver() { sed -n 's|^device \([0-9.]*\)/.*leave-after-requests.*|\1|p' "$work/$1.topo"; }
 
 echo "/24..." >&2
 lan s24 24 256
-LEAVER=$(leaver s24) inlan s24 bash "$work/inner.sh" 198.18.0.0/24 "$work/s24" full
+LEAVER=$(leaver s24) inlan s24 "$here/report-lan.sh" 198.18.0.0/24 "$work/s24" full
 echo "/22..." >&2
 lan s22 22 1024
-inlan s22 bash "$work/inner.sh" 198.18.0.0/22 "$work/s22" short
+inlan s22 "$here/report-lan.sh" 198.18.0.0/22 "$work/s22" short
 inlan s22 "$build/bench/sweepbench" stop 198.18.0.0/22 >"$work/stop"
 echo "start of a /16 sweep..." >&2
 lan s16 16 65536
+# shellcheck disable=SC2016 # the scanner's address is known only inside the namespace
 inlan s16 bash -c '"$BUILD/bench/scanbench" "$LUMISWEEP_LAN_SCANNER_IP" 1 2500' >"$work/start16"
 echo "mDNS..." >&2
 "$here/mdns-bench.sh" "$build" 15 >"$work/mdns" 2>/dev/null || exit 1
@@ -94,13 +59,15 @@ done
 if [ "$with16" = 1 ]; then
     echo "/16 (long)..." >&2
     SWEEP_AS="setpriv --bounding-set=-net_raw --inh-caps=-net_raw --" \
-        inlan s16 bash "$work/inner.sh" 198.18.0.0/16 "$work/w16" wide
+        inlan s16 "$here/report-lan.sh" 198.18.0.0/16 "$work/w16" wide
 fi
 
 row() { printf '%-46s %14s  %-22s %14s %8s\n' "$@"; }
 ratio() { python3 -c "print('%.2f x' % ($1 / $2))"; }
 sweep_rows() { # LABEL FILE PREFIX(sweep|rescan) PEER
-    local ours=$(field "$2" "$3_seconds") peer=$(field "$2" "$4_s")
+    local ours peer
+    ours=$(field "$2" "$3_seconds")
+    peer=$(field "$2" "$4_s")
     row "$1" "$ours ($(field "$2" "$3_found"))" arp-scan "$peer ($(field "$2" "$4_found"))" \
         "$(ratio "$ours" "$peer")"
 }

@@ -7,11 +7,19 @@ set -euo pipefail
 seconds=${1:-20}
 shift || true
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/../tools/lib.sh"
 build=${LUMISWEEP_FUZZ_BUILD_DIR:-$top/build-fuzz}
-command -v clang++ >/dev/null || { echo "clang++ is missing (clang libclang-rt-14-dev)" >&2; exit 2; }
+# Run by hand or by CI, not by ctest: a missing compiler is an error, not a skipped test.
+missing_status=2
+need_tools clang++
 cmake -S "$top/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 2; }
-[ $# -gt 0 ] || set -- $(cd "$top/fuzz" && ls fuzz_*.cpp | sed 's/\.cpp$//')
+if [ $# -eq 0 ]; then
+    for source in "$top"/fuzz/fuzz_*.cpp; do
+        source=${source##*/}
+        set -- "$@" "${source%.cpp}"
+    done
+fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} AVAHI_COMPAT_NOWARN=1
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 mkdir -p "$build/artifacts"

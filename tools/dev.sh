@@ -10,19 +10,23 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/lib.sh"
 build=${LUMISWEEP_BUILD_DIR:-$top/build}
+# Not a test: without root, 'test' fails rather than reporting a skip.
+missing_status=1
 
 # Build and run time: Qt 5 with the QML modules the window imports, the DNS-SD library.
-runtime_packages="cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtquick2
+runtime_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtquick2
     qml-module-qtquick-window2 qml-module-qtquick-controls libavahi-compat-libdnssd1
-    avahi-daemon libnss-mdns"
-# Tests and benchmarks: namespaces, the real avahi-daemon with its own bus, a display.
-test_packages="qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth
+    avahi-daemon libnss-mdns)
+# Tests and benchmarks: namespaces, the real avahi-daemon with its own bus, a display; the
+# checks CI runs on top (formatting, shell scripts).
+test_packages=(qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth
     xdotool imagemagick libgl1-mesa-dri arp-scan nmap python3 clang libclang-rt-14-dev
-    dpkg-dev desktop-file-utils appstream zlib1g-dev clang-format man-db curl"
+    dpkg-dev desktop-file-utils appstream zlib1g-dev clang-format man-db curl shellcheck)
 
 install_missing() {
-    local missing=()
+    local missing=() pkg
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
     done
@@ -41,36 +45,28 @@ configure_and_build() {
 
 case "${1:-}" in
 run)
-    # shellcheck disable=SC2086
-    install_missing $runtime_packages
+    install_missing "${runtime_packages[@]}"
     configure_and_build
     exec "$build/lumisweep"
     ;;
 build)
-    # shellcheck disable=SC2086
-    install_missing $runtime_packages $test_packages
+    install_missing "${runtime_packages[@]}" "${test_packages[@]}"
     configure_and_build
     ;;
 deps)
-    # shellcheck disable=SC2086
-    install_missing $runtime_packages $test_packages
+    install_missing "${runtime_packages[@]}" "${test_packages[@]}"
     ;;
 build-only)
     configure_and_build
     ;;
 test)
-    if [ "$(id -u)" != 0 ]; then
-        echo "The tests create network namespaces with simulated encoders: run as root (sudo $0 test)." >&2
-        exit 1
-    fi
-    # shellcheck disable=SC2086
-    install_missing $runtime_packages $test_packages
+    need_root "the tests create network namespaces with simulated encoders: sudo $0 test"
+    install_missing "${runtime_packages[@]}" "${test_packages[@]}"
     configure_and_build
     cd "$build"
     ctest --output-on-failure --timeout 600 -j2
     ;;
 *)
-    sed -n '2,10p' "$0"
-    exit 2
+    usage 2 9
     ;;
 esac

@@ -1,37 +1,49 @@
 # shellcheck shell=bash
-# Shell helpers shared by the LAN, test, demo and benchmark scripts. Source it; it runs nothing.
+# Shell helpers shared by the project's scripts. Source it; it runs nothing.
 #
-#   need_root WHY             exit 77 (skipped) unless root
-#   need_tools TOOL...        exit 77 unless every TOOL can be run
+#   need_root WHY             exit $missing_status unless root
+#   need_tools TOOL...        exit $missing_status unless every TOOL can be run
+#   missing_status            77 (skipped, for ctest) unless the script sets another status
+#   usage FIRST LAST          print lines FIRST to LAST of the script (its usage) and exit 2
 #   at_exit COMMAND [ARGS...] run COMMAND on exit (also on INT/TERM/HUP), last registered first;
 #                             the script's exit status is kept
 #   stop_process PID...       SIGTERM, then reap
 #   run_child COMMAND...      COMMAND in the background, so a signal reaches our traps at once
 #                             rather than after COMMAND; returns COMMAND's status
 #   wait_for SECONDS COMMAND...  poll COMMAND every 50 ms until it succeeds; 1 on time-out
-#   start_xvfb [SCREEN]       a private X server on a free display; exports DISPLAY
+#   start_xvfb                a private X server on a free display; exports DISPLAY
 #   wait_for_window TITLE_REGEX [SECONDS]   print the id of the first visible window so titled
 #   require_test_lan          exit 2 unless in a simulated LAN's scanner namespace
 #   split_lines FILE          each line's words (shell quoting, '#' comments), for read_words
 #   read_words ARRAY          the next line of split_lines' output into ARRAY; 1 at the end
 
 lib_name=${0##*/}
+missing_status=77
+
+lib_missing() {
+    if [ "$missing_status" = 77 ]; then
+        echo "$lib_name: $1; skipping" >&2
+    else
+        echo "$lib_name: $1" >&2
+    fi
+    exit "$missing_status"
+}
 
 need_root() {
-    if [ "$(id -u)" != 0 ]; then
-        echo "$lib_name: needs root ($1); skipping" >&2
-        exit 77
-    fi
+    [ "$(id -u)" = 0 ] || lib_missing "needs root ($1)"
 }
 
 need_tools() {
     local tool
     for tool in "$@"; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "$lib_name: $tool is missing; skipping" >&2
-            exit 77
-        fi
+        # Every tool a script asks for is in one of tools/dev.sh's package lists.
+        command -v "$tool" >/dev/null || lib_missing "$tool is missing (tools/dev.sh deps installs it)"
     done
+}
+
+usage() {
+    sed -n "$1,$2p" "$0" >&2
+    exit 2
 }
 
 lib_cleanups=()
@@ -89,7 +101,7 @@ start_xvfb() {
     dir=$(mktemp -d /tmp/lsw-xvfb.XXXXXX)
     at_exit rm -rf "$dir"
     # -displayfd: the server picks a free display itself and names it once it accepts clients.
-    Xvfb -displayfd 3 -screen 0 "${1:-1280x800x24}" -nolisten tcp 3>"$dir/display" 2>"$dir/log" &
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$dir/display" 2>"$dir/log" &
     pid=$!
     at_exit stop_process "$pid"
     if ! wait_for 10 test -s "$dir/display"; then

@@ -8,16 +8,14 @@
 # Run as root: the network tests build their own namespaces (they skip otherwise).
 # Presets and options are in CMakePresets.json; suppressions in tools/sanitizers/*.supp.
 set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/lib.sh"
 
 preset=${1:-}
 case "$preset" in
 asan | tsan) ;;
-*)
-    sed -n '5,9p' "$0"
-    exit 2
-    ;;
+*) usage 5 9 ;;
 esac
-top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build-$preset
 logs=$build/sanitizer-logs
 cd "$top"

@@ -10,8 +10,9 @@
 # Needs root, Xvfb, xdotool and ImageMagick; exits 77 where the LAN cannot be made.
 set -u
 
-readonly HERE=$(cd "$(dirname "$0")" && pwd)
-readonly REPO=$(dirname "$HERE")
+HERE=$(cd "$(dirname "$0")" && pwd)
+REPO=$(dirname "$HERE")
+readonly HERE REPO
 readonly TOPOLOGY="$HERE/screenshot.topology"
 # Debian's ImageMagick; another 'convert' may stand earlier on PATH.
 readonly IMPORT=/usr/bin/import
@@ -37,7 +38,7 @@ if [ "${1:-}" != --inside ]; then
         mode=quit
         shift
     fi
-    [ $# -ge 1 ] || { sed -n '4,6p' "$0" >&2; exit 2; }
+    [ $# -ge 1 ] || usage 4 6
     build=$(cd "$1" && pwd) || exit 2
     output=${2:-$REPO/docs/screenshot.png}
     case "$output" in /*) ;; *) output="$PWD/$output" ;; esac

@@ -4,14 +4,13 @@
 # apt's view of its dependencies, and the packaged command line.
 #   tests/packaging/check-package.sh BUILD_DIR
 set -u
+. "$(dirname "$0")/../../tools/lib.sh"
 build=${1:?usage: $0 BUILD_DIR}
+need_tools cpack dpkg-deb desktop-file-validate appstreamcli man
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+at_exit rm -rf "$tmp"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-for tool in cpack dpkg-deb desktop-file-validate appstreamcli man; do
-    command -v $tool >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
-done
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 app_id=org.lumisweep.Lumisweep
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/out" >"$tmp/cpack.log" 2>&1 \
@@ -46,7 +45,8 @@ grep -q "<release version=\"$version\"" "$tmp/root/usr/share/metainfo/$app_id.me
     || fail "the metainfo's newest release is not $version"
 warnings=$(MANWIDTH=80 man --warnings -l "$tmp/root/usr/share/man/man1/lumisweep.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man --warnings: $warnings"
-if [ -n "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -v -e lock -e partial)" ]; then
+# Only where apt has package lists (apt-get update ran): without them it resolves nothing.
+if compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
     apt-get -s -o Debug::NoLocking=1 install "$deb" >"$tmp/apt.log" 2>&1 \
         || { tail -15 "$tmp/apt.log"; fail "apt cannot resolve the dependencies"; }
 fi

@@ -24,7 +24,7 @@ if [ "${1:-}" = --inside ]; then
     exit 0
 fi
 
-. "$top/tools/lib.sh"
+. "$here/../lib.sh"
 need_root "the demo builds network namespaces: sudo $0"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: run the demo from a desktop session (sudo keeps DISPLAY and XAUTHORITY)." >&2

@@ -6,11 +6,14 @@
 #   simlan.sh up NAME TOPOLOGY                    LAN stays up (demo, debugging)
 #   simlan.sh exec NAME -- COMMAND [ARGS...]      COMMAND in the scanner namespace of an up LAN
 #   simlan.sh down NAME
+#   simlan.sh gateway-count NAME                  packets the LAN's gateway was sent to pass on
 #
 # Topology lines ('#' starts a comment, shell quoting applies):
 #   scanner 198.18.0.1/24
 #   device 198.18.0.10/24 02:06:00:00:00:10 [encodersim options...]
 #   host 198.18.0.50/24 00:11:22:33:44:55
+#   gateway 198.18.0.254/24                             (a router the scanner's default route goes
+#                                                        through; it passes nothing on, it counts)
 #   sysctl net.ipv4.neigh.lan0.retrans_time_ms=500      (applied in the scanner namespace)
 #   iface ethA [down] 192.168.1.10/24 10.0.0.5/8        (a veth pair ethA / ethA-p, both ends in
 #                                                        the scanner namespace; 'iface lo CIDR...'
@@ -19,7 +22,9 @@
 # interface inventory; then the LUMISWEEP_LAN_* variables below are not set.
 #
 # Environment of COMMAND: LUMISWEEP_LAN_NAME, LUMISWEEP_LAN_IFACE, LUMISWEEP_LAN_SCANNER_IP,
-# LUMISWEEP_LAN_DIR (simulator logs sim-IP.log and identify-IP.bin).
+# LUMISWEEP_LAN_DIR (simulator logs sim-IP.log and identify-IP.bin); with a gateway line,
+# LUMISWEEP_LAN_GATEWAY_COUNT: a shell command (for sh -c, as root) that prints how many packets
+# the gateway was sent for addresses not its own, i.e. what left through the default route.
 # Exit status: COMMAND's; 77 when namespaces cannot be made here; 2 for a bad topology.
 
 set -u
@@ -28,13 +33,10 @@ set -u
 readonly STATE_ROOT=/run/lumisweep-simlan
 readonly LAN_IFACE=lan0
 readonly READY_TIMEOUT_S=15
+# Outside the vendor prefixes, so the gateway is never listed as an encoder.
+readonly GATEWAY_MAC=02:00:00:00:00:fe
 
 die() { echo "simlan: $*" >&2; exit 2; }
-
-usage() {
-    sed -n '4,8p' "$0" >&2
-    exit 2
-}
 
 need_namespaces() {
     need_root "network namespaces"
@@ -45,7 +47,7 @@ need_namespaces() {
 }
 
 find_encodersim() {
-    local hint=${1:-} dir candidate
+    local hint=${1:-} dir candidate newest=""
     if [ -n "${LUMISWEEP_ENCODERSIM:-}" ]; then
         echo "$LUMISWEEP_ENCODERSIM"
         return
@@ -61,8 +63,12 @@ find_encodersim() {
             dir=$(dirname "$dir")
         done
     fi
-    candidate=$(ls -t "$(dirname "$0")"/../../build*/tools/encodersim/encodersim 2>/dev/null | head -n 1)
-    echo "$candidate"
+    for candidate in "$(dirname "$0")"/../../build*/tools/encodersim/encodersim; do
+        if [ -x "$candidate" ] && { [ -z "$newest" ] || [ "$candidate" -nt "$newest" ]; }; then
+            newest=$candidate
+        fi
+    done
+    echo "$newest"
 }
 
 record_namespace() {
@@ -70,13 +76,13 @@ record_namespace() {
 }
 
 teardown() {
-    local name=$1 state="$STATE_ROOT/$1" ns pids
+    local name=$1 state="$STATE_ROOT/$1" ns pids=()
     [ -d "$state" ] || return 0
     if [ -f "$state/namespaces" ]; then
         # Processes first, so nothing holds a namespace open while it is deleted.
         while read -r ns; do
-            pids=$(ip netns pids "$ns" 2>/dev/null)
-            [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
+            mapfile -t pids < <(ip netns pids "$ns" 2>/dev/null)
+            [ ${#pids[@]} -eq 0 ] || kill -KILL "${pids[@]}" 2>/dev/null
         done <"$state/namespaces"
         while read -r ns; do
             ip netns del "$ns" 2>/dev/null
@@ -100,6 +106,33 @@ ready_or_gone() { # IP PID
     [ -e "$LAN_DIR/ready-$1" ] || ! kill -0 "$2" 2>/dev/null
 }
 
+# Real LANs have a router, and the scanner a default route through it: what the scanner sends
+# for an address off its links goes there. This one has no way out; it counts what it is sent
+# to pass on (frames for its MAC, packets not for its address) and drops it.
+add_gateway() { # NAME ADDRESS/PREFIX
+    local ns="$1-g"
+    record_namespace "$ns"
+    ip netns add "$ns" || return 1
+    ip -n "$1-b" link add pg type veth peer name "$LAN_IFACE" netns "$ns" || return 1
+    ip -n "$1-b" link set pg master br0 up
+    ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
+    ip -n "$ns" link set "$LAN_IFACE" address "$GATEWAY_MAC"
+    ip -n "$ns" addr add "$2" dev "$LAN_IFACE"
+    ip -n "$ns" link set lo up
+    ip -n "$ns" link set "$LAN_IFACE" up
+    ip netns exec "$ns" nft -f - <<'NFT' || return 1
+table ip simlan {
+    counter routed {}
+    chain prerouting {
+        type filter hook prerouting priority raw; policy accept;
+        meta pkttype host fib daddr type != local counter name "routed"
+    }
+}
+NFT
+    ip -n "$1-s" route add default via "${2%/*}" dev "$LAN_IFACE" || return 1
+    : >"$STATE/gateway"
+}
+
 bring_up() {
     local name=$1 topology=$2
     local words=() scanner_ip="" sims=() sim_ips=() sysctls=() index=0 encodersim
@@ -112,6 +145,7 @@ bring_up() {
     LAN_DIR=$(mktemp -d /tmp/lumisweep-lan.XXXXXX)
     chmod 755 "$LAN_DIR"
     echo "$LAN_DIR" >"$STATE/dir"
+    echo "nameserver 127.0.0.1" >"$STATE/resolv.conf"
     : >"$STATE/namespaces"
 
     local bridge_ns="$name-b" scanner_ns="$name-s"
@@ -185,6 +219,12 @@ bring_up() {
             disown $!
             sim_ips+=("$ip")
             ;;
+        gateway)
+            [ ${#words[@]} -eq 2 ] || die "gateway needs one ADDRESS/PREFIX"
+            [ -n "$scanner_ip" ] || die "the scanner line must come first"
+            [ ! -e "$STATE/gateway" ] || die "only one gateway line"
+            add_gateway "$name" "${words[1]}" || return 1
+            ;;
         sysctl)
             sysctls+=("${words[@]:1}")
             ;;
@@ -211,7 +251,10 @@ bring_up() {
     return 0
 }
 
-# Replaces the calling shell, so that a signal sent to it reaches COMMAND itself.
+# Replaces the calling shell, so that a signal sent to it reaches COMMAND itself. Name lookups
+# other than mDNS would go to the machine's DNS server, through the gateway if there is one, and
+# wait seconds for an answer that never comes (nss-mdns asks it about .local first); the scanner
+# gets a DNS server on loopback instead, where nothing listens, so they fail at once.
 run_in_scanner() {
     local name=$1 state="$STATE_ROOT/$1" lan=()
     shift
@@ -219,14 +262,20 @@ run_in_scanner() {
         lan=(LUMISWEEP_LAN_NAME="$name" LUMISWEEP_LAN_IFACE="$LAN_IFACE"
             LUMISWEEP_LAN_SCANNER_IP="$(cat "$state/scanner_ip")" LUMISWEEP_LAN_DIR="$(cat "$state/dir")")
     fi
-    exec ip netns exec "$name-s" env "${lan[@]}" "$@"
+    if [ -e "$state/gateway" ]; then
+        lan+=(LUMISWEEP_LAN_GATEWAY_COUNT="$(printf '%q ' "$(realpath "$0")" gateway-count "$name")")
+    fi
+    # shellcheck disable=SC2016 # for the inner shell to expand
+    exec ip netns exec "$name-s" sh -c \
+        '[ ! -e /etc/resolv.conf ] || mount --bind "$0" /etc/resolv.conf || exit 2; exec "$@"' \
+        "$state/resolv.conf" env "${lan[@]}" "$@"
 }
 
 command=${1:-}
 [ $# -gt 0 ] && shift
 case "$command" in
 run)
-    [ $# -ge 3 ] && [ "$2" = -- ] || usage
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 9
     topology=$1
     shift 2
     [ -r "$topology" ] || die "cannot read $topology"
@@ -237,7 +286,7 @@ run)
     run_child run_in_scanner "$name" "$@"
     ;;
 up)
-    [ $# -eq 2 ] || usage
+    [ $# -eq 2 ] || usage 4 9
     need_namespaces
     [ -r "$2" ] || die "cannot read $2"
     [ ! -d "$STATE_ROOT/$1" ] || die "a LAN named $1 exists already"
@@ -250,18 +299,23 @@ up)
     echo "LAN $1 is up; simulator logs in $(cat "$STATE_ROOT/$1/dir"); 'simlan.sh down $1' removes it"
     ;;
 exec)
-    [ $# -ge 3 ] && [ "$2" = -- ] || usage
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 9
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     name=$1
     shift 2
     run_in_scanner "$name" "$@"
     ;;
 down)
-    [ $# -eq 1 ] || usage
+    [ $# -eq 1 ] || usage 4 9
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     teardown "$1"
     ;;
+gateway-count)
+    [ $# -eq 1 ] || usage 4 9
+    [ -e "$STATE_ROOT/$1/gateway" ] || die "no LAN named $1 with a gateway"
+    ip netns exec "$1-g" nft list counter ip simlan routed | awk '$1 == "packets" {print $2}'
+    ;;
 *)
-    usage
+    usage 4 9
     ;;
 esac

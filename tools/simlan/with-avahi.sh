@@ -23,15 +23,12 @@ readonly ESTABLISH_TIMEOUT_S=10
 arguments=("$@")
 publish=
 if [ "${1:-}" = --publish ]; then
-    [ $# -ge 2 ] && [ -r "$2" ] || { echo "with-avahi.sh: cannot read the --publish file" >&2; exit 2; }
+    [[ $# -ge 2 && -r $2 ]] || { echo "with-avahi.sh: cannot read the --publish file" >&2; exit 2; }
     publish=$(realpath "$2")
     shift 2
 fi
 [ "${1:-}" != -- ] || shift
-if [ $# -eq 0 ]; then
-    sed -n '4p' "$0" >&2
-    exit 2
-fi
+[ $# -gt 0 ] || usage 4 4
 need_root "namespaces, avahi-daemon"
 need_tools avahi-daemon avahi-publish dbus-daemon unshare
 require_test_lan
@@ -46,6 +43,9 @@ fi
 
 workdir=$(mktemp -d /tmp/lsm-avahi.XXXXXX)
 at_exit rm -rf "$workdir"
+# COMMAND may run as another user (the demo runs the program as the user who called sudo), and
+# reaches the bus by the socket's name; the folder stays unlistable and writable by root alone.
+chmod 711 "$workdir"
 mount -t tmpfs -o mode=0755,size=1m lsm-avahi-run /run/avahi-daemon || exit 77
 
 cat >"$workdir/bus.conf" <<CONF

@@ -1,0 +1,43 @@
+#!/bin/bash
+# One LAN's figures for bench/run-report.sh, inside the LAN's scanner namespace: lumisweep's ARP
+# sweep next to arp-scan and nmap; with 'full' also the rescan after a device left, the command
+# line against arp-scan, the scan to its last full row and the HTTP probe sweep.
+#
+#   report-lan.sh NET OUT full|short|wide      figures as key=value lines appended to OUT
+#
+# Environment: BUILD (the build folder), LEAVER (full: the device that leaves the LAN), SWEEP_AS
+# (optional: a command the first sweep runs under, e.g. without root's capability for raw sockets).
+set -u
+. "$(dirname "$0")/../tools/lib.sh"
+require_test_lan
+net=$1 out=$2 mode=$3
+seconds() { python3 -c "import time; print('%.3f' % time.monotonic())"; }
+timed() { # NAME COMMAND...: wall time of a whole process, and its output in OUT.NAME.out
+    local start
+    start=$(seconds)
+    "${@:2}" >"$out.$1.out" 2>/dev/null
+    echo "$1_s=$(python3 -c "print('%.3f' % ($(seconds) - $start))")" >>"$out"
+}
+hosts() { awk '/^198\.18\./ {print $1}' "$out.$1.out" | sort -u | wc -l; }
+keys() { sed "s/\([a-z_]*\)=/$1_\1=/g" >>"$out"; }
+${SWEEP_AS:-} "$BUILD/bench/sweepbench" arp "$net" | keys sweep
+sleep 1.5
+timed arpscan arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
+echo "arpscan_found=$(hosts arpscan)" >>"$out"
+[ "$mode" = wide ] && exit 0 # nmap had not finished a /16 after 21 minutes
+timed nmap nmap -sn -n "$net"
+echo "nmap_found=$(($(grep -c '^Nmap scan report' "$out.nmap.out") - 1))" >>"$out"
+[ "$mode" = full ] || exit 0
+# One device leaves; two seconds later every entry is STALE, and a rescan must find the others
+# and not the one that left.
+curl -s -m 2 "http://$LEAVER/public/deviceName" >/dev/null
+sleep 2
+"$BUILD/bench/sweepbench" arp "$net" | keys rescan
+timed rescanpeer arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
+echo "rescanpeer_found=$(hosts rescanpeer)" >>"$out"
+# The command line against arp-scan, both as whole processes, start to exit.
+timed cli "$BUILD/lumisweep" --scan arp --format json --interface "$LUMISWEEP_LAN_SCANNER_IP"
+echo "cli_found=$(grep -c '"ip"' "$out.cli.out")" >>"$out"
+timed clipeer arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
+"$BUILD/bench/scanbench" "$LUMISWEEP_LAN_SCANNER_IP" 1 | keys scan
+"$BUILD/bench/sweepbench" http "$net" | keys http
