@@ -190,6 +190,12 @@ void ARPThread::runArp()
         if (!watch) {
             return;
         }
+        // The wait for room in the neighbour table may have outlasted the link.
+        if (const Reach now = reach(route, address); now != Reach::Send) {
+            NeighbourBudget::instance().release(watch->token);
+            decide(now);
+            continue;
+        }
         watch->echoAnswered = BonjourWinService::echo(address);
         watch->nextLookMs = clock.elapsed();
         watches.push_back(std::move(watch));
@@ -226,6 +232,11 @@ void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
                 { stateOf(entry), entry.confirmedAgeMs, watch.clock.elapsed(), watch.echoAnswered,
                   watch.knock.answered() },
                 timing);
+            if (decision.action != Action::None && reach(route, watch.address) == Reach::Lost) {
+                // A knock or a new round would leave through a gateway: the link is gone.
+                m_state->abandon();
+                return;
+            }
             bool failed = false;
             if (decision.action == Action::Knock) {
                 failed = !watch.knock.start(watch.address);

@@ -10,6 +10,7 @@
 #include <QInputDialog>
 #include <QMap>
 #include <QMessageBox>
+#include <QProcess>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QRegularExpression>
@@ -166,6 +167,17 @@ inline void rows(std::initializer_list<std::pair<const char *, QString>> list)
 struct Lan
 {
     static QString scannerIp() { return qEnvironmentVariable("LUMISWEEP_LAN_SCANNER_IP"); }
+    // How many packets left through the default route, to the LAN's gateway; -1 without one.
+    static int gatewayCount()
+    {
+        const QString command = qEnvironmentVariable("LUMISWEEP_LAN_GATEWAY_COUNT");
+        QProcess count;
+        count.start(QStringLiteral("sh"), { QStringLiteral("-c"), command });
+        const bool ran = !command.isEmpty() && count.waitForFinished(10000);
+        bool ok = false;
+        const int packets = count.readAllStandardOutput().trimmed().toInt(&ok);
+        return ran && ok ? packets : -1;
+    }
     // What a simulator logged, or received on its identify port.
     static QByteArray file(const QString &name)
     {

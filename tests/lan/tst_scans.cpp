@@ -226,6 +226,8 @@ void TestScans::sweepsEndWithTheirInterface()
     QTest::qWait(600); // the delayed start, then every worker waits for its silent neighbour
     QCOMPARE(QProcess::execute("ip", { "link", "del", "ethF" }), 0);
     QTRY_COMPARE(ctrl.scan.lines, (QStringList { "done", "info|The interface is not available!" }));
+    // The swept subnet is reachable through the default route now, and nothing went there.
+    QCOMPARE(Lan::gatewayCount(), 0);
 }
 
 QTEST_MAIN(TestScans)
