@@ -20,7 +20,8 @@ constexpr std::size_t kMaxInput = 4096;
 constexpr std::size_t kMaxOutput = 65536;
 constexpr int kFramesPerWake = 64;
 constexpr std::int64_t kSendRetryNs = 1000000;
-constexpr int kDrainMs = 1000;
+// How long an error line may wait for the reader before the helper exits without it.
+constexpr int kErrorDrainMs = 1000;
 
 std::int64_t monotonicNs()
 {
@@ -94,7 +95,8 @@ int HelperSession::run()
             finish(0);
         }
     }
-    drainOutput();
+    // Whoever ended the input is done with the reports; an error, though, should be read.
+    drainOutput(m_exitStatus == 0 ? 0 : kErrorDrainMs);
     return *m_exitStatus;
 }
 
@@ -226,13 +228,13 @@ void HelperSession::finish(int status, const std::string &error)
     }
 }
 
-void HelperSession::drainOutput()
+void HelperSession::drainOutput(int timeoutMs)
 {
-    const std::int64_t deadline = monotonicNs() + std::int64_t(kDrainMs) * 1000000;
+    const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1000000;
     while (!m_output.empty()) {
-        const std::int64_t left = (deadline - monotonicNs()) / 1000000;
+        const std::int64_t left = std::max<std::int64_t>(0, (deadline - monotonicNs()) / 1000000);
         pollfd waiter { STDOUT_FILENO, POLLOUT, 0 };
-        if (left <= 0 || ::poll(&waiter, 1, int(left)) <= 0) {
+        if (::poll(&waiter, 1, int(left)) <= 0 || !(waiter.revents & POLLOUT)) {
             return;
         }
         writeOutput();

@@ -29,8 +29,8 @@ private:
     void writeOutput();
     void report(const std::string &line);
     void finish(int status, const std::string &error = std::string());
-    // What is still unwritten, waiting a bounded time for the reader.
-    void drainOutput();
+    // What is still unwritten, as far as the reader takes it within timeoutMs.
+    void drainOutput(int timeoutMs);
 
     const ArpLink::Link m_link;
     const std::uint32_t m_source;
