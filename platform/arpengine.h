@@ -66,6 +66,7 @@ signals:
 private:
     void readReports();
     void fail(const QString &reason);
+    void end(bool gently);
 
     QProcess *m_process = nullptr;
     QString m_helperPath;

@@ -154,15 +154,21 @@ void ArpEngine::setRate(int framesPerSecond)
 
 void ArpEngine::stop()
 {
+    end(true);
+}
+
+void ArpEngine::end(bool gently)
+{
     if (!m_process) {
         return;
     }
     QProcess *process = m_process;
     m_process = nullptr;
     process->disconnect(this);
-    // The end of its input is the helper's signal to leave; it polls for it at all times.
+    // The end of its input is the helper's signal to leave; it polls for it at all times. One
+    // that broke its protocol gets no second.
     process->closeWriteChannel();
-    if (!process->waitForFinished(kStopWaitMs)) {
+    if (!gently || !process->waitForFinished(kStopWaitMs)) {
         process->kill();
         process->waitForFinished(kStopWaitMs);
     }
@@ -220,7 +226,7 @@ void ArpEngine::readReports()
 void ArpEngine::fail(const QString &reason)
 {
     qCWarning(lcArp).noquote() << reason;
-    stop();
+    end(false);
     emit failed(reason);
 }
 
