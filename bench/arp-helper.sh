@@ -7,6 +7,7 @@
 #
 #   sudo bench/arp-helper.sh [BUILD_DIR]
 set -u
+# shellcheck source-path=SCRIPTDIR
 . "$(dirname "$0")/../tools/lib.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")

@@ -6,8 +6,8 @@
 
 // Paces frames at a rate per second: evenly spaced as a token bucket would, with a few frames of
 // catch-up after a late wake-up so that a busy machine still reaches the rate, and never more
-// than the rate's frames in any one second (with a little to spare), whatever the wake-ups did. Times are monotonic
-// nanoseconds from the caller.
+// than the rate's frames in any one second (with a little to spare), whatever the wake-ups did.
+// Times are monotonic nanoseconds from the caller.
 class RateLimiter
 {
 public:
