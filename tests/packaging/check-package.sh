@@ -18,11 +18,13 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/out" >"$tmp/cpack.log"
 deb=$tmp/out/lumisweep_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || { echo "FAIL: no $(basename "$deb")"; exit 1; }
 
-# Exactly the shipped files, owned by root; the Qt libraries come through dpkg-shlibdeps, the
-# QML modules and the dlopen'ed DNS-SD library by name; the daemon is only recommended.
+# Exactly the shipped files, owned by root, none setuid or setgid (the ARP helper's privilege is a
+# file capability postinst sets); the Qt libraries come through dpkg-shlibdeps, the QML modules
+# and the dlopen'ed DNS-SD library by name; the daemon and setcap are only recommended.
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $2, $NF}' | sed 's| \./| |' | sort >"$tmp/files"
 {
     echo "root/root usr/bin/lumisweep"
+    echo "root/root usr/libexec/lumisweep/lumisweep-arp"
     echo "root/root usr/share/applications/$app_id.desktop"
     echo "root/root usr/share/man/man1/lumisweep.1.gz"
     echo "root/root usr/share/metainfo/$app_id.metainfo.xml"
@@ -35,7 +37,16 @@ for pkg in qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-con
     libavahi-compat-libdnssd1 libqt5core5a libqt5qml5 libqt5network5; do
     [[ "$depends" == *"$pkg"* ]] || fail "Depends lacks $pkg: $depends"
 done
-[[ "$(dpkg-deb -f "$deb" Recommends)" == *avahi-daemon*libnss-mdns* ]] || fail "Recommends"
+[[ "$(dpkg-deb -f "$deb" Recommends)" == *avahi-daemon*libnss-mdns*libcap2-bin* ]] || fail "Recommends"
+dpkg-deb -c "$deb" | awk '$1 ~ /[sS]/ {print $NF}' | grep . && fail "setuid or setgid files"
+[ "$(dpkg-deb -c "$deb" | awk '/lumisweep-arp$/ {print $1}')" = -rwxr-xr-x ] || fail "helper mode"
+# postinst gives the helper its capability, and where it cannot, says so and still succeeds.
+dpkg-deb -e "$deb" "$tmp/control"
+[ -x "$tmp/control/postinst" ] || fail "no executable postinst"
+grep -q 'setcap cap_net_raw+ep' "$tmp/control/postinst" || fail "postinst sets no capability"
+note=$(PATH=/nonexistent "$tmp/control/postinst" configure 2>&1) \
+    || fail "postinst fails without setcap"
+[[ "$note" == *"no CAP_NET_RAW"* ]] || fail "postinst without setcap says nothing: $note"
 [[ "$depends" == *avahi-daemon* ]] && fail "avahi-daemon is a hard dependency"
 
 dpkg-deb -x "$deb" "$tmp/root"

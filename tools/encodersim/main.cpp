@@ -1,6 +1,8 @@
 // A simulated network video encoder for tests, benchmarks and the demo: its three HTTP
 // endpoints with configurable answers and faults, the identify port, ARP tricks, and a device
-// that leaves the LAN. simlan.sh starts one per device line and adds --ip, --iface and --dir.
+// that leaves the LAN. simlan.sh starts one per device line and adds --ip, --iface and --dir
+// (and --key, which names the files in --dir in place of the address, for a second device on an
+// address).
 //
 //   --name TEXT [--name-length N]   name, cut from repeats of TEXT to N bytes when given
 //   --fw TEXT, --mac TEXT           firmware and MAC bodies
@@ -72,17 +74,18 @@ int main(int argc, char *argv[])
     const QDir directory(config.directory);
     SimLog log(config.directory.isEmpty()
                    ? QString()
-                   : directory.filePath(QStringLiteral("sim-%1.log").arg(ip)));
+                   : directory.filePath(QStringLiteral("sim-%1.log").arg(config.fileKey)));
 
     HttpResponder http(config, &log);
     if (!http.listen()) {
         log.write(QStringLiteral("cannot listen on HTTP port %1").arg(config.httpPort));
         return 1;
     }
-    IdentifyListener identify(config.directory.isEmpty()
-                                  ? QString()
-                                  : directory.filePath(QStringLiteral("identify-%1.bin").arg(ip)),
-                              &log);
+    IdentifyListener identify(
+        config.directory.isEmpty()
+            ? QString()
+            : directory.filePath(QStringLiteral("identify-%1.bin").arg(config.fileKey)),
+        &log);
     if (!identify.listen(config.address, config.identifyPort)) {
         log.write(QStringLiteral("cannot listen on identify port %1").arg(config.identifyPort));
         return 1;
@@ -106,7 +109,7 @@ int main(int argc, char *argv[])
                   .arg(ip, QString::fromLatin1(config.hardwareAddress.toHex(':'))));
     if (!config.directory.isEmpty()) {
         // simlan runs the scanner only once every simulator has written this.
-        QFile ready(directory.filePath(QStringLiteral("ready-%1").arg(ip)));
+        QFile ready(directory.filePath(QStringLiteral("ready-%1").arg(config.fileKey)));
         ready.open(QIODevice::WriteOnly);
     }
     return app.exec();

@@ -135,6 +135,9 @@ bool SimConfig::parse(const QStringList &arguments, QString *error)
             interfaceName = value;
         } else if (option == QLatin1String("--dir")) {
             directory = value;
+        } else if (option == QLatin1String("--key")) {
+            fileKey = value;
+            ok = !value.isEmpty() && !value.contains(QLatin1Char('/'));
         } else if (option == QLatin1String("--http-port")) {
             httpPort = quint16(value.toUShort(&ok));
         } else if (option == QLatin1String("--identify-port")) {
@@ -189,6 +192,9 @@ bool SimConfig::parse(const QStringList &arguments, QString *error)
     if (address.protocol() != QAbstractSocket::IPv4Protocol) {
         *error = QStringLiteral("--ip ADDRESS is required");
         return false;
+    }
+    if (fileKey.isEmpty()) {
+        fileKey = address.toString();
     }
     if (!interfaceName.isEmpty()) {
         const QNetworkInterface interface = QNetworkInterface::interfaceFromName(interfaceName);

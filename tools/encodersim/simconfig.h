@@ -42,6 +42,7 @@ public:
     QHostAddress address;
     QString interfaceName;
     QString directory;
+    QString fileKey; // names this device's files in directory; the address unless given
     quint16 httpPort = kDefaultHttpPort;
     quint16 identifyPort = kDefaultIdentifyPort;
     QByteArray hardwareAddress; // six bytes, from the interface

@@ -10,19 +10,23 @@
 #
 # Topology lines ('#' starts a comment, shell quoting applies):
 #   scanner 198.18.0.1/24
-#   device 198.18.0.10/24 02:06:00:00:00:10 [encodersim options...]
-#   host 198.18.0.50/24 00:11:22:33:44:55
+#   device 198.18.0.10/24 02:06:00:00:00:10 [--firewall] [encodersim options...]
+#   host 198.18.0.50/24 00:11:22:33:44:55 [--firewall]
 #   gateway 198.18.0.254/24                             (a router the scanner's default route goes
 #                                                        through; it passes nothing on, it counts)
 #   sysctl net.ipv4.neigh.lan0.retrans_time_ms=500      (applied in the scanner namespace)
 #   iface ethA [down] 192.168.1.10/24 10.0.0.5/8        (a veth pair ethA / ethA-p, both ends in
 #                                                        the scanner namespace; 'iface lo CIDR...'
 #                                                        adds addresses to loopback)
+# Devices may share an address, and a device's address may lie outside the scanner's subnet: it
+# still answers ARP from the scanner. --firewall makes its namespace drop ICMP, TCP port 80 and
+# UDP port 9 (nftables), so that only ARP reaches it.
 # A topology of iface lines alone makes a scanner namespace without a LAN, for checks of the
 # interface inventory; then the LUMISWEEP_LAN_* variables below are not set.
 #
 # Environment of COMMAND: LUMISWEEP_LAN_NAME, LUMISWEEP_LAN_IFACE, LUMISWEEP_LAN_SCANNER_IP,
-# LUMISWEEP_LAN_DIR (simulator logs sim-IP.log and identify-IP.bin); with a gateway line,
+# LUMISWEEP_LAN_DIR (simulator logs sim-IP.log and identify-IP.bin; IP_N for the Nth device or
+# host line when an earlier device has the address already); with a gateway line,
 # LUMISWEEP_LAN_GATEWAY_COUNT: a shell command (for sh -c, as root) that prints how many packets
 # the gateway was sent for addresses not its own, i.e. what left through the default route.
 # Exit status: COMMAND's; 77 when namespaces cannot be made here; 2 for a bad topology.
@@ -102,7 +106,22 @@ takes_over_arp() {
     return 1
 }
 
-ready_or_gone() { # IP PID
+# Drops what a sweep sends to a host besides ARP.
+firewall_up() { # NAMESPACE
+    need_tools nft
+    ip netns exec "$1" nft -f - <<'NFT'
+table inet firewall {
+    chain input {
+        type filter hook input priority 0; policy accept;
+        meta l4proto icmp drop
+        tcp dport 80 drop
+        udp dport 9 drop
+    }
+}
+NFT
+}
+
+ready_or_gone() { # KEY PID
     [ -e "$LAN_DIR/ready-$1" ] || ! kill -0 "$2" 2>/dev/null
 }
 
@@ -135,7 +154,8 @@ NFT
 
 bring_up() {
     local name=$1 topology=$2
-    local words=() scanner_ip="" sims=() sim_ips=() sysctls=() index=0 encodersim
+    local words=() scanner_ip="" sims=() sim_keys=() sysctls=() index=0 encodersim
+    local -A used_ips=()
     encodersim=$(find_encodersim "${3:-}")
     split_lines "$topology" >/dev/null || exit 2
 
@@ -195,7 +215,10 @@ bring_up() {
             [ ${#words[@]} -ge 3 ] || die "${words[0]} needs ADDRESS/PREFIX and MAC"
             [ -n "$scanner_ip" ] || die "the scanner line must come first"
             index=$((index + 1))
-            local ns="$name-d$index" ip=${words[1]%/*} options=("${words[@]:3}")
+            local ns="$name-d$index" ip=${words[1]%/*} options=() option firewall=0 key
+            for option in "${words[@]:3}"; do
+                if [ "$option" = --firewall ]; then firewall=1; else options+=("$option"); fi
+            done
             record_namespace "$ns"
             ip netns add "$ns" || return 1
             ip -n "$bridge_ns" link add "p$index" type veth peer name "$LAN_IFACE" netns "$ns" || return 1
@@ -205,6 +228,11 @@ bring_up() {
             ip -n "$ns" addr add "${words[1]}" dev "$LAN_IFACE"
             ip -n "$ns" link set lo up
             ip -n "$ns" link set "$LAN_IFACE" up
+            # A device of another subnet has no route back to the scanner, which its kernel
+            # needs before it answers the scanner's ARP.
+            ip -n "$ns" route get "$scanner_ip" >/dev/null 2>&1 \
+                || ip -n "$ns" route add "$scanner_ip/32" dev "$LAN_IFACE" || return 1
+            [ $firewall = 0 ] || firewall_up "$ns" || return 1
             [ "${words[0]}" = device ] || continue
             if takes_over_arp "${options[@]}"; then
                 local scanner_mac
@@ -213,11 +241,14 @@ bring_up() {
                 ip -n "$ns" neigh replace "$scanner_ip" lladdr "$scanner_mac" dev "$LAN_IFACE" nud permanent
             fi
             [ -x "$encodersim" ] || die "encodersim not found (build it, or set LUMISWEEP_ENCODERSIM)"
+            key=$ip
+            [ -z "${used_ips[$ip]:-}" ] || key="${ip}_$index"
+            used_ips[$ip]=1
             setsid ip netns exec "$ns" "$encodersim" --ip "$ip" --iface "$LAN_IFACE" \
-                --dir "$LAN_DIR" "${options[@]}" >>"$LAN_DIR/sim-$ip.log" 2>&1 </dev/null &
+                --dir "$LAN_DIR" --key "$key" "${options[@]}" >>"$LAN_DIR/sim-$key.log" 2>&1 </dev/null &
             sims+=($!)
             disown $!
-            sim_ips+=("$ip")
+            sim_keys+=("$key")
             ;;
         gateway)
             [ ${#words[@]} -eq 2 ] || die "gateway needs one ADDRESS/PREFIX"
@@ -241,10 +272,10 @@ bring_up() {
 
     local i
     for i in "${!sims[@]}"; do
-        if ! wait_for $READY_TIMEOUT_S ready_or_gone "${sim_ips[$i]}" "${sims[$i]}" \
-            || [ ! -e "$LAN_DIR/ready-${sim_ips[$i]}" ]; then
-            echo "simlan: simulator ${sim_ips[$i]} did not start:" >&2
-            cat "$LAN_DIR/sim-${sim_ips[$i]}.log" >&2
+        if ! wait_for $READY_TIMEOUT_S ready_or_gone "${sim_keys[$i]}" "${sims[$i]}" \
+            || [ ! -e "$LAN_DIR/ready-${sim_keys[$i]}" ]; then
+            echo "simlan: simulator ${sim_keys[$i]} did not start:" >&2
+            cat "$LAN_DIR/sim-${sim_keys[$i]}.log" >&2
             return 1
         fi
     done

@@ -1,0 +1,242 @@
+#include "helpersession.h"
+
+#include "arprequest.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <linux/if_packet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMaxInput = 4096;
+// Beyond this much unwritten output the helper neither reads frames nor sends: answers it could
+// not report would be lost anyway, and the reader may be slow.
+constexpr std::size_t kMaxOutput = 65536;
+constexpr int kFramesPerWake = 64;
+constexpr std::int64_t kSendRetryNs = 1000000;
+// How long an error line may wait for the reader before the helper exits without it.
+constexpr int kErrorDrainMs = 1000;
+
+std::int64_t monotonicNs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+} // namespace
+
+HelperSession::HelperSession(ArpLink::Link link, std::uint32_t source)
+    : m_link(std::move(link)), m_source(source), m_limiter(ArpRequest::kMaxRate, monotonicNs())
+{
+}
+
+int HelperSession::run()
+{
+    report("ready " + ArpFrame::formatMac(m_link.mac) + ' ' + ArpRequest::formatIpv4(m_source));
+    while (!m_exitStatus) {
+        takeRequests();
+        const std::int64_t now = monotonicNs();
+        const bool outputFull = m_output.size() >= kMaxOutput;
+        if (!outputFull) {
+            sendDue(now);
+        }
+        if (m_busy && m_queue.isEmpty()) {
+            m_busy = false;
+            report("idle");
+        }
+        if (m_exitStatus) {
+            break;
+        }
+        const bool reading = !m_queue.isLong() && m_input.size() < kMaxInput;
+        // Events 0 on standard input still reports the writer's hang-up, which ends the session
+        // even while the queue is too long to read more.
+        pollfd waits[] = { { STDIN_FILENO, short(reading ? POLLIN : 0), 0 },
+                           { m_link.socket.get(), short(outputFull ? 0 : POLLIN), 0 },
+                           { STDOUT_FILENO, short(m_output.empty() ? 0 : POLLOUT), 0 } };
+        timespec timeout {};
+        const timespec *timer = nullptr;
+        if (!outputFull && !m_queue.isEmpty()) {
+            std::int64_t wait = m_limiter.wait(now);
+            if (m_retryAt > now) {
+                wait = std::max(wait, m_retryAt - now);
+            }
+            timeout = { time_t(wait / 1000000000), long(wait % 1000000000) };
+            timer = &timeout;
+        }
+        if (::ppoll(waits, 3, timer, nullptr) < 0) {
+            if (errno != EINTR) {
+                finish(1, std::string("poll: ") + std::strerror(errno));
+            }
+            continue;
+        }
+        if (waits[2].revents & POLLOUT) {
+            writeOutput();
+        } else if (waits[2].revents) {
+            finish(0); // the reader is gone
+        }
+        if (waits[1].revents & (POLLERR | POLLNVAL)) {
+            int error = 0;
+            socklen_t size = sizeof(error);
+            ::getsockopt(m_link.socket.get(), SOL_SOCKET, SO_ERROR, &error, &size);
+            finish(1, std::string("link: ") + std::strerror(error ? error : EIO));
+        } else if (waits[1].revents & POLLIN) {
+            readFrames();
+        }
+        if (waits[0].revents & POLLIN) {
+            readInput();
+        } else if (waits[0].revents) {
+            finish(0);
+        }
+    }
+    // Whoever ended the input is done with the reports; an error, though, should be read.
+    drainOutput(m_exitStatus == 0 ? 0 : kErrorDrainMs);
+    return *m_exitStatus;
+}
+
+void HelperSession::readInput()
+{
+    char buffer[kMaxInput];
+    const ssize_t length = ::read(STDIN_FILENO, buffer, kMaxInput - m_input.size());
+    if (length > 0) {
+        m_input.append(buffer, std::size_t(length));
+    } else if (length == 0 || (errno != EINTR && errno != EAGAIN)) {
+        finish(0);
+    }
+}
+
+void HelperSession::takeRequests()
+{
+    while (!m_exitStatus && !m_queue.isLong()) {
+        const std::size_t end = m_input.find('\n');
+        if (end == std::string::npos) {
+            if (m_input.size() >= ArpRequest::kMaxLineLength) {
+                finish(2, "request " + std::to_string(m_lineNumber + 1) + " is too long");
+            }
+            return;
+        }
+        ++m_lineNumber;
+        const std::optional<ArpRequest::Request> request
+            = ArpRequest::parse(std::string_view(m_input).substr(0, end));
+        m_input.erase(0, end + 1);
+        if (!request) {
+            finish(2, "request " + std::to_string(m_lineNumber) + " is malformed");
+            return;
+        }
+        if (request->kind == ArpRequest::Request::Kind::Rate) {
+            m_limiter.setRate(request->rate);
+            continue;
+        }
+        std::uint32_t culprit = 0;
+        switch (m_queue.add(request->first, request->last, &culprit)) {
+        case SendQueue::Added::Queued:
+            m_busy = true;
+            break;
+        case SendQueue::Added::TooManyTargets:
+            finish(2,
+                   "request " + std::to_string(m_lineNumber) + " asks more than "
+                       + std::to_string(SendQueue::kMaxTargets) + " addresses in one run");
+            break;
+        case SendQueue::Added::TooManyRequests:
+            finish(2,
+                   "request " + std::to_string(m_lineNumber) + " asks "
+                       + ArpRequest::formatIpv4(culprit) + " more than "
+                       + std::to_string(SendQueue::kMaxRequestsPerTarget) + " times");
+            break;
+        }
+    }
+}
+
+void HelperSession::sendDue(std::int64_t now)
+{
+    while (!m_exitStatus && !m_queue.isEmpty() && now >= m_retryAt && m_limiter.take(now)) {
+        const auto frame = ArpFrame::request(m_link.mac, m_source, m_queue.front());
+        const ssize_t sent = ::send(m_link.socket.get(), frame.data(), frame.size(), MSG_DONTWAIT);
+        if (sent == ssize_t(frame.size())) {
+            m_queue.pop();
+        } else if (sent < 0 && (errno == EAGAIN || errno == ENOBUFS || errno == EINTR)) {
+            m_retryAt = now + kSendRetryNs; // the device queue is full: the frame waits
+        } else {
+            finish(1, std::string("send: ") + (sent < 0 ? std::strerror(errno) : "short frame"));
+        }
+    }
+}
+
+void HelperSession::readFrames()
+{
+    for (int i = 0; i < kFramesPerWake && !m_exitStatus && m_output.size() < kMaxOutput; ++i) {
+        std::uint8_t frame[ArpFrame::kLength];
+        sockaddr_ll from {};
+        socklen_t fromSize = sizeof(from);
+        const ssize_t length = ::recvfrom(m_link.socket.get(), frame, sizeof(frame), MSG_DONTWAIT,
+                                          reinterpret_cast<sockaddr *>(&from), &fromSize);
+        if (length < 0) {
+            if (errno != EAGAIN && errno != EINTR) {
+                finish(1, std::string("receive: ") + std::strerror(errno));
+            }
+            return;
+        }
+        if (from.sll_pkttype == PACKET_OUTGOING) {
+            continue;
+        }
+        ArpFrame::Sender sender;
+        const ArpFrame::Kind kind
+            = ArpFrame::classify(frame, std::size_t(length), m_link.mac, &sender);
+        if (kind != ArpFrame::Kind::Ignored && m_reported.isNew(kind, sender.address, sender.mac)) {
+            report(std::string(kind == ArpFrame::Kind::Reply ? "reply " : "heard ")
+                   + ArpRequest::formatIpv4(sender.address) + ' '
+                   + ArpFrame::formatMac(sender.mac));
+        }
+    }
+}
+
+void HelperSession::writeOutput()
+{
+    // Whole lines, at most PIPE_BUF bytes: after POLLOUT such a write to a pipe neither blocks
+    // nor interleaves.
+    std::size_t size = std::min(m_output.size(), std::size_t(PIPE_BUF));
+    size = m_output.rfind('\n', size - 1) + 1;
+    const ssize_t written = ::write(STDOUT_FILENO, m_output.data(), size);
+    if (written > 0) {
+        m_output.erase(0, std::size_t(written));
+    } else if (written < 0 && errno != EINTR && errno != EAGAIN) {
+        m_output.clear(); // nobody is listening any more
+        finish(0);
+    }
+}
+
+void HelperSession::report(const std::string &line)
+{
+    m_output += line;
+    m_output += '\n';
+}
+
+void HelperSession::finish(int status, const std::string &error)
+{
+    if (m_exitStatus) {
+        return;
+    }
+    m_exitStatus = status;
+    if (!error.empty()) {
+        report("error " + error);
+    }
+}
+
+void HelperSession::drainOutput(int timeoutMs)
+{
+    const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1000000;
+    while (!m_output.empty()) {
+        const std::int64_t left = std::max<std::int64_t>(0, (deadline - monotonicNs()) / 1000000);
+        pollfd waiter { STDOUT_FILENO, POLLOUT, 0 };
+        if (::poll(&waiter, 1, int(left)) <= 0 || !(waiter.revents & POLLOUT)) {
+            return;
+        }
+        writeOutput();
+    }
+}
