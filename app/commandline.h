@@ -20,6 +20,7 @@ struct Request
     Command command = Command::Window;
     Controller::ScanType scanType = Controller::ScanType::Arp;
     QString interface; // a name or an address; empty: the only one there is
+    QString range; // a named range to sweep; empty: the interface's subnet
     QString identify;
     DeviceTableWriter::Format format = DeviceTableWriter::Format::Table;
     int waitMs = 3000;

@@ -2,6 +2,8 @@
 
 #include "base/ipv4text.h"
 
+#include <QStringList>
+
 #include <numeric>
 #include <optional>
 
@@ -9,31 +11,31 @@ namespace AddressRange {
 
 namespace {
 
-    struct Subnet
-    {
-        quint32 network = 0;
-        int prefix = 0;
-    };
+struct Subnet
+{
+    quint32 network = 0;
+    int prefix = 0;
+};
 
-    std::optional<Subnet> sweptOf(const QString &ipString, const QString &netmask)
-    {
-        const std::optional<quint32> ip = Ipv4Text::parse(ipString);
-        const std::optional<quint32> mask = Ipv4Text::parse(netmask);
-        // A netmask is ones followed by zeros; anything else describes no subnet.
-        if (!ip || !mask || (~*mask & (~*mask + 1)) != 0) {
-            return std::nullopt;
-        }
-        int prefix = 0;
-        for (quint32 bits = *mask; bits & 0x80000000u; bits <<= 1) {
-            ++prefix;
-        }
-        // A /31 or /32 has no host to sweep.
-        if (prefix > 30) {
-            return std::nullopt;
-        }
-        prefix = std::max(prefix, kWidestPrefix);
-        return Subnet { *ip & (~quint32(0) << (32 - prefix)), prefix };
+std::optional<Subnet> sweptOf(const QString &ipString, const QString &netmask)
+{
+    const std::optional<quint32> ip = Ipv4Text::parse(ipString);
+    const std::optional<quint32> mask = Ipv4Text::parse(netmask);
+    // A netmask is ones followed by zeros; anything else describes no subnet.
+    if (!ip || !mask || (~*mask & (~*mask + 1)) != 0) {
+        return std::nullopt;
     }
+    int prefix = 0;
+    for (quint32 bits = *mask; bits & 0x80000000u; bits <<= 1) {
+        ++prefix;
+    }
+    // A /31 or /32 has no host to sweep.
+    if (prefix > 30) {
+        return std::nullopt;
+    }
+    prefix = std::max(prefix, kWidestPrefix);
+    return Subnet { *ip & (~quint32(0) << (32 - prefix)), prefix };
+}
 
 } // namespace
 
@@ -46,6 +48,26 @@ QVector<quint32> fromInterface(const QString &ipString, const QString &netmask)
     const quint32 hosts = (quint32(1) << (32 - subnet->prefix)) - 2;
     QVector<quint32> addresses(static_cast<int>(hosts));
     std::iota(addresses.begin(), addresses.end(), subnet->network + 1);
+    return addresses;
+}
+
+QVector<quint32> fromRange(const QString &cidr)
+{
+    const QStringList parts = cidr.split(QLatin1Char('/'));
+    bool ok = false;
+    const int prefix = parts.size() == 2 ? parts.at(1).toInt(&ok) : -1;
+    const std::optional<quint32> network
+        = parts.isEmpty() ? std::nullopt : Ipv4Text::parse(parts.at(0));
+    // Digits only, and the network's own address: "10.0.0.5/24" names no range of its own.
+    if (!ok || !network || prefix < kWidestPrefix || prefix > 32
+        || parts.at(1) != QString::number(prefix)
+        || (prefix < 32 && (*network & ~(~quint32(0) << (32 - prefix))) != 0)) {
+        return {};
+    }
+    const quint32 size = prefix == 32 ? 1 : quint32(1) << (32 - prefix);
+    const quint32 skip = size > 2 ? 1 : 0;
+    QVector<quint32> addresses(static_cast<int>(size - 2 * skip));
+    std::iota(addresses.begin(), addresses.end(), *network + skip);
     return addresses;
 }
 

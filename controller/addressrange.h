@@ -14,6 +14,9 @@ constexpr int kWidestPrefix = 16;
 // host byte order. Empty for a /31 or /32, for a netmask that is not contiguous, and for texts
 // that are not dotted-quad addresses.
 QVector<quint32> fromInterface(const QString &ipString, const QString &netmask);
+// The addresses of a range the user named, "network/prefix" of at most a /16: its host
+// addresses, or the one or two addresses of a /32 or /31. Empty for anything else.
+QVector<quint32> fromRange(const QString &cidr);
 // The swept subnet as "network/prefix"; empty where nothing is swept.
 QString sweptSubnet(const QString &ipString, const QString &netmask);
 

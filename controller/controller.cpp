@@ -1,6 +1,7 @@
 #include "controller.h"
 
 #include "base/devicerow.h"
+#include "base/ipv4text.h"
 #include "base/logtext.h"
 #include "controller/addressrange.h"
 #include "controller/dialogprompts.h"
@@ -62,6 +63,10 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
             [this] { m_interfaceLost = true; });
     connect(m_bonjourService, &BonjourWinService::deviceWithdrawn, this,
             &Controller::onDeviceWithdrawn);
+    connect(m_bonjourService, &BonjourWinService::deviceHeardOutside, this,
+            &Controller::onDeviceHeardOutside);
+    connect(m_bonjourService, &BonjourWinService::arpHelperUnavailable, this,
+            [this](const QString &reason) { m_arpHelperProblem = reason; });
     connect(m_bonjourService, &BonjourWinService::browseUnavailable, this,
             [this] { emit scanFailed(ScanFailure::BrowseUnavailable); });
     m_scanStart.setSingleShot(true);
@@ -181,6 +186,7 @@ void Controller::startDiscover(QString ipString, int scanType)
     m_currentIp = ipString;
     m_scanType = scanTypeOf(scanType);
     m_interfaceLost = false;
+    m_arpHelperProblem.clear();
     if (m_scanType == ScanType::Mdns) {
         m_bonjourService->startDiscover();
         return;
@@ -194,10 +200,17 @@ void Controller::startDiscover(QString ipString, int scanType)
 void Controller::onScanARP()
 {
     const QString netmask = m_inventory.netmaskOf(m_currentIp);
-    const QVector<quint32> addresses = AddressRange::fromInterface(m_currentIp, netmask);
-    m_sweptSubnet = AddressRange::sweptSubnet(m_currentIp, netmask);
+    const bool named = !m_range.isEmpty();
+    const QVector<quint32> addresses = named ? AddressRange::fromRange(m_range)
+                                             : AddressRange::fromInterface(m_currentIp, netmask);
+    m_sweptSubnet = named ? m_range : AddressRange::sweptSubnet(m_currentIp, netmask);
     m_totalCount = addresses.size();
-    m_bonjourService->startArpScan(addresses, m_scanType == ScanType::HttpDownload);
+    SweepOrigin origin;
+    origin.source = Ipv4Text::parse(m_currentIp).value_or(0);
+    origin.interfaceName = m_inventory.interfaceNameOf(m_currentIp);
+    origin.namedRange = named;
+    m_queries->setRoutedAllowed(named && m_scanType == ScanType::HttpDownload);
+    m_bonjourService->startArpScan(addresses, m_scanType == ScanType::HttpDownload, origin);
 }
 
 int Controller::getArpProgress()
@@ -233,7 +246,13 @@ void Controller::onArpScanDone()
     }
     emit arpScanDone();
     const int failures = m_bonjourService->sweepFailures();
-    if (std::exchange(m_interfaceLost, false)) {
+    if (!m_arpHelperProblem.isEmpty()) {
+        emit infoMessage(QStringLiteral("A range off this computer's links needs the ARP helper, "
+                                        "which cannot run: %1")
+                             .arg(std::exchange(m_arpHelperProblem, QString())));
+        m_interfaceLost = false;
+        emit scanFailed(ScanFailure::ArpHelperUnavailable);
+    } else if (std::exchange(m_interfaceLost, false)) {
         emit infoMessage(kInterfaceUnavailable);
         emit scanFailed(ScanFailure::InterfaceLost);
     } else if (failures > 0 && m_scanType != ScanType::Mdns) {
@@ -248,17 +267,51 @@ void Controller::onDeviceMacFound(QString ipString, QString macString, QString f
     qDebug().noquote().nospace() << "1. onDeviceMacFound: " << LogText::quoted(ipString) << ", "
                                  << LogText::quoted(macString) << "," << LogText::quoted(fwString)
                                  << "fwString" << LogText::quoted(nameString);
-    if (!m_admission.admit(ipString, macString)) {
-        if (!VendorPrefix::matches(macString)) {
-            m_otherHosts.insert(ipString);
+    admit(m_scanType == ScanType::Mdns
+              ? DeviceRecords::announced(ipString, macString, fwString, nameString)
+              : DeviceRow { ipString, macString, QString(), QString() });
+}
+
+void Controller::onDeviceHeardOutside(const QString &ipString, const QString &macString)
+{
+    qDebug().noquote().nospace() << "onDeviceHeardOutside: " << ipString << ", "
+                                 << LogText::quoted(macString);
+    DeviceRow row { ipString, macString, QString(), QString() };
+    row.outsideSubnet = true;
+    admit(row);
+}
+
+void Controller::admit(DeviceRow row)
+{
+    switch (m_admission.admit(row.ip, row.mac)) {
+    case HostAdmission::Verdict::Rejected:
+        if (!VendorPrefix::matches(row.mac)) {
+            m_otherHosts.insert(row.ip);
         }
         return;
+    case HostAdmission::Verdict::Conflict:
+        // Two devices answer for one address: what the address answers over HTTP may come from
+        // either, so no row gets a name or firmware it may not have sent. The earlier device
+        // may have no row yet, its questions being on their way: it gets one now.
+        m_queries->forget(row.ip);
+        for (const QString &mac : m_admission.macsOf(row.ip)) {
+            DeviceRow device = mac == row.mac
+                ? row
+                : m_table.row(row.ip, mac).value_or(DeviceRow { row.ip, mac, {}, {} });
+            device.conflict = true;
+            emitRow(device);
+        }
+        return;
+    case HostAdmission::Verdict::New:
+        break;
     }
-    if (m_scanType == ScanType::Mdns) {
-        emitRow(DeviceRecords::announced(ipString, macString, fwString, nameString));
+    if (m_scanType == ScanType::Mdns || row.outsideSubnet) {
+        // Nothing to ask: the announcement carries everything, and a host of another subnet
+        // cannot be asked directly.
+        emitRow(row);
         return;
     }
-    m_queries->ask(ipString, macString);
+    m_queries->ask(row.ip, row.mac);
 }
 
 void Controller::onPingIPResult(QString ipString, bool bSuccess)
@@ -270,8 +323,18 @@ void Controller::onPingIPResult(QString ipString, bool bSuccess)
 
 void Controller::emitRow(const DeviceRow &row)
 {
-    m_table.upsert(row);
-    emit deviceFound(row.ip, row.mac, row.fw, row.name);
+    DeviceRow shown = row;
+    // A conflict outlives the answers that complete a row later.
+    shown.conflict = shown.conflict || m_admission.macsOf(row.ip).size() > 1;
+    if (shown.conflict && m_scanType != ScanType::Mdns) {
+        shown.fw.clear();
+        shown.name.clear();
+    }
+    m_table.upsert(shown);
+    emit deviceFound(shown.ip, shown.mac, shown.fw, shown.name);
+    if (!shown.note().isEmpty()) {
+        emit deviceNoted(shown.ip, shown.mac, shown.note());
+    }
 }
 
 void Controller::onDeviceWithdrawn(const QString &ipString, const QString &macString)
@@ -280,6 +343,22 @@ void Controller::onDeviceWithdrawn(const QString &ipString, const QString &macSt
     if (m_table.remove(ipString, macString)) {
         emit deviceRemoved(ipString, macString);
     }
+}
+
+void Controller::setArpHelper(bool use, const QString &path)
+{
+    m_bonjourService->setArpHelper(use, path);
+}
+
+int Controller::getConflictCount()
+{
+    QSet<QString> shared;
+    for (const DeviceRow &row : m_table.rows()) {
+        if (row.conflict) {
+            shared.insert(row.ip);
+        }
+    }
+    return shared.size();
 }
 
 QString Controller::getInterfaceName(QString ipString)

@@ -34,7 +34,8 @@ public:
     // Why a scan could not run, or ended before its time.
     enum class ScanFailure {
         InterfaceLost, // the swept interface went away during the sweep
-        BrowseUnavailable // no DNS-SD library or daemon for the mDNS browse
+        BrowseUnavailable, // no DNS-SD library or daemon for the mDNS browse
+        ArpHelperUnavailable // a range off this machine's links, and no ARP helper to sweep it
     };
     Q_ENUM(ScanFailure)
 
@@ -63,12 +64,20 @@ public:
     int pendingDeviceQueries() const;
     // The devices of the current or last scan, one row each, in address order.
     QVector<DeviceRow> deviceRows() const { return m_table.rows(); }
+    // A range to sweep instead of the interface's subnet ("network/prefix", at most a /16), for
+    // the scans that follow; empty: the interface's subnet.
+    void setRange(const QString &cidr) { m_range = cidr; }
+    // Whether ARP sweeps may use the helper, and where it is (empty: the program's default).
+    void setArpHelper(bool use, const QString &path = QString());
 
 signals:
     // A device's row, new or replacing the one with the same address and MAC.
     void deviceFound(QString ipString, QString macString, QString fwString, QString nameString);
     // The device's row is no longer true (an mDNS device announced a new address).
     void deviceRemoved(QString ipString, QString macString);
+    // What to know to read the row just found: "conflict" (another device answers for its
+    // address), "outside subnet", or both.
+    void deviceNoted(QString ipString, QString macString, QString noteString);
     void arpScanDone();
     void infoMessage(QString message);
     // The window still shows its message for each; this says which it was.
@@ -102,9 +111,13 @@ public:
     Q_INVOKABLE QString getSweptSubnet() { return m_sweptSubnet; }
     // Hosts of this scan that answered but are not encoders.
     Q_INVOKABLE int getOtherHostCount() { return m_otherHosts.size(); }
+    // Addresses of this scan that more than one device answers for.
+    Q_INVOKABLE int getConflictCount();
 
 private:
     void emitRow(const DeviceRow &row);
+    void admit(DeviceRow row);
+    void onDeviceHeardOutside(const QString &ipString, const QString &macString);
     void onDeviceWithdrawn(const QString &ipString, const QString &macString);
 
     std::unique_ptr<SettingsStore> m_settings;
@@ -116,6 +129,8 @@ private:
     // Addresses of the hosts that answered without a vendor prefix.
     QSet<QString> m_otherHosts;
     QString m_sweptSubnet;
+    QString m_range;
+    QString m_arpHelperProblem;
     QString m_currentIp;
     ScanType m_scanType = ScanType::Arp;
     int m_totalCount = 0;

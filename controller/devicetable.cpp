@@ -21,3 +21,9 @@ bool DeviceTable::remove(const QString &ip, const QString &mac)
 {
     return m_rows.remove(keyOf(ip, mac)) > 0;
 }
+
+std::optional<DeviceRow> DeviceTable::row(const QString &ip, const QString &mac) const
+{
+    const auto it = m_rows.constFind(keyOf(ip, mac));
+    return it == m_rows.cend() ? std::nullopt : std::optional<DeviceRow>(*it);
+}

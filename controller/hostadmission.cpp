@@ -2,11 +2,19 @@
 
 #include "controller/vendorprefix.h"
 
-bool HostAdmission::admit(const QString &ip, const QString &mac)
+HostAdmission::Verdict HostAdmission::admit(const QString &ip, const QString &mac)
 {
-    if (!VendorPrefix::matches(mac) || m_seen.contains(ip)) {
-        return false;
+    if (!VendorPrefix::matches(mac)) {
+        return Verdict::Rejected;
     }
-    m_seen.insert(ip);
-    return true;
+    const auto known = m_seen.find(ip);
+    if (known == m_seen.end()) {
+        m_seen.insert(ip, { mac });
+        return Verdict::New;
+    }
+    if (known->contains(mac, Qt::CaseInsensitive)) {
+        return Verdict::Rejected;
+    }
+    known->append(mac);
+    return Verdict::Conflict;
 }

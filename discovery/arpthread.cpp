@@ -16,6 +16,9 @@
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -116,6 +119,10 @@ ARPThread::Reach ARPThread::reach(Ipv4Route &route, quint32 address) const
         return Reach::Skip;
     }
     const Ipv4Route::Hop hop = route.to(address);
+    if (m_httpProbe && m_state->isNamedRange()) {
+        // A range the user named may lie behind a router: any route will do.
+        return hop.kind == Ipv4Route::Kind::Unknown ? Reach::Unknown : Reach::Send;
+    }
     switch (hop.kind) {
     case Ipv4Route::Kind::OnLink:
         return hop.interfaceIndex == m_state->interfaceIndex() ? Reach::Send : Reach::Lost;
@@ -293,8 +300,30 @@ void ARPThread::runHttpProbe()
     }
 }
 
+bool ARPThread::accepts(quint32 address, QEventLoop &loop)
+{
+    // Most addresses of a subnet are silent: they cost the probe's short limit. One that takes
+    // the connection has a web server, however slow it is to answer.
+    QTcpSocket socket;
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+    connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    socket.connectToHost(QHostAddress(address), DeviceProtocol::kPort);
+    limit.start(kProbeLimitMs);
+    loop.exec();
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
 void ARPThread::probe(quint32 address, QEventLoop &loop)
 {
+    if (!accepts(address, loop)) {
+        if (!m_state->isStopping()) {
+            m_state->finishAddress();
+        }
+        return;
+    }
     // A fresh manager per address keeps no connection or cache state between devices.
     QNetworkAccessManager manager;
     bool answered = false;
@@ -312,7 +341,7 @@ void ARPThread::probe(quint32 address, QEventLoop &loop)
     QNetworkReply *reply
         = manager.get(DeviceProtocol::request(address, DeviceProtocol::macAddressPath()));
     BoundedBody::attach(reply);
-    new ReplyTimeout(reply, kProbeLimitMs);
+    new ReplyTimeout(reply, kAnswerLimitMs);
     loop.exec();
     // A probe cut short by a stop is not finished: the stop reports the end itself, and the
     // reply dies with the manager without counting.

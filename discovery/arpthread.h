@@ -27,7 +27,9 @@ public:
     // Small stacks: a sweep runs up to 256 workers, which would otherwise reserve gigabytes.
     static constexpr uint kStackSize = 256 * 1024;
     static constexpr int kPauseMs = 100;
+    // The HTTP probe: how long an address has to take the connection, and then to answer.
     static constexpr int kProbeLimitMs = 300;
+    static constexpr int kAnswerLimitMs = 3000;
 
     ARPThread(BonjourWinService *service, QVector<quint32> slice, QSharedPointer<SweepState> state,
               bool httpProbe);
@@ -51,6 +53,7 @@ private:
                qint64 untilMs);
     void runHttpProbe();
     void probe(quint32 address, QEventLoop &loop);
+    bool accepts(quint32 address, QEventLoop &loop);
     // Whether address may be probed now: only while it is on the link of the swept interface.
     Reach reach(Ipv4Route &route, quint32 address) const;
     bool decide(Reach reach);

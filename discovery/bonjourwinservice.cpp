@@ -3,6 +3,7 @@
 #include "base/ipv4text.h"
 #include "discovery/arpthread.h"
 #include "discovery/bonjourthread.h"
+#include "discovery/helperarpsweep.h"
 #include "discovery/sweepstate.h"
 #include "platform/icmpecho.h"
 #include "platform/ipv4route.h"
@@ -51,29 +52,75 @@ bool BonjourWinService::echo(quint32 address)
 
 void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)
 {
+    startArpScan(std::move(addresses), httpProbe, SweepOrigin());
+}
+
+void BonjourWinService::setArpHelper(bool use, const QString &path)
+{
+    m_useArpHelper = use;
+    m_arpHelperPath = path;
+}
+
+void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
+                                     const SweepOrigin &origin)
+{
     qDebug().noquote() << "BonjourWinService startArpScan";
     // Workers of an earlier sweep still count down their sweep: end them first.
     endSweepThreads();
     const int interfaceIndex = addresses.isEmpty() ? 0 : sweptInterface(addresses);
-    m_sweep.reset(new SweepState(addresses.size(), interfaceIndex));
+    m_sweep.reset(new SweepState(addresses.size(), interfaceIndex, origin.namedRange));
     connect(
         m_sweep.data(), &SweepState::ended, this,
         [this] {
+            if (m_helperSweep) {
+                m_helperSweep->stop();
+            }
             qDebug().noquote() << "Done Arp Scan";
             emit arpScanDone();
         },
         Qt::DirectConnection);
     connect(m_sweep.data(), &SweepState::interfaceLost, this, &BonjourWinService::interfaceLost,
             Qt::DirectConnection);
-    if (interfaceIndex == 0) {
-        // Nothing to sweep on any link of this machine: the end comes through the event loop,
-        // as it does for a sweep, so a caller sees it after this call and a stop can still
-        // take its place.
-        QTimer::singleShot(0, m_sweep.data(),
-                           addresses.isEmpty() ? &SweepState::endIfEmpty : &SweepState::abandon);
+    if (addresses.isEmpty()) {
+        // Nothing to sweep: the end comes through the event loop, as it does for a sweep, so a
+        // caller sees it after this call and a stop can still take its place.
+        QTimer::singleShot(0, m_sweep.data(), &SweepState::endIfEmpty);
         return;
     }
+    if (!httpProbe && m_useArpHelper && !origin.interfaceName.isEmpty()) {
+        m_helperSweep = std::make_unique<HelperArpSweep>(this, addresses, addresses.first() - 1,
+                                                         addresses.last() + 1, m_sweep);
+        connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [](const QString &path) {
+            qDebug().noquote() << "ARP engine: the helper" << path;
+        });
+        connect(m_helperSweep.get(), &HelperArpSweep::unavailable, this,
+                [this, addresses, interfaceIndex](const QString &reason) {
+                    qDebug().noquote()
+                        << "ARP engine: the kernel's neighbour table; the helper cannot run:"
+                        << reason;
+                    if (interfaceIndex == 0) {
+                        emit arpHelperUnavailable(reason);
+                        m_sweep->abandon();
+                    } else {
+                        startWorkers(addresses, false);
+                    }
+                });
+        m_helperSweep->start(m_arpHelperPath, origin.interfaceName, origin.source);
+        return;
+    }
+    if (interfaceIndex == 0 && !(httpProbe && origin.namedRange)) {
+        // Not on any link of this machine: the end comes through the event loop, as above.
+        QTimer::singleShot(0, m_sweep.data(), &SweepState::abandon);
+        return;
+    }
+    if (!httpProbe) {
+        qDebug().noquote() << "ARP engine: the kernel's neighbour table";
+    }
+    startWorkers(addresses, httpProbe);
+}
 
+void BonjourWinService::startWorkers(const QVector<quint32> &addresses, bool httpProbe)
+{
     const int threadCount = httpProbe ? kProbeThreadCount : kMaxSweepThreads;
     const int total = addresses.size();
     const int slice = int(std::ceil(float(total) / float(threadCount)));
@@ -158,6 +205,7 @@ void BonjourWinService::endSweepThreads()
     if (m_sweep) {
         m_sweep->stop();
     }
+    m_helperSweep.reset();
     if (m_launcher.joinable()) {
         m_launcher.join();
     }

@@ -11,7 +11,18 @@
 
 class ARPThread;
 class BonjourThread;
+class HelperArpSweep;
 class SweepState;
+
+// Where a sweep starts from, for the ARP helper and for ranges the user named.
+struct SweepOrigin
+{
+    quint32 source = 0; // the interface address the requests come from
+    QString interfaceName; // the interface the ARP helper sends on; empty: no helper
+    // Addresses the user named rather than the interface's subnet: for the HTTP probe they may be
+    // routed, for ARP they may be another subnet on the link.
+    bool namedRange = false;
+};
 
 // The discovery service: address sweeps (ARP through the kernel's neighbour table, or an HTTP
 // probe) on worker threads, and the mDNS browse (DNS-SD, served by avahi-daemon on Linux) on a
@@ -27,9 +38,13 @@ public:
     explicit BonjourWinService(QObject *parent);
     ~BonjourWinService() override;
 
-    // Addresses in host byte order. Returns at once; an empty list, or one that is not on a
-    // link of this machine, ends at once through the event loop.
+    // Addresses in host byte order, ascending. Returns at once; an empty list, or one that is
+    // not on a link of this machine, ends at once through the event loop. ARP goes through the
+    // helper where the origin names an interface and the helper runs, else through the kernel.
     void startArpScan(QVector<quint32> addresses, bool httpProbe);
+    void startArpScan(QVector<quint32> addresses, bool httpProbe, const SweepOrigin &origin);
+    // Whether ARP sweeps may use the helper, and where it is (empty: the program's default).
+    void setArpHelper(bool use, const QString &path = QString());
     void stopArpScan();
     int remainingCount() const;
     // Addresses of the current or last sweep that could not be checked at all.
@@ -56,14 +71,23 @@ signals:
     void interfaceLost();
     // The mDNS browse cannot run (no DNS-SD library, no daemon); showWarningMessage says so too.
     void browseUnavailable();
+    // A vendor-looking host heard on the link with an address outside the swept subnet.
+    void deviceHeardOutside(QString ipString, QString macString);
+    // A named range off this machine's links needs the ARP helper, which cannot run; the sweep
+    // ends at once.
+    void arpHelperUnavailable(QString reason);
 
 private:
+    void startWorkers(const QVector<quint32> &addresses, bool httpProbe);
     void endSweepThreads();
     // Stops the browse thread, if any, and deletes it; emits nothing.
     void endBrowseThread();
 
     std::unique_ptr<BonjourThread> m_bonjourThread;
     std::vector<std::unique_ptr<ARPThread>> m_workers;
+    std::unique_ptr<HelperArpSweep> m_helperSweep;
+    bool m_useArpHelper = true;
+    QString m_arpHelperPath;
     QSharedPointer<SweepState> m_sweep;
     // Starts the workers of the current sweep; joined before they are ended.
     std::thread m_launcher;

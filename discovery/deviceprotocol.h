@@ -10,6 +10,8 @@ class QNetworkReply;
 // The encoders' small HTTP protocol: three GET endpoints answering application/octet-stream.
 namespace DeviceProtocol {
 
+constexpr quint16 kPort = 80;
+
 const QString &macAddressPath();
 const QString &deviceNamePath();
 const QString &fwVersionPath();

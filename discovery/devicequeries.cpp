@@ -5,6 +5,7 @@
 #include "discovery/boundedbody.h"
 #include "discovery/deviceprotocol.h"
 #include "discovery/replytimeout.h"
+#include "platform/ipv4route.h"
 
 #include <QDebug>
 #include <QNetworkAccessManager>
@@ -18,8 +19,31 @@ DeviceQueries::~DeviceQueries() = default;
 void DeviceQueries::ask(const QString &ipString, const QString &macString)
 {
     m_records.start(ipString, macString);
+    const std::optional<quint32> address = Ipv4Text::parse(ipString);
+    if (address && !m_routedAllowed && Ipv4Route().to(*address).kind != Ipv4Route::Kind::OnLink) {
+        // Heard on the link, but not on one of its subnets: no answer can come back directly.
+        for (const QString &path :
+             { DeviceProtocol::deviceNamePath(), DeviceProtocol::fwVersionPath() }) {
+            if (const auto row = m_records.store(ipString, path, QString())) {
+                emit rowCompleted(*row);
+            }
+        }
+        return;
+    }
     send(ipString, DeviceProtocol::deviceNamePath());
     send(ipString, DeviceProtocol::fwVersionPath());
+}
+
+void DeviceQueries::forget(const QString &ipString)
+{
+    m_records.remove(ipString);
+    if (const std::optional<quint32> address = Ipv4Text::parse(ipString)) {
+        m_forgotten.insert(*address);
+        m_waiting.erase(
+            std::remove_if(m_waiting.begin(), m_waiting.end(),
+                           [&](const Query &query) { return query.address == *address; }),
+            m_waiting.end());
+    }
 }
 
 void DeviceQueries::askMacAddress(const QString &ipString)
@@ -80,7 +104,8 @@ void DeviceQueries::onFinished(QNetworkReply *reply)
     sendWaiting();
     const QString path = DeviceProtocol::pathOf(reply->url());
     const DeviceProtocol::Answer answer = DeviceProtocol::read(reply);
-    if (!path.isEmpty() && answer.kind != DeviceProtocol::Answer::Ignored) {
+    if (!path.isEmpty() && answer.kind != DeviceProtocol::Answer::Ignored
+        && !m_forgotten.contains(address)) {
         if (const auto row = m_records.store(Ipv4Text::format(address), path, answer.text)) {
             qDebug().noquote().nospace()
                 << "IP URL: " << row->ip << ";" << LogText::quoted(row->mac) << ","
@@ -96,6 +121,7 @@ void DeviceQueries::onFinished(QNetworkReply *reply)
 void DeviceQueries::clear()
 {
     m_records.clear();
+    m_forgotten.clear();
     m_waiting.clear();
     // Taken out first: abort() reports the reply finished at once, and it must not count.
     const QList<QNetworkReply *> aborted = m_inFlight.keys();

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QObject>
 #include <QQueue>
+#include <QSet>
 #include <QString>
 
 class QNetworkAccessManager;
@@ -38,6 +39,13 @@ public:
     void ask(const QString &ipString, const QString &macString);
     // Asks a device for its MAC address, whose answer replaces the one in its record.
     void askMacAddress(const QString &ipString);
+    // Two devices answer for ipString: what is asked of the address can no longer be told
+    // apart, so its record goes and its answers no longer count.
+    void forget(const QString &ipString);
+    // Whether devices may be asked through a router (a range the user named for the HTTP probe).
+    // Otherwise a device that is not on one of this machine's links is not asked: the question
+    // would leave through the default route. Its row then has no name or firmware.
+    void setRoutedAllowed(bool allowed) { m_routedAllowed = allowed; }
     // Records still incomplete that have a MAC, in address text order, with empty firmware and
     // name: what the end of a sweep reports.
     QVector<DeviceRow> incompleteRows() const { return m_records.incompleteRows(); }
@@ -68,6 +76,8 @@ private:
     QHash<quint32, QNetworkAccessManager *> m_managers;
     QHash<QNetworkReply *, quint32> m_inFlight;
     QQueue<Query> m_waiting;
+    QSet<quint32> m_forgotten;
+    bool m_routedAllowed = false;
 };
 
 #endif // DEVICEQUERIES_H

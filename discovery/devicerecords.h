@@ -16,6 +16,7 @@ class DeviceRecords
 public:
     // Forgets every record: a new scan.
     void clear() { m_records.clear(); }
+    void remove(const QString &ip) { m_records.remove(ip); }
     // Starts the record of a swept device with the MAC its sweep reported.
     void start(const QString &ip, const QString &mac);
     // One endpoint's value (path as in DeviceProtocol); the row when the record is then

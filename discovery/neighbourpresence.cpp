@@ -6,26 +6,26 @@ namespace NeighbourPresence {
 
 namespace {
 
-    // Time for an answer to a request the kernel has just sent; LAN hosts answer within a few ms.
-    constexpr qint64 kAnswerMarginMs = 250;
-    // The kernel reports a confirmation's age in ticks of a clock that itself ticks every few ms:
-    // two reads of one confirmation may differ by more than a tick.
-    constexpr qint64 kConfirmationSlackMs = 50;
+// Time for an answer to a request the kernel has just sent; LAN hosts answer within a few ms.
+constexpr qint64 kAnswerMarginMs = 250;
+// The kernel reports a confirmation's age in ticks of a clock that itself ticks every few ms:
+// two reads of one confirmation may differ by more than a tick.
+constexpr qint64 kConfirmationSlackMs = 50;
 
-    bool isCached(const Start &start)
-    {
-        return start.state == EntryState::Holds;
-    }
+bool isCached(const Start &start)
+{
+    return start.state == EntryState::Holds;
+}
 
-    bool isFresh(const Start &start, const Look &look)
-    {
-        if (!isCached(start) || look.echoAnswered || look.knockAnswered) {
-            return true;
-        }
-        // The last confirmation, on the watch's clock, now and when the watch began.
-        const qint64 confirmedAt = look.elapsedMs - look.confirmedAgeMs;
-        return confirmedAt > -start.confirmedAgeMs + kConfirmationSlackMs;
+bool isFresh(const Start &start, const Look &look)
+{
+    if (!isCached(start) || look.echoAnswered || look.knockAnswered) {
+        return true;
     }
+    // The last confirmation, on the watch's clock, now and when the watch began.
+    const qint64 confirmedAt = look.elapsedMs - look.confirmedAgeMs;
+    return confirmedAt > -start.confirmedAgeMs + kConfirmationSlackMs;
+}
 
 } // namespace
 

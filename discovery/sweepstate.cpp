@@ -2,8 +2,8 @@
 
 #include <QDeadlineTimer>
 
-SweepState::SweepState(int addressCount, int interfaceIndex)
-    : m_remaining(addressCount), m_interfaceIndex(interfaceIndex)
+SweepState::SweepState(int addressCount, int interfaceIndex, bool namedRange)
+    : m_remaining(addressCount), m_interfaceIndex(interfaceIndex), m_namedRange(namedRange)
 {
 }
 

@@ -13,12 +13,14 @@ class SweepState : public QObject
 {
     Q_OBJECT
 public:
-    explicit SweepState(int addressCount, int interfaceIndex);
+    SweepState(int addressCount, int interfaceIndex, bool namedRange = false);
 
     int remaining() const { return m_remaining.load(std::memory_order_relaxed); }
     int failures() const { return m_failures.load(std::memory_order_relaxed); }
     // The interface the sweep's addresses are on; probes go out only through it.
     int interfaceIndex() const { return m_interfaceIndex; }
+    // The addresses are a range the user named, which may lie behind a router.
+    bool isNamedRange() const { return m_namedRange; }
     bool isStopping() const { return m_stopping.load(std::memory_order_acquire); }
     // For waits in the network layer, which end early when it turns true.
     const std::atomic<bool> &stopFlag() const { return m_stopping; }
@@ -50,6 +52,7 @@ private:
     std::atomic<bool> m_stopping { false };
     std::atomic<bool> m_ended { false };
     const int m_interfaceIndex;
+    const bool m_namedRange;
     QMutex m_pauseMutex;
     QWaitCondition m_stopped;
 };

@@ -225,7 +225,8 @@ void ArpEngine::readReports()
 
 void ArpEngine::fail(const QString &reason)
 {
-    qCWarning(lcArp).noquote() << reason;
+    // Before "ready" this is the usual way to learn that the kernel path must do: no warning.
+    qCDebug(lcArp).noquote() << reason;
     end(false);
     emit failed(reason);
 }

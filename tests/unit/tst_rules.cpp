@@ -423,32 +423,34 @@ void TestRules::tableWriters_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QByteArray>("text");
     // A device whose text attacks: quotes, a comma, a carriage return, a terminal title escape,
-    // and a firmware a spreadsheet would take for a formula.
+    // and a firmware a spreadsheet would take for a formula; it shares its address.
+    const QByteArray name = "Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9";
     QTest::newRow("table") << int(DeviceTableWriter::Format::Table)
-                           << QByteArray("IP Address   Mac Address        FW Version  Device Name\n"
-                                         "198.18.0.9   D0-C8-00-00-00-09  1.0         Cam\n"
-                                         "198.18.0.10  02-06-00-00-00-10  =1+2        "
-                                         "Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\n");
+                           << "IP Address   Mac Address        FW Version  Device Name"
+            + QByteArray(29, ' ') + "Note\n198.18.0.9   D0-C8-00-00-00-09  1.0         Cam"
+            + QByteArray(37, ' ') + "\n198.18.0.10  02-06-00-00-00-10  =1+2        " + name
+            + "  conflict\n";
     QTest::newRow("json") << int(DeviceTableWriter::Format::Json)
                           << QByteArray(
                                  "[{\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\",\"mac\":"
-                                 "\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"firmware\":"
-                                 "\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":\"02-06-00-00-00-10\","
-                                 "\"name\":\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 "
-                                 "caf\xc3\xa9\"}]");
+                                 "\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"conflict\":true,"
+                                 "\"firmware\":\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":"
+                                 "\"02-06-00-00-00-10\",\"name\":"
+                                 "\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"}]");
     QTest::newRow("csv") << int(DeviceTableWriter::Format::Csv)
                          << QByteArray(
-                                "ip,mac,firmware,name\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
-                                "Cam\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
-                                "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"\r\n");
+                                "ip,mac,firmware,name,note\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
+                                "Cam,\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
+                                "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\",conflict\r\n");
 }
 
 void TestRules::tableWriters()
 {
     QFETCH(int, format);
     QFETCH(QByteArray, text);
-    const QVector<DeviceRow> rows { { "198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam" },
-                                    { "198.18.0.10", "02-06-00-00-00-10", "=1+2", kHostile } };
+    QVector<DeviceRow> rows { { "198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam" },
+                              { "198.18.0.10", "02-06-00-00-00-10", "=1+2", kHostile } };
+    rows[1].conflict = true;
     QByteArray written = DeviceTableWriter::write(DeviceTableWriter::Format(format),
                                                   DeviceTableWriter::devices(rows));
     if (format == int(DeviceTableWriter::Format::Json)) {
@@ -521,14 +523,21 @@ void TestRules::hostileOutput()
 
 void TestRules::recordAssembly()
 {
+    using Verdict = HostAdmission::Verdict;
     HostAdmission admission;
-    // The vendor test comes before the once-per-scan test.
-    QVERIFY(!admission.admit("198.18.0.9", "00-11-22-33-44-55"));
-    QVERIFY(admission.admit("198.18.0.9", "D0-C8-00-00-00-09"));
-    QVERIFY(!admission.admit("198.18.0.9", "D0-C8-00-00-00-09"));
-    QVERIFY(admission.admit("198.18.0.10", "02-06-00-00-00-10"));
+    // The vendor test comes before the once-per-scan test; a second MAC on an address is a
+    // second device, the same MAC again is not.
+    QCOMPARE(admission.admit("198.18.0.9", "00-11-22-33-44-55"), Verdict::Rejected);
+    QCOMPARE(admission.admit("198.18.0.9", "D0-C8-00-00-00-09"), Verdict::New);
+    QCOMPARE(admission.admit("198.18.0.9", "d0-c8-00-00-00-09"), Verdict::Rejected);
+    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::Conflict);
+    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::Rejected);
+    QCOMPARE(admission.macsOf("198.18.0.9"),
+             (QStringList { "D0-C8-00-00-00-09", "02-06-00-00-00-99" }));
+    admission.forget("198.18.0.9");
+    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::New);
     admission.clear();
-    QVERIFY(admission.admit("198.18.0.9", "D0-C8-00-00-00-09"));
+    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::New);
 
     DeviceRecords records;
     records.start("198.18.0.9", "D0-C8-00-00-00-09");
