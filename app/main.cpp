@@ -15,15 +15,21 @@
 namespace {
 
 QtMessageHandler s_qtHandler = nullptr;
+QStringList s_heldBack;
 
-// Qt ends a program whose display cannot be opened with a fatal message and an abort; the user
-// of a remote shell gets one line that says what to do instead.
+// Qt ends a program whose display cannot be opened with warnings, a fatal message and an abort;
+// the user of a remote shell gets one line that says what to do instead. What Qt says while it
+// opens the display is held back until it is known which of the two it is.
 void noDisplayHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
         QTextStream(stderr) << "lumisweep: no display can be opened for the window; scan without "
                                "one with --scan (see --help)\n";
         std::_Exit(CommandLine::Failed);
+    }
+    if (type == QtWarningMsg || type == QtInfoMsg || type == QtDebugMsg) {
+        s_heldBack << qFormatLogMessage(type, context, message);
+        return;
     }
     s_qtHandler(type, context, message);
 }
@@ -55,6 +61,9 @@ int main(int argc, char **argv)
     s_qtHandler = qInstallMessageHandler(noDisplayHandler);
     Lumisweepapplication app(argc, argv);
     qInstallMessageHandler(s_qtHandler);
+    for (const QString &message : qAsConst(s_heldBack)) {
+        QTextStream(stderr) << message << '\n';
+    }
 #ifdef Q_OS_WIN
     // Only Windows has this adaptation; elsewhere the request would only draw a warning.
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Direct3D12);
