@@ -21,10 +21,10 @@ constexpr QFile::Permissions kOwnerOnlyFile = QFile::ReadOwner | QFile::WriteOwn
 SettingsStore::SettingsStore()
     : m_folder(QStandardPaths::standardLocations(QStandardPaths::AppLocalDataLocation).value(0))
 {
-    // Everything created from here on is the user's alone, before the first byte is written.
-    UserFiles::keepNewFilesPrivate();
-    if (!QDir(m_folder).exists()) {
-        QDir().mkpath(m_folder);
+    // The folder is the user's alone before the first byte is written into it; the browser and
+    // everything else this process starts keep the user's own umask.
+    if (!m_folder.isEmpty() && !QFileInfo(m_folder).isDir()) {
+        UserFiles::makePrivateFolder(m_folder);
     }
     m_problem = trustProblem();
     if (!m_problem.isEmpty()) {
@@ -43,14 +43,14 @@ QString SettingsStore::trustProblem() const
     if (m_folder.isEmpty() || !QFileInfo(m_folder).isDir()) {
         return QStringLiteral("The settings folder %1 cannot be created.").arg(m_folder);
     }
-    if (!UserFiles::isOwnedByUser(m_folder)) {
-        return QStringLiteral("The settings folder %1 belongs to another user or is a link.")
+    if (!UserFiles::isTrusted(m_folder)) {
+        return QStringLiteral("The settings folder %1 belongs to another user or is a link "
+                              "others could change.")
             .arg(m_folder);
     }
     const QString file = QStringLiteral("%1/settings.ini").arg(m_folder);
     const QFileInfo info(file);
-    if ((info.exists() || info.isSymLink())
-        && (!UserFiles::isOwnedByUser(file) || !info.isFile())) {
+    if ((info.exists() || info.isSymLink()) && (!UserFiles::isTrusted(file) || !info.isFile())) {
         return QStringLiteral("The settings file %1 belongs to another user or is not a plain "
                               "file.")
             .arg(file);
@@ -60,8 +60,8 @@ QString SettingsStore::trustProblem() const
 
 void SettingsStore::restrictFile()
 {
-    // QSettings writes through a temporary file that it renames into place: reassert the mode
-    // after every write, in case the file was made before the umask was.
+    // QSettings writes through a temporary file of the usual mode that it renames into place;
+    // the private folder keeps it from others meanwhile, and the file gets its own mode back.
     QFile::setPermissions(m_settings->fileName(), kOwnerOnlyFile);
 }
 

@@ -79,9 +79,12 @@ void TestSettings::accountPrompt()
 
 void TestSettings::untrustedPlaces_data()
 {
-    rows({ { "folder of another user, mode 0777", "folder" },
-           { "settings.ini a link to a file elsewhere", "link" },
-           { "settings.ini of another user", "file" } });
+    // the place | whether the settings go there
+    rows({ { "folder of another user, mode 0777", "folder | no" },
+           { "settings.ini of another user", "file | no" },
+           { "settings.ini a link to another user's file", "file link | no" },
+           { "the folder a link in a folder others can write", "shared link | no" },
+           { "the folder a link of the user's to the user's folder", "own link | yes" } });
 }
 
 void TestSettings::untrustedPlaces()
@@ -91,36 +94,56 @@ void TestSettings::untrustedPlaces()
         QSKIP("needs root to make files of another user");
     }
     const uid_t nobody = getpwnam("nobody")->pw_uid;
+    const bool accepted = f[1] == "yes";
     QTemporaryDir home;
     const QString folder = home.path() + "/Lumisweep";
-    const QByteArray ini = QFile::encodeName(folder + "/settings.ini");
-    const QString target = home.path() + "/elsewhere";
-    QVERIFY(QDir().mkpath(folder) && QFile(target).open(QIODevice::WriteOnly));
-    if (f[0] == "folder") {
-        QVERIFY(chown(QFile::encodeName(folder).constData(), nobody, nobody) == 0);
-        QVERIFY(chmod(QFile::encodeName(folder).constData(), 0777) == 0);
-    } else if (f[0] == "link") {
-        QVERIFY(QFile::link(target, folder + "/settings.ini"));
+    const QString elsewhere = home.path() + "/elsewhere";
+    const auto own = [nobody](const QString &path, bool theirs, int mode) {
+        const QByteArray name = QFile::encodeName(path);
+        return chown(name.constData(), theirs ? nobody : 0, theirs ? nobody : 0) == 0
+            && chmod(name.constData(), mode) == 0;
+    };
+    QVERIFY(QDir().mkpath(elsewhere));
+    if (f[0].endsWith("own link") || f[0] == "shared link") {
+        // A dotfile manager's link: the settings folder lives elsewhere.
+        QVERIFY(QFile::link(elsewhere, folder));
+        QVERIFY(own(home.path(), false, f[0] == "own link" ? 0755 : 0777));
     } else {
+        QVERIFY(QDir().mkpath(folder));
+    }
+    if (f[0] == "folder") {
+        QVERIFY(own(folder, true, 0777));
+    } else if (f[0] == "file") {
         QVERIFY(QFile(folder + "/settings.ini").open(QIODevice::WriteOnly));
-        QVERIFY(chown(ini.constData(), nobody, nobody) == 0);
+        QVERIFY(own(folder + "/settings.ini", true, 0644));
+    } else if (f[0] == "file link") {
+        QVERIFY(QFile(elsewhere + "/theirs").open(QIODevice::WriteOnly));
+        QVERIFY(own(elsewhere + "/theirs", true, 0644));
+        QVERIFY(QFile::link(elsewhere + "/theirs", folder + "/settings.ini"));
     }
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
     QQmlEngine engine;
     ModalCloser closer;
     auto *controller = new Controller(engine.rootContext());
-    QTRY_COMPARE(closer.seen.size(), 1);
-    QVERIFY2(closer.seen[0].startsWith("Warning|The settings "), qPrintable(closer.seen[0]));
-    // Nothing goes through it: values stay in memory, and the user hears when an account
-    // was not saved.
     controller->setSettingsValue("SOME/KEY", "true");
     QCOMPARE(controller->getSettingsValue("SOME/KEY"), QVariant(true));
     controller->showInputAccount("D0-C8-1A-2B-3C-4D");
-    QCOMPARE(closer.seen.size(), 3);
+    QTRY_COMPARE(closer.seen.size(), accepted ? 1 : 3);
+    if (accepted) {
+        // Written through the link, into a folder that is the user's alone.
+        QCOMPARE(QSettings(elsewhere + "/settings.ini", QSettings::IniFormat).value("SOME/KEY"),
+                 QVariant("true"));
+        QCOMPARE(QFile::permissions(elsewhere) & 0x0fff, QFile::Permissions(0x0700));
+        delete controller;
+        return;
+    }
+    // Nothing goes through it: values stay in memory, and the user hears why, and when an
+    // account was not saved.
+    QVERIFY2(closer.seen[0].startsWith("Warning|The settings "), qPrintable(closer.seen[0]));
     QVERIFY(closer.seen[2].startsWith("Warning|The account for D0-C8-1A-2B-3C-4D was not saved."));
-    QCOMPARE(QFileInfo(target).size(), 0);
-    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), f[0] == "folder" ? 0 : 1);
-    QCOMPARE(QFileInfo(folder).ownerId(), f[0] == "folder" ? nobody : 0u);
+    QCOMPARE(QDir(elsewhere).entryList(QDir::Files),
+             f[0] == "file link" ? QStringList { "theirs" } : QStringList());
+    QCOMPARE(QFileInfo(elsewhere + "/theirs").size(), 0);
     delete controller;
 }
 
