@@ -2,6 +2,7 @@
 // one line of figures: wall time from start to the end report, hosts found, peak RSS.
 //
 //   sweepbench arp|http|stop NETWORK/PREFIX
+//   sweepbench helper NETWORK/PREFIX INTERFACE SOURCE HELPER   ARP through lumisweep-arp
 
 #include "discovery/bonjourwinservice.h"
 
@@ -41,8 +42,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (arguments.size() != 3) {
-        fprintf(stderr, "usage: sweepbench arp|http|stop NETWORK/PREFIX\n");
+    const bool helper = arguments.value(1) == QLatin1String("helper");
+    if (arguments.size() != (helper ? 6 : 3)) {
+        fprintf(stderr, "usage: sweepbench arp|http|stop NETWORK/PREFIX\n"
+                        "       sweepbench helper NETWORK/PREFIX INTERFACE SOURCE HELPER\n");
         return 2;
     }
     const QString mode = arguments.at(1);
@@ -82,6 +85,18 @@ int main(int argc, char *argv[])
                    int(qMin(hosts.size(), BonjourWinService::kMaxSweepThreads)),
                    stopClock.elapsed(), doneCount);
         });
+    } else if (helper) {
+        SweepOrigin origin;
+        origin.interfaceName = arguments.at(3);
+        origin.source = QHostAddress(arguments.at(4)).toIPv4Address();
+        service.setArpHelper(true, arguments.at(5));
+        QObject::connect(&service, &BonjourWinService::arpScanDone, &app, [&] {
+            // Which engine ran: the kernel's path when the helper could not.
+            if (!service.arpHelperRan()) {
+                fprintf(stderr, "sweepbench: the ARP helper did not run\n");
+            }
+        });
+        service.startArpScan(hosts, false, origin);
     } else {
         service.startArpScan(hosts, mode == QLatin1String("http"));
     }

@@ -67,6 +67,7 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
     qDebug().noquote() << "BonjourWinService startArpScan";
     // Workers of an earlier sweep still count down their sweep: end them first.
     endSweepThreads();
+    m_arpHelperRan = false;
     const int interfaceIndex = addresses.isEmpty() ? 0 : sweptInterface(addresses);
     m_sweep.reset(new SweepState(addresses.size(), interfaceIndex, origin.namedRange));
     connect(
@@ -90,7 +91,8 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
     if (!httpProbe && m_useArpHelper && !origin.interfaceName.isEmpty()) {
         m_helperSweep = std::make_unique<HelperArpSweep>(this, addresses, addresses.first() - 1,
                                                          addresses.last() + 1, m_sweep);
-        connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [](const QString &path) {
+        connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [this](const QString &path) {
+            m_arpHelperRan = true;
             qDebug().noquote() << "ARP engine: the helper" << path;
         });
         connect(m_helperSweep.get(), &HelperArpSweep::unavailable, this,

@@ -45,6 +45,8 @@ public:
     void startArpScan(QVector<quint32> addresses, bool httpProbe, const SweepOrigin &origin);
     // Whether ARP sweeps may use the helper, and where it is (empty: the program's default).
     void setArpHelper(bool use, const QString &path = QString());
+    // Whether the last ARP sweep went through the helper.
+    bool arpHelperRan() const { return m_arpHelperRan; }
     void stopArpScan();
     int remainingCount() const;
     // Addresses of the current or last sweep that could not be checked at all.
@@ -87,6 +89,7 @@ private:
     std::vector<std::unique_ptr<ARPThread>> m_workers;
     std::unique_ptr<HelperArpSweep> m_helperSweep;
     bool m_useArpHelper = true;
+    bool m_arpHelperRan = false;
     QString m_arpHelperPath;
     QSharedPointer<SweepState> m_sweep;
     // Starts the workers of the current sweep; joined before they are ended.

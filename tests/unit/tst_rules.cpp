@@ -13,6 +13,7 @@
 #include "discovery/resolvequeue.h"
 #include "discovery/resolvereply.h"
 #include "discovery/sweepstate.h"
+#include "platform/arpengine.h"
 #include "tests/common/testkit.h"
 
 #include <QJsonArray>
@@ -53,6 +54,8 @@ private slots:
     void neighbourPresence();
     void commandLine_data();
     void commandLine();
+    void helperReports_data();
+    void helperReports();
     void tableWriters_data();
     void tableWriters();
     void hostileOutput_data();
@@ -416,6 +419,47 @@ void TestRules::commandLine()
         got += r.verbose ? " verbose" : "";
     }
     QVERIFY2(got.startsWith(f[1]), qPrintable(got));
+}
+
+void TestRules::helperReports_data()
+{
+    // A line of the ARP helper | what the program takes from it, or "-": the session fails.
+    rows({ { "ready", "ready D0-C8-00-00-00-11 198.18.0.1 | ready 198.18.0.1 D0C800000011" },
+           { "reply", "reply 198.18.0.20 08-EA-40-00-00-21 | reply 198.18.0.20 08EA40000021" },
+           { "heard", "heard 10.77.0.5 0C-8C-24-00-00-05 | heard 10.77.0.5 0C8C24000005" },
+           { "idle", "idle | idle" },
+           { "error", "error packet socket: Operation not permitted | error" },
+           { "lower-case hex", "reply 198.18.0.20 08-ea-40-00-00-21 | -" },
+           { "leading zero", "reply 198.18.0.020 08-EA-40-00-00-21 | -" },
+           { "octet over 255", "reply 198.18.0.256 08-EA-40-00-00-21 | -" },
+           { "two spaces", "reply 198.18.0.20  08-EA-40-00-00-21 | -" },
+           { "trailing space", "idle  | -" },
+           { "colons", "reply 198.18.0.20 08:EA:40:00:00:21 | -" },
+           { "five pairs", "reply 198.18.0.20 08-EA-40-00-21 | -" },
+           { "fields swapped", "ready 198.18.0.1 D0-C8-00-00-00-11 | -" },
+           { "upper-case word", "IDLE | -" },
+           { "error without text", "error  | -" },
+           { "error with an escape", "error \x1b[2J | -" },
+           { "not hex", "reply 198.18.0.20 08-EA-40-00-00-2G | -" },
+           { "five groups", "reply 1.2.3.4.5 08-EA-40-00-00-21 | -" },
+           { "empty", " | -" } });
+}
+
+void TestRules::helperReports()
+{
+    QFETCH(QStringList, f);
+    QByteArray line = f[0].toLatin1().replace("\\x1b", "\x1b");
+    const std::optional<ArpEngine::Report> report = ArpEngine::parseReport(line);
+    QString got = QStringLiteral("-");
+    if (report) {
+        got = QStringList { "ready", "reply", "heard", "idle", "error" }.at(int(report->kind));
+        if (!report->mac.isEmpty()) {
+            got += ' ' + Ipv4Text::format(report->address) + ' ' + report->mac.toHex().toUpper();
+        } else if (report->kind == ArpEngine::Report::Kind::Ready) {
+            got += " without a MAC";
+        }
+    }
+    QCOMPARE(got, f[1]);
 }
 
 void TestRules::tableWriters_data()
