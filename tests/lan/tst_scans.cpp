@@ -228,6 +228,8 @@ void TestScans::commandLine_data()
     add("malformed interface", { "--scan", "arp", "--interface", "198.18.0.300" }, 2);
     add("unavailable interface", { "--scan", "arp", "--interface", "198.18.0.99" }, 1);
     add("unknown interface name", { "--scan", "arp", "--interface", "eth9" }, 1);
+    add("identify taken", { "--identify", "198.18.0.10" }, 0);
+    add("identify refused", { "--identify", "198.18.0.50" }, 1);
 }
 
 void TestScans::commandLine()
