@@ -60,6 +60,7 @@ private:
     QString status() const { return property("textInfo", "text").toString(); }
     void click(const QString &name, QPointF at = QPointF(-1, -1), bool twice = false);
     QStringList column(const char *role) const;
+    int rowAt(qreal y) const;
 
     UrlCatcher m_urls;
     std::unique_ptr<ControllerFixture> m_ctrl;
@@ -127,6 +128,14 @@ QStringList TestWindow::column(const char *role) const
     return values;
 }
 
+int TestWindow::rowAt(qreal y) const
+{
+    QVariant row;
+    QMetaObject::invokeMethod(item("tableView"), "rowAt", Q_RETURN_ARG(QVariant, row),
+                              Q_ARG(QVariant, 75), Q_ARG(QVariant, y));
+    return row.toInt();
+}
+
 void TestWindow::scanSortSelectOpen()
 {
     REQUIRE_LAN();
@@ -154,15 +163,14 @@ void TestWindow::scanSortSelectOpen()
     QVERIFY2(!statuses.filter(QRegularExpression("^Info: Scanning 1 Sec \\.{4} \\d+%$")).isEmpty(),
              qPrintable(statuses.join('\n')));
     QCOMPARE(status(), QString("Info: 4 Devices Found!"));
-    // Text order, as the table's first sort: .10 before .9.
     QCOMPARE(column("ip"),
-             (QStringList { "198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.9" }));
-    QCOMPARE(column("name"), (QStringList { "Alpha", "<b>Mike</b>", "echo", "Zulu" }));
+             (QStringList { "198.18.0.9", "198.18.0.10", "198.18.0.11", "198.18.0.12" }));
+    QCOMPARE(column("name"), (QStringList { "Zulu", "Alpha", "<b>Mike</b>", "echo" }));
 
     const qreal cell = property("tableView", "cellHeight").toReal();
     click("tableView", QPointF(75, cell / 2)); // the IP header again: descending
     QCOMPARE(column("ip"),
-             (QStringList { "198.18.0.9", "198.18.0.12", "198.18.0.11", "198.18.0.10" }));
+             (QStringList { "198.18.0.12", "198.18.0.11", "198.18.0.10", "198.18.0.9" }));
     click("tableView", QPointF(525, cell / 2)); // Device Name, still descending, any case
     QCOMPARE(column("name"), (QStringList { "Zulu", "echo", "Alpha", "<b>Mike</b>" }));
 
@@ -193,7 +201,9 @@ void TestWindow::brandedLook()
     emit standIn.deviceFound("198.18.0.10", "D0-C8-00-00-00-10", "1.0", "Cam");
     emit standIn.deviceFound("198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam");
     QCOMPARE(status(), QString("Info: 2 Devices Found!"));
-    click("tableView", QPointF(75, property("tableView", "cellHeight").toReal() * 1.5));
+    const qreal cell = property("tableView", "cellHeight").toReal();
+    QTRY_COMPARE(rowAt(cell * 2.5), 1); // laid out
+    click("tableView", QPointF(75, cell * 2.5));
     click("btnIdentify");
     QCOMPARE(standIn.identified, (QStringList { "", "198.18.0.10" }));
     QCOMPARE(status(), QString("Identify device: 198.18.0.10 successful"));
