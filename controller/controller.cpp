@@ -3,6 +3,8 @@
 #include "base/devicerow.h"
 #include "base/logtext.h"
 #include "controller/addressrange.h"
+#include "controller/csvexport.h"
+#include "controller/devicetablewriter.h"
 #include "controller/dialogprompts.h"
 #include "controller/settingsstore.h"
 #include "controller/vendorprefix.h"
@@ -12,6 +14,7 @@
 #include "discovery/identifycommand.h"
 #include "platform/processlimits.h"
 
+#include <QClipboard>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -295,4 +298,14 @@ bool Controller::sendTCPCommand(QString ip, quint16 port, QString command)
 bool Controller::indicateDevice(QString ipString)
 {
     return sendTCPCommand(ipString, IdentifyCommand::kPort, IdentifyCommand::command());
+}
+
+void Controller::copyToClipboard(QStringList fields)
+{
+    QGuiApplication::clipboard()->setText(DeviceTableWriter::tabSeparated(fields));
+}
+
+QString Controller::saveDeviceTable()
+{
+    return CsvExport::save(*m_prompts, deviceRows());
 }

@@ -103,6 +103,13 @@ public:
     // Hosts of this scan that answered but are not encoders.
     Q_INVOKABLE int getOtherHostCount() { return m_otherHosts.size(); }
 
+    // The window's row actions. Fields go to the clipboard tab-separated, as spreadsheets
+    // paste them.
+    Q_INVOKABLE void copyToClipboard(QStringList fields);
+    // Asks where to, and saves the scan's rows as CSV; the line for the info box, empty when
+    // the user cancelled.
+    Q_INVOKABLE QString saveDeviceTable();
+
 private:
     void emitRow(const DeviceRow &row);
     void onDeviceWithdrawn(const QString &ipString, const QString &macString);
