@@ -65,9 +65,9 @@ private:
     QString status() const { return property("textInfo", "text").toString(); }
     void click(const QString &name, QPointF at = QPointF(-1, -1), bool twice = false,
                Qt::MouseButton button = Qt::LeftButton);
-    QStringList column(const char *role) const;
-    // The table's rows as "ip|mac|fw|name", and its order as the addresses' last groups.
-    QStringList rows() const;
+    // The table's values of the roles named, "|"-separated, row by row.
+    QStringList column(const QString &roles) const;
+    // The table's order as the addresses' last groups.
     QString order() const { return column("ip").join(' ').remove("198.18.0."); }
     int rowAt(qreal y) const;
     // The window of a menu that has popped up, if any.
@@ -131,26 +131,18 @@ void TestWindow::click(const QString &name, QPointF at, bool twice, Qt::MouseBut
           : QTest::mouseClick(m_window, button, {}, point);
 }
 
-QStringList TestWindow::column(const char *role) const
+QStringList TestWindow::column(const QString &roles) const
 {
     auto *proxy = m_window->findChild<SortFilterProxyModel *>("proxyModel");
     QStringList values;
     for (int row = 0; row < proxy->rowCount(); ++row) {
-        values << proxy->get(row).property(role).toString();
+        QStringList fields;
+        for (const QString &role : roles.split(' ')) {
+            fields << proxy->get(row).property(role).toString();
+        }
+        values << fields.join('|');
     }
     return values;
-}
-
-QStringList TestWindow::rows() const
-{
-    QStringList rows = column("ip");
-    for (const char *role : { "mac", "fw", "name" }) {
-        const QStringList values = column(role);
-        for (int i = 0; i < rows.size(); ++i) {
-            rows[i] += '|' + values[i];
-        }
-    }
-    return rows;
 }
 
 QQuickWindow *TestWindow::popup() const
@@ -224,7 +216,7 @@ void TestWindow::scanSortSelectOpen()
     for (const DeviceRow &device : (*m_ctrl)->deviceRows()) {
         kept << QStringList { device.ip, device.mac, device.fw, device.name }.join('|');
     }
-    QCOMPARE(rows(), kept);
+    QCOMPARE(column("ip mac fw name"), kept);
     QCOMPARE(kept.size(), 6);
     QCOMPARE(status(), QString("Info: 6 Devices Found!"));
 
