@@ -20,3 +20,10 @@ std::optional<QString> ConsolePrompts::askText(const QString &, const QString &)
 {
     return std::nullopt;
 }
+
+std::optional<QString> ConsolePrompts::askSaveFile(const QString &, const QString &,
+                                                   const QString &)
+{
+    // The command line writes to standard output, which the user redirects where they want.
+    return std::nullopt;
+}

@@ -9,6 +9,8 @@ class ConsolePrompts : public UserPrompts
 public:
     void showMessage(const Message &message) override;
     std::optional<QString> askText(const QString &title, const QString &label) override;
+    std::optional<QString> askSaveFile(const QString &title, const QString &suggestedPath,
+                                       const QString &nameFilter) override;
 };
 
 #endif // CONSOLEPROMPTS_H

@@ -4,6 +4,8 @@
 #include "base/ipv4text.h"
 #include "base/logtext.h"
 #include "controller/addressrange.h"
+#include "controller/csvexport.h"
+#include "controller/devicetablewriter.h"
 #include "controller/dialogprompts.h"
 #include "controller/settingsstore.h"
 #include "controller/vendorprefix.h"
@@ -13,6 +15,7 @@
 #include "discovery/identifycommand.h"
 #include "platform/processlimits.h"
 
+#include <QClipboard>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -374,4 +377,14 @@ bool Controller::sendTCPCommand(QString ip, quint16 port, QString command)
 bool Controller::indicateDevice(QString ipString)
 {
     return sendTCPCommand(ipString, IdentifyCommand::kPort, IdentifyCommand::command());
+}
+
+void Controller::copyToClipboard(QStringList fields)
+{
+    QGuiApplication::clipboard()->setText(DeviceTableWriter::tabSeparated(fields));
+}
+
+QString Controller::saveDeviceTable()
+{
+    return CsvExport::save(*m_prompts, deviceRows());
 }

@@ -114,6 +114,13 @@ public:
     // Addresses of this scan that more than one device answers for.
     Q_INVOKABLE int getConflictCount();
 
+    // The window's row actions. Fields go to the clipboard tab-separated, as spreadsheets
+    // paste them.
+    Q_INVOKABLE void copyToClipboard(QStringList fields);
+    // Asks where to, and saves the scan's rows as CSV; the line for the info box, empty when
+    // the user cancelled.
+    Q_INVOKABLE QString saveDeviceTable();
+
 private:
     void emitRow(const DeviceRow &row);
     void admit(DeviceRow row);

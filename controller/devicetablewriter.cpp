@@ -159,4 +159,13 @@ QByteArray write(Format format, const Table &table)
     return QByteArray();
 }
 
+QString tabSeparated(const QStringList &fields)
+{
+    QStringList escaped;
+    for (const QString &field : fields) {
+        escaped << LogText::escaped(field, false);
+    }
+    return escaped.join(QLatin1Char('\t'));
+}
+
 } // namespace DeviceTableWriter

@@ -36,6 +36,9 @@ std::optional<Format> formatNamed(const QString &name);
 Table devices(const QVector<DeviceRow> &rows);
 // UTF-8 text, rows in the order given.
 QByteArray write(Format format, const Table &table);
+// One line of fields joined by tabs, with the table format's escapes: a tab or line break in a
+// field cannot start a column or row of its own.
+QString tabSeparated(const QStringList &fields);
 
 } // namespace DeviceTableWriter
 

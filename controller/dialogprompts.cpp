@@ -1,5 +1,7 @@
 #include "dialogprompts.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -31,4 +33,20 @@ std::optional<QString> DialogPrompts::askText(const QString &title, const QStrin
     const QString text
         = QInputDialog::getText(nullptr, title, label, QLineEdit::Normal, QString(), &ok);
     return ok ? std::optional<QString>(text) : std::nullopt;
+}
+
+std::optional<QString> DialogPrompts::askSaveFile(const QString &title,
+                                                  const QString &suggestedPath,
+                                                  const QString &nameFilter)
+{
+    // An instance rather than the static call, so that whoever answers modal dialogs (a test)
+    // finds a QFileDialog among them.
+    QFileDialog dialog(nullptr, title, suggestedPath, nameFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QFileInfo(suggestedPath).suffix());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
 }

@@ -30,6 +30,10 @@ public:
     }
     // The text the user confirmed, possibly empty; nothing when cancelled.
     virtual std::optional<QString> askText(const QString &title, const QString &label) = 0;
+    // A file to write, chosen by the user starting from suggestedPath; nothing when cancelled.
+    virtual std::optional<QString> askSaveFile(const QString &title, const QString &suggestedPath,
+                                               const QString &nameFilter)
+        = 0;
 };
 
 #endif // USERPROMPTS_H

@@ -2,10 +2,20 @@
 #define SORTFILTERPROXYMODEL_H
 
 #include <QByteArray>
+#include <QCollator>
 #include <QJSValue>
 #include <QSortFilterProxyModel>
 
 // A sort and filter proxy that QML configures by role name; all state stays in the base class.
+//
+// Rows sort in the order people read them rather than by character codes. The role named "ip"
+// sorts dotted-quad addresses by their numbers (.9 < .10 < .100), anything that is no address
+// after them as text. The role named "fw" sorts versions the natural way: runs of digits compare
+// as numbers (2.9.0 < 2.10.0 < 10.0.1, leading zeros aside) and what stands between them as
+// text, like names; a version that is the beginning of another comes first (2.10 < 2.10.0 <
+// 2.10.0-beta < 2.10.1), an empty one before all, and one that starts with a digit before one
+// that does not (10.0 < v2.0). Every other role sorts as text by the user's locale, with the
+// proxy's sort case sensitivity.
 class SortFilterProxyModel : public QSortFilterProxyModel
 {
     Q_OBJECT
@@ -50,9 +60,14 @@ signals:
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
 
 private:
     int roleNumberOf(const QByteArray &name) const;
+    int compareVersions(const QString &left, const QString &right) const;
+
+    // Follows the sort case sensitivity, which the base class sorts with before it says so.
+    mutable QCollator m_collator;
 };
 
 #endif // SORTFILTERPROXYMODEL_H

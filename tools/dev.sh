@@ -22,7 +22,7 @@ runtime_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtqui
 # Tests and benchmarks: namespaces, the real avahi-daemon with its own bus, a display; the
 # checks CI runs on top (formatting, shell scripts).
 test_packages=(qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth
-    xdotool imagemagick libgl1-mesa-dri arp-scan nmap python3 clang libclang-rt-14-dev
+    xdotool x11-utils imagemagick libgl1-mesa-dri arp-scan nmap python3 clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils appstream zlib1g-dev clang-format man-db curl shellcheck
     libcap2-bin)
 

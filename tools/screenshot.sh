@@ -1,7 +1,10 @@
 #!/bin/bash
-# Screenshots the real program after an ARP scan of the simulated LAN, under Xvfb.
+# Screenshots the real program in the simulated LAN, under Xvfb.
 #
-#   tools/screenshot.sh BUILD_DIR [OUTPUT.png]       default output: docs/screenshot.png
+#   tools/screenshot.sh BUILD_DIR [OUTPUT.png]       after an ARP scan; default docs/screenshot.png
+#   tools/screenshot.sh --states BUILD_DIR [FOLDER]  one picture per state of the window, default
+#                                                    docs/: window-idle, -scanning, -complete,
+#                                                    -tooltip, -menu, -stopped, -nothing-found
 #   tools/screenshot.sh --quit-check BUILD_DIR       close the window during a sweep instead:
 #                                                    fails unless the program exits 0 within 1 s
 #
@@ -14,6 +17,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 REPO=$(dirname "$HERE")
 readonly HERE REPO
 readonly TOPOLOGY="$HERE/screenshot.topology"
+# Hosts of other makers only: a sweep that finds nothing.
+readonly EMPTY_TOPOLOGY="$HERE/screenshot-empty.topology"
 # Debian's ImageMagick; another 'convert' may stand earlier on PATH.
 readonly IMPORT=/usr/bin/import
 readonly CONVERT=/usr/bin/convert
@@ -21,7 +26,8 @@ readonly SCAN_FACE=A9C03E         # the usable Scan button's face colour
 readonly BAR_MIDDLE_Y=63          # title bar 40 + half the function bar's 46
 readonly SCAN_TOP_ROW_Y=52        # inside the Scan face, above its caption
 readonly CLOSE_X=940 CLOSE_Y=20   # the close button's centre
-readonly FIRST_ROW_X=100 FIRST_ROW_Y=135
+readonly ROW_X=100 FIRST_ROW_Y=135 ROW_HEIGHT=33
+readonly NAME_X=600               # inside the Device Name column
 # Sanitizer builds exit several times slower and may say so.
 readonly QUIT_LIMIT_MS=${LUMISWEEP_QUIT_LIMIT_MS:-1000}
 
@@ -34,18 +40,27 @@ die() {
 
 if [ "${1:-}" != --inside ]; then
     mode=screenshot
-    if [ "${1:-}" = --quit-check ]; then
-        mode=quit
-        shift
-    fi
-    [ $# -ge 1 ] || usage 4 6
+    case "${1:-}" in
+    --quit-check) mode=quit && shift ;;
+    --states) mode=states && shift ;;
+    esac
+    [ $# -ge 1 ] || usage 4 9
     build=$(cd "$1" && pwd) || exit 2
-    output=${2:-$REPO/docs/screenshot.png}
+    if [ "$mode" = states ]; then
+        output=${2:-$REPO/docs}
+    else
+        output=${2:-$REPO/docs/screenshot.png}
+    fi
     case "$output" in /*) ;; *) output="$PWD/$output" ;; esac
     [ -x "$build/lumisweep" ] || die "no program at $build/lumisweep (build the target lumisweep)"
     need_tools Xvfb xdotool "$IMPORT" "$CONVERT"
     if [ -z "${LUMISWEEP_ENCODERSIM:-}" ] && [ -x "$build/tools/encodersim/encodersim" ]; then
         export LUMISWEEP_ENCODERSIM="$build/tools/encodersim/encodersim"
+    fi
+    if [ "$mode" = states ]; then
+        mkdir -p "$output"
+        "$REPO/tools/simlan/simlan.sh" run "$EMPTY_TOPOLOGY" -- \
+            "$HERE/screenshot.sh" --inside empty "$build" "$output" || exit
     fi
     exec "$REPO/tools/simlan/simlan.sh" run "$TOPOLOGY" -- "$HERE/screenshot.sh" --inside "$mode" "$build" "$output"
 fi
@@ -60,11 +75,28 @@ at_exit rm -rf "$workdir"
 start_xvfb || exit 1
 
 logged() { grep -q "$1" "$workdir/app.log"; }
-click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+click() { xdotool mousemove --window "$wid" "$1" "$2" click "${3:-1}"; }
+# Keys go to the focused window; without a window manager nobody else focuses it.
+key() { xdotool windowfocus --sync "$wid" key "$1"; }
+row_y() { echo $((FIRST_ROW_Y + ($1 - 1) * ROW_HEIGHT)); }
+# The screen, cut to the window: popups such as menus are windows of their own.
+shot() {
+    local origin
+    origin=$(xdotool getwindowgeometry --shell "$wid" | sed -n 's/^[XY]=//p' | paste -sd+)
+    "$IMPORT" -window root -crop "960x560+$origin" +repage "$1" || die "import failed"
+    echo "saved $1"
+}
+scan() {
+    # The program appends, so that emptying the log does not leave it writing past the end.
+    : >"$workdir/app.log"
+    click $((scan_x + 20)) "$BAR_MIDDLE_Y"
+    wait_for 10 logged "startArpScan" || die "the sweep did not start"
+}
+scan_done() { wait_for 60 logged "Done Arp Scan" || die "the sweep did not end"; }
 
 mkdir -p "$workdir/data"
 XDG_DATA_HOME="$workdir/data" XDG_RUNTIME_DIR="$workdir" QT_QPA_PLATFORM=xcb AVAHI_COMPAT_NOWARN=1 \
-    "$build/lumisweep" --verbose >"$workdir/app.log" 2>&1 &
+    "$build/lumisweep" --verbose >>"$workdir/app.log" 2>&1 &
 app_pid=$!
 at_exit stop_process $app_pid
 wid=$(wait_for_window '^Lumisweep V') || die "the window did not appear"
@@ -80,10 +112,10 @@ scan_x=$("$CONVERT" "$workdir/idle.png" -crop "960x1+0+$SCAN_TOP_ROW_Y" +repage 
         { run = 0 }')
 [ -n "$scan_x" ] || die "no Scan button found in the window"
 grep -q "Current index: 0" "$workdir/app.log" || die "no interface address in the combo box"
-click $((scan_x + 20)) "$BAR_MIDDLE_Y"
 
-if [ "$mode" = quit ]; then
-    wait_for 10 logged "startArpScan" || die "the sweep did not start"
+case $mode in
+quit)
+    scan
     sleep 0.5
     ! logged "Done Arp Scan" || die "the sweep ended before the window was closed"
     start=$(date +%s%N)
@@ -94,15 +126,53 @@ if [ "$mode" = quit ]; then
     echo "closed during a sweep: exit status $status after $elapsed ms"
     [ "$status" -eq 0 ] && [ "$elapsed" -lt "$QUIT_LIMIT_MS" ] || exit 1
     exit 0
-fi
-
-wait_for 30 logged "Done Arp Scan" || die "the sweep did not end"
-sleep 0.5
-click "$FIRST_ROW_X" "$FIRST_ROW_Y"
-xdotool mousemove --window "$wid" 0 300
-sleep 0.5
-mkdir -p "$(dirname "$output")"
-"$IMPORT" -window "$wid" "$output" || die "import failed"
-echo "saved $output"
+    ;;
+screenshot)
+    scan
+    scan_done
+    sleep 0.5
+    click "$ROW_X" "$FIRST_ROW_Y"
+    xdotool mousemove --window "$wid" 0 300
+    sleep 0.5
+    mkdir -p "$(dirname "$output")"
+    shot "$output"
+    ;;
+empty)
+    scan
+    scan_done
+    sleep 0.5
+    shot "$output/window-nothing-found.png"
+    ;;
+states)
+    shot "$output/window-idle.png"
+    scan
+    # The first tick of the progress comes a second after the click.
+    sleep 1.5
+    shot "$output/window-scanning.png"
+    scan_done
+    # Rows of slow devices complete after the sweep's end.
+    sleep 2
+    click "$ROW_X" "$(row_y 2)"
+    xdotool mousemove --window "$wid" 0 300
+    sleep 0.5
+    shot "$output/window-complete.png"
+    # The long name is the third row in address order.
+    xdotool mousemove --window "$wid" "$NAME_X" "$(row_y 3)"
+    sleep 1.5
+    shot "$output/window-tooltip.png"
+    click "$ROW_X" "$(row_y 4)" 3
+    # Onto "Copy row", the menu's fourth entry.
+    xdotool mousemove --window "$wid" $((ROW_X + 40)) $(($(row_y 4) + 75))
+    sleep 1
+    shot "$output/window-menu.png"
+    key Escape
+    xdotool mousemove --window "$wid" 0 300
+    scan
+    sleep 0.3
+    key Escape
+    sleep 1
+    shot "$output/window-stopped.png"
+    ;;
+esac
 click "$CLOSE_X" "$CLOSE_Y"
 wait "$app_pid"

@@ -1,4 +1,4 @@
-import QtQuick 2.8
+import QtQuick 2.9
 import QtQuick.Controls 1.4
 import QtQuick.Controls.Styles 1.2
 import QtQuick.Window 2.0
@@ -33,6 +33,66 @@ ApplicationWindow {
         return (brandedLook ? "qrc:/desktop/img/brv_img/" : "qrc:/desktop/img/") + name + ".over.png"
     }
 
+    // The row of each device in deviceModel, by address and MAC ("ip|MAC"): a device that
+    // reports again replaces its row, and a sweep may report thousands.
+    property var rowOfDevice: ({})
+
+    function deviceKey(ipString, macString) {
+        return ipString + "|" + macString.toUpperCase()
+    }
+
+    function clearDevices() {
+        deviceModel.clear()
+        rowOfDevice = {}
+        tableView.selection.clear()
+        tableView.currentRow = -1
+        openDeviceURL = ""
+    }
+
+    // The info line between scans and during a browse; a sweep shows its progress instead
+    // until it ends.
+    function showDeviceCount() {
+        if (functionBar.scanStatus === 1 && functionBar.scanType !== 3) {
+            return
+        }
+        textInfo.text = functionBar.stopped ? "Stopped: " + deviceModel.count + " devices found"
+                                            : "Info: " + deviceModel.count + " Devices Found!"
+    }
+
+    // The end of a sweep that found no device says what was swept and who else answered, so
+    // that an empty table is not taken for a broken scan.
+    function showSweepEnd() {
+        if (functionBar.stopped || deviceModel.count > 0) {
+            showDeviceCount()
+            return
+        }
+        var others = ctrl.getOtherHostCount()
+        textInfo.text = "Info: No devices in " + ctrl.getSweptSubnet() + "; "
+                + (others === 1 ? "1 other host" : others + " other hosts") + " answered"
+    }
+
+    function openDevice(ipString) {
+        var opened = Qt.openUrlExternally("http://" + ipString)
+        textInfo.text = "Browse device: " + ipString + (opened ? "" : " failed: no web browser")
+    }
+
+    function identifyDevice(ipString) {
+        textInfo.text = "Identify device: " + ipString
+                + (ctrl.indicateDevice(ipString) ? " successful" : " failed")
+    }
+
+    function copyRow(row) {
+        var device = proxyModel.get(row)
+        ctrl.copyToClipboard([device.ip, device.mac, device.fw, device.name])
+    }
+
+    function saveTable() {
+        var message = ctrl.saveDeviceTable()
+        if (message !== "") {
+            textInfo.text = message
+        }
+    }
+
     width: 960
     height: 560
     visible: true
@@ -61,6 +121,29 @@ ApplicationWindow {
         elide: Text.ElideRight
     }
 
+    // A cell of the table, or the info line: its whole text shows on hover once it is cut off.
+    // Only the pointer's resting is taken; clicks go to what lies below.
+    component ToolTipArea: MouseArea {
+        property Text shownText
+
+        anchors.fill: parent
+        acceptedButtons: Qt.NoButton
+        hoverEnabled: true
+        onContainsMouseChanged: containsMouse ? toolTip.request(shownText)
+                                              : toolTip.release(shownText)
+    }
+
+    // Where the keyboard is: a thin frame around the control that has the focus.
+    component FocusFrame: Rectangle {
+        anchors.fill: parent
+        anchors.margins: -3
+        visible: parent.activeFocus
+        color: "transparent"
+        border.color: "white"
+        border.width: 1
+        radius: 2
+    }
+
     component BarLabel: WindowText {
         color: lightGray3
         font.pixelSize: 12
@@ -83,18 +166,29 @@ ApplicationWindow {
 
         property int scanType
 
+        function choose() {
+            if (functionBar.scanStatus === 0) {
+                functionBar.scanType = radio.scanType
+            }
+        }
+
         width: 20
         height: 20
         source: faceImage("Radio", functionBar.scanType === radio.scanType)
+        activeFocusOnTab: visible
+        Keys.onSpacePressed: choose()
+
+        FocusFrame {}
 
         MouseArea {
             anchors.fill: parent
-            onClicked: {
-                if (functionBar.scanStatus === 0) {
-                    functionBar.scanType = radio.scanType
-                }
-            }
+            onClicked: radio.choose()
         }
+    }
+
+    // What the table's context menu offers for the row it was opened on; nothing off the rows.
+    component RowMenuItem: MenuItem {
+        visible: rowMenu.row >= 0
     }
 
     // Scan and Stop: image faces, one usable while the other is not.
@@ -112,6 +206,10 @@ ApplicationWindow {
         width: 80
         height: 26
         source: faceImage(face, usable)
+        activeFocusOnTab: true
+        Keys.onSpacePressed: imageButton.clicked()
+
+        FocusFrame {}
 
         ButtonCaption {
             id: caption
@@ -137,6 +235,10 @@ ApplicationWindow {
         width: 80
         height: 26
         color: openDeviceURL !== "" ? lightGreen3 : lightGray5
+        activeFocusOnTab: visible
+        Keys.onSpacePressed: deviceButton.clicked()
+
+        FocusFrame {}
 
         ButtonCaption {
             id: caption
@@ -230,6 +332,28 @@ ApplicationWindow {
                     onClicked: Qt.quit()
                 }
             }
+
+            // Drawn like the close button's cross: its colour, its line, its bottom edge.
+            Rectangle {
+                id: btnMinimize
+                objectName: "btnMinimize"
+                width: 40
+                height: 40
+                color: darkGray
+
+                Rectangle {
+                    x: 14
+                    y: 24
+                    width: 12
+                    height: 3
+                    color: "#8bc628"
+                }
+
+                MouseArea {
+                    anchors.fill: parent
+                    onClicked: appWindow.showMinimized()
+                }
+            }
         }
     }
 
@@ -239,6 +363,8 @@ ApplicationWindow {
 
         property int scanStatus: 0
         property int scanType: 1
+        // The user ended the last scan; what arrives after the stop keeps saying so.
+        property bool stopped: false
 
         anchors.top: titleBar.visible ? titleBar.bottom : parent.top
         anchors.left: parent.left
@@ -337,9 +463,16 @@ ApplicationWindow {
             anchors.topMargin: 12
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 12
-            width: 120
+            width: 150
             editable: functionBar.scanType === 2
             model: ipComboModel
+            textRole: "text"
+
+            // Entries read "address (interface)", and Http Download may have an address typed
+            // in: the address is the text up to the first blank either way.
+            function chosenAddress() {
+                return editText.trim().split(/\s+/)[0]
+            }
 
             onCurrentIndexChanged: console.log("Current index: " + currentIndex)
             // The text field keeps what was typed for Http Download; ARP and mDNS must scan from
@@ -349,11 +482,20 @@ ApplicationWindow {
                     editText = currentText
                 }
             }
+            // A usable choice answers the complaint about the last one.
+            onActivated: {
+                if (textInfo.text === "The interface is not available!"
+                        && ctrl.isInterfaceAvailable(ipComboModel.get(index).address)) {
+                    textInfo.text = "Info: "
+                }
+            }
 
             Component.onCompleted: {
                 var networks = ctrl.getNetworkList()
                 for (var i = 0; i < networks.length; ++i) {
-                    ipComboModel.append({ "text": networks[i] })
+                    var name = ctrl.getInterfaceName(networks[i])
+                    ipComboModel.append({ "text": networks[i] + (name !== "" ? " (" + name + ")" : ""),
+                                          "address": networks[i] })
                 }
             }
         }
@@ -367,7 +509,7 @@ ApplicationWindow {
             text: "Scan"
 
             onClicked: {
-                var ipString = ipAddressComboBox.editText
+                var ipString = ipAddressComboBox.chosenAddress()
                 if (ipString === "" || functionBar.scanStatus === 1) {
                     return
                 }
@@ -378,8 +520,8 @@ ApplicationWindow {
                     return
                 }
                 functionBar.scanStatus = 1
-                deviceModel.clear()
-                openDeviceURL = ""
+                functionBar.stopped = false
+                clearDevices()
                 if (functionBar.scanType === 3) {
                     textInfo.text = "Info: mDNS Scanning..."
                     ctrl.startDiscover(ipString, 3)
@@ -405,8 +547,9 @@ ApplicationWindow {
                     return
                 }
                 functionBar.scanStatus = 0
+                functionBar.stopped = true
                 checkStatusTimer.stop()
-                ctrlConnector.showDeviceFoundInfo()
+                showDeviceCount()
                 // A sweep ends inside this call: its last rows and arpScanDone arrive before it returns.
                 ctrl.stopDiscover(functionBar.scanType)
             }
@@ -418,10 +561,7 @@ ApplicationWindow {
             anchors.left: btnStop.right
             text: "Browse"
 
-            onClicked: {
-                Qt.openUrlExternally(openDeviceURL)
-                textInfo.text = "Browse device: " + openDeviceURL.substring(7)
-            }
+            onClicked: openDevice(openDeviceURL.substring(7))
         }
 
         DeviceButton {
@@ -430,14 +570,7 @@ ApplicationWindow {
             anchors.left: btnBrowse.right
             text: "Identify"
 
-            onClicked: {
-                var ipString = openDeviceURL.substring(7)
-                if (ctrl.indicateDevice(ipString)) {
-                    textInfo.text = "Identify device: " + ipString + " successful"
-                } else {
-                    textInfo.text = "Identify device: " + ipString + " failed"
-                }
-            }
+            onClicked: identifyDevice(openDeviceURL.substring(7))
         }
 
         Rectangle {
@@ -460,10 +593,20 @@ ApplicationWindow {
                 verticalAlignment: Text.AlignVCenter
                 // Messages may carry device names: never let them render as markup.
                 textFormat: Text.PlainText
+                // A long message takes a second line in a smaller font rather than losing its
+                // end; the tooltip shows what still does not fit.
+                wrapMode: Text.WordWrap
+                maximumLineCount: 2
+                fontSizeMode: Text.Fit
+                minimumPixelSize: 9
                 text: "Info: "
                 color: "white"
                 font.pixelSize: 12
                 font.bold: true
+            }
+
+            ToolTipArea {
+                shownText: textInfo
             }
         }
     }
@@ -490,23 +633,71 @@ ApplicationWindow {
         id: ctrlConnector
         target: ctrl
 
-        function showDeviceFoundInfo() {
-            textInfo.text = "Info: " + deviceModel.count + " Devices Found!"
-        }
-
         // Handler functions take the signals' parameter names, which the Controller declares.
         function onDeviceFound(ipString, macString, fwString, nameString) {
-            deviceModel.append({ "ip": ipString, "mac": macString, "fw": fwString, "name": nameString })
-            showDeviceFoundInfo()
+            var device = { "ip": ipString, "mac": macString, "fw": fwString, "name": nameString }
+            var key = deviceKey(ipString, macString)
+            if (rowOfDevice.hasOwnProperty(key)) {
+                deviceModel.set(rowOfDevice[key], device)
+                return
+            }
+            rowOfDevice[key] = deviceModel.count
+            deviceModel.append(device)
+            showDeviceCount()
+        }
+        function onDeviceRemoved(ipString, macString) {
+            var key = deviceKey(ipString, macString)
+            if (!rowOfDevice.hasOwnProperty(key)) {
+                return
+            }
+            deviceModel.remove(rowOfDevice[key])
+            var rows = {}
+            for (var i = 0; i < deviceModel.count; ++i) {
+                rows[deviceKey(deviceModel.get(i).ip, deviceModel.get(i).mac)] = i
+            }
+            rowOfDevice = rows
+            showDeviceCount()
         }
         function onArpScanDone() {
             functionBar.scanStatus = 0
             checkStatusTimer.stop()
-            showDeviceFoundInfo()
+            showSweepEnd()
         }
         function onInfoMessage(message) {
             textInfo.text = message
         }
+        // The Controller has said why (a message box, or the info line): the window is idle.
+        function onScanFailed(reason) {
+            if (functionBar.scanStatus === 1) {
+                textInfo.text = "Info: Scan failed"
+            }
+            functionBar.scanStatus = 0
+            checkStatusTimer.stop()
+        }
+    }
+
+    // Keys that work wherever the focus is, except Enter on a chosen row: the table opens it.
+    Shortcut {
+        sequences: ["Return", "Enter"]
+        enabled: !(tableView.activeFocus && tableView.currentRow >= 0)
+        onActivated: btnScan.clicked()
+    }
+    Shortcut {
+        sequence: "Escape"
+        onActivated: btnStop.clicked()
+    }
+    Shortcut {
+        sequence: "Ctrl+Q"
+        onActivated: Qt.quit()
+    }
+    Shortcut {
+        sequences: [StandardKey.Copy]
+        enabled: tableView.currentRow >= 0
+        onActivated: copyRow(tableView.currentRow)
+    }
+    Shortcut {
+        sequences: [StandardKey.Save]
+        onActivated: saveTable()
     }
 
     TableView {
@@ -523,6 +714,8 @@ ApplicationWindow {
         anchors.right: parent.right
         anchors.rightMargin: 10
         sortIndicatorVisible: true
+        // TableView keeps the order of the column sorted before; a new column starts ascending.
+        onSortIndicatorColumnChanged: sortIndicatorOrder = Qt.AscendingOrder
 
         model: SortFilterProxyModel {
             id: proxyModel
@@ -536,37 +729,143 @@ ApplicationWindow {
         }
 
         TableViewColumn {
+            id: ipColumn
             role: "ip"
             title: "IP Address"
             width: 150
         }
         TableViewColumn {
+            id: macColumn
             role: "mac"
             title: "Mac Address"
             width: 150
         }
         TableViewColumn {
+            id: fwColumn
             role: "fw"
             title: "FW Version"
             width: 150
         }
+        // Names are the longest values: this column takes the width the others leave.
         TableViewColumn {
             role: "name"
             title: "Device Name"
-            width: 150
+            width: Math.max(150, tableView.viewport.width - ipColumn.width - macColumn.width
+                            - fwColumn.width)
         }
 
         onClicked: openDeviceURL = "http://" + proxyModel.get(row).ip
-        onDoubleClicked: Qt.openUrlExternally("http://" + proxyModel.get(row).ip)
+        onCurrentRowChanged: openDeviceURL = currentRow >= 0 ? "http://" + proxyModel.get(currentRow).ip : ""
+        // Double-click and Enter on a row.
+        onActivated: openDevice(proxyModel.get(row).ip)
+        Keys.onEnterPressed: {
+            if (currentRow >= 0) {
+                openDevice(proxyModel.get(currentRow).ip)
+            }
+        }
+
+        // Right-click chooses the row under the pointer and offers what can be done with it.
+        MouseArea {
+            anchors.fill: parent
+            acceptedButtons: Qt.RightButton
+            onClicked: {
+                var row = tableView.rowAt(mouse.x, mouse.y)
+                if (row >= 0) {
+                    tableView.forceActiveFocus()
+                    tableView.currentRow = row
+                    tableView.selection.clear()
+                    tableView.selection.select(row)
+                }
+                rowMenu.row = row
+                rowMenu.popup()
+            }
+        }
+
+        Menu {
+            id: rowMenu
+            objectName: "rowMenu"
+
+            property int row: -1
+
+            style: MenuStyle {
+                frame: Rectangle {
+                    color: lightGray2
+                    border.color: lightGray5
+                }
+                itemDelegate.background: Rectangle {
+                    color: styleData.selected && styleData.enabled ? lightGreen1 : "transparent"
+                }
+                itemDelegate.label: WindowText {
+                    text: styleData.text
+                    color: styleData.enabled ? darkGray : lightGray5
+                    font.pixelSize: 13
+                }
+            }
+
+            RowMenuItem {
+                text: "Open web page"
+                onTriggered: openDevice(proxyModel.get(rowMenu.row).ip)
+            }
+            RowMenuItem {
+                text: "Identify"
+                onTriggered: identifyDevice(proxyModel.get(rowMenu.row).ip)
+            }
+            RowMenuItem {
+                text: "Copy address"
+                onTriggered: ctrl.copyToClipboard([proxyModel.get(rowMenu.row).ip])
+            }
+            RowMenuItem {
+                text: "Copy row"
+                onTriggered: copyRow(rowMenu.row)
+            }
+            MenuSeparator {
+                visible: rowMenu.row >= 0
+            }
+            MenuItem {
+                text: "Save as CSV…"
+                onTriggered: saveTable()
+            }
+        }
 
         style: TableViewStyle {
             headerDelegate: Rectangle {
+                readonly property bool sorted: styleData.column >= 0
+                                               && styleData.column === tableView.sortIndicatorColumn
+
                 height: tableView.cellHeight
                 color: lightGray1
+
+                // The sorted column's direction: a triangle pointing up for ascending.
+                Canvas {
+                    id: sortArrow
+                    objectName: "sortArrow"
+
+                    readonly property bool ascending: tableView.sortIndicatorOrder === Qt.AscendingOrder
+
+                    visible: parent.sorted
+                    anchors.right: parent.right
+                    anchors.rightMargin: 12
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 10
+                    height: 6
+                    onAscendingChanged: requestPaint()
+                    onPaint: {
+                        var context = getContext("2d")
+                        context.reset()
+                        context.fillStyle = darkGray
+                        context.beginPath()
+                        context.moveTo(0, ascending ? height : 0)
+                        context.lineTo(width, ascending ? height : 0)
+                        context.lineTo(width / 2, ascending ? 0 : height)
+                        context.closePath()
+                        context.fill()
+                    }
+                }
 
                 WindowText {
                     anchors.fill: parent
                     anchors.leftMargin: 12
+                    anchors.rightMargin: parent.sorted ? 28 : 0
                     verticalAlignment: Text.AlignVCenter
                     horizontalAlignment: styleData.textAlignment
                     text: styleData.value
@@ -589,7 +888,12 @@ ApplicationWindow {
             itemDelegate: Rectangle {
                 color: "transparent"
 
+                ToolTipArea {
+                    shownText: cellText
+                }
+
                 WindowText {
+                    id: cellText
                     anchors.fill: parent
                     anchors.leftMargin: 12
                     verticalAlignment: Text.AlignVCenter
@@ -610,6 +914,65 @@ ApplicationWindow {
                 border.width: holdsDevice ? 1 : 0
                 border.color: lightGray3
                 color: styleData.selected && holdsDevice && openDeviceURL !== "" ? lightGreen1 : lightGray2
+            }
+        }
+    }
+
+    // The one tooltip: the whole text of a cell or the info line that is cut off, shown once
+    // the pointer has rested on it, below it (above it at the window's bottom edge).
+    Rectangle {
+        id: toolTip
+        objectName: "toolTip"
+
+        property Text pending: null
+        property Text owner: null
+
+        function request(textItem) {
+            pending = textItem
+            owner = null
+            toolTipDelay.restart()
+        }
+        function release(textItem) {
+            if (pending === textItem) {
+                pending = null
+                owner = null
+                toolTipDelay.stop()
+            }
+        }
+
+        visible: owner !== null
+        z: 10
+        width: Math.min(toolTipText.implicitWidth, appWindow.width - 20) + 12
+        height: toolTipText.height + 8
+        color: darkGray
+        border.color: lightGray5
+
+        WindowText {
+            id: toolTipText
+            objectName: "toolTipText"
+            x: 6
+            y: 4
+            width: parent.width - 12
+            wrapMode: Text.Wrap
+            textFormat: Text.PlainText
+            text: toolTip.owner ? toolTip.owner.text : ""
+            color: "white"
+            font.pixelSize: 13
+        }
+
+        Timer {
+            id: toolTipDelay
+            interval: 700
+            onTriggered: {
+                var shown = toolTip.pending
+                if (!shown || !shown.truncated) {
+                    return
+                }
+                toolTip.owner = shown
+                var below = shown.mapToItem(toolTip.parent, 0, shown.height)
+                toolTip.x = Math.max(4, Math.min(below.x, appWindow.width - toolTip.width - 4))
+                toolTip.y = below.y + toolTip.height + 4 <= appWindow.height
+                        ? below.y + 2 : below.y - shown.height - toolTip.height - 2
             }
         }
     }

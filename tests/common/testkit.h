@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMap>
 #include <QMessageBox>
@@ -87,8 +88,9 @@ private:
     Controller *m_controller = nullptr;
 };
 
-// Answers every modal box or input dialog that opens while it lives, from the event loop, and
-// notes what each one showed: "title|text|buttons|icon" (buttons as QMessageBox's numbers).
+// Answers every modal box, input or file dialog that opens while it lives, from the event loop,
+// and notes what each one showed: "title|text|buttons|icon" (buttons as QMessageBox's numbers).
+// A file dialog is given the typed text as the file's path.
 class ModalCloser : public QObject
 {
 public:
@@ -110,6 +112,11 @@ public:
                 seen << dialog->windowTitle() + QLatin1Char('|') + dialog->labelText();
                 dialog->setTextValue(typed);
                 accept ? dialog->accept() : dialog->reject();
+            } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+                seen << files->windowTitle();
+                files->selectFile(typed);
+                // accept() checks the typed path as a click would; it is protected, a slot.
+                QMetaObject::invokeMethod(files, accept ? "accept" : "reject");
             }
         });
         m_timer.start(10);

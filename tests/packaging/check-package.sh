@@ -26,6 +26,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $2, $NF}' | sed 's| \./| |' | sort >
     echo "root/root usr/bin/lumisweep"
     echo "root/root usr/libexec/lumisweep/lumisweep-arp"
     echo "root/root usr/share/applications/$app_id.desktop"
+    echo "root/root usr/share/doc/lumisweep/copyright"
     echo "root/root usr/share/man/man1/lumisweep.1.gz"
     echo "root/root usr/share/metainfo/$app_id.metainfo.xml"
     for size in 16 24 32 48 64 128 256; do

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The real program: without a display it says so in one line and exits 1; offscreen it logs its
 # version and its window loads without QML errors; under Xvfb it shows "Lumisweep V2.7.1",
-# 960 x 560 (window_quit_during_sweep clicks its close button). Starting only lists interfaces;
+# 960 x 560, as the desktop entry's window, and a session of keys and clicks writes nothing to
+# stderr (window_quit_during_sweep clicks its close button). Starting only lists interfaces;
 # nothing here scans.
 set -u
 . "$(dirname "$0")/../../tools/lib.sh"
@@ -24,10 +25,28 @@ grep -q '^Version Number = 2.7.1 ' "$tmp/app.log" || fail "no version line offsc
 grep -E 'main.qml:[0-9]+.*(rror|not a type|Cannot|Unable|undefined)' "$tmp/app.log" && fail "QML errors"
 
 start_xvfb || fail "Xvfb did not start"
-"$program" --verbose >"$tmp/app.log" 2>&1 &
+# A session as the desktop starts it, without --verbose: keys and clicks that scan nothing (no
+# Enter, no Space), a context menu, the save dialog, then Ctrl+Q. Nothing may reach stderr.
+mkdir -m 700 "$tmp/run"
+XDG_RUNTIME_DIR=$tmp/run "$program" >/dev/null 2>"$tmp/stderr" &
 app_pid=$!
 at_exit stop_process $app_pid
 window=$(wait_for_window '^Lumisweep V2\.7\.1$' 30) || fail "no window titled 'Lumisweep V2.7.1'"
 [ "$(xdotool getwindowgeometry --shell "$window" | grep -E 'WIDTH|HEIGHT' | tr '\n' ' ')" \
     = "WIDTH=960 HEIGHT=560 " ] || fail "the window is not 960 x 560"
+# The window is the desktop entry's: the entry's StartupWMClass is its class, and it has the icon.
+entry=$(dirname "$0")/../../packaging/org.lumisweep.Lumisweep.desktop
+[[ "$(xprop -id "$window" WM_CLASS)" == *", \"$(sed -n 's/^StartupWMClass=//p' "$entry")\"" ]] \
+    || fail "WM_CLASS $(xprop -id "$window" WM_CLASS) is not the entry's StartupWMClass"
+xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (48 x 48)' || fail "no 48 x 48 window icon"
+xdotool windowfocus --sync "$window" key Tab Tab Tab Tab Tab Tab Down Up
+xdotool mousemove --window "$window" 400 300 click 3 sleep 0.5 key Escape
+xdotool key ctrl+s
+dialog=$(wait_for_window '^Save as CSV$') || fail "Ctrl+S opened no save dialog"
+xdotool windowfocus --sync "$dialog" key Escape
+xdotool windowfocus --sync "$window" key ctrl+q
+ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_for 10 ended || fail "Ctrl+Q did not end the program"
+wait $app_pid || fail "exit status $? after Ctrl+Q"
+[ ! -s "$tmp/stderr" ] || fail "the window session wrote to stderr: $(cat "$tmp/stderr")"
 echo "PASS: start-up offscreen and under Xvfb"

@@ -1,9 +1,11 @@
 // The real window (main.qml from the program's resources) with the real Controller in the
 // simulated LAN: a scan from a click to the sorted table, selection and opening of a device's
 // page, and the branded look with a stand-in controller.
+#include "controller/devicetablewriter.h"
 #include "models/sortfilterproxymodel.h"
 #include "tests/common/testkit.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -29,6 +31,7 @@ public:
     Q_INVOKABLE QString getAppTitleName() { return "Brivella Lumisweep"; }
     Q_INVOKABLE float getDpiScale() { return 1; }
     Q_INVOKABLE QStringList getNetworkList() { return { "198.18.0.1" }; }
+    Q_INVOKABLE QString getInterfaceName(QString) { return "eth0"; }
     Q_INVOKABLE bool indicateDevice(QString ip)
     {
         identified << ip;
@@ -36,8 +39,10 @@ public:
     }
 signals:
     void deviceFound(QString ipString, QString macString, QString fwString, QString nameString);
+    void deviceRemoved(QString ipString, QString macString);
     void arpScanDone();
     void infoMessage(QString message);
+    void scanFailed(int reason);
 };
 
 class TestWindow : public QObject
@@ -58,8 +63,17 @@ private:
         return item(name)->property(property);
     }
     QString status() const { return property("textInfo", "text").toString(); }
-    void click(const QString &name, QPointF at = QPointF(-1, -1), bool twice = false);
-    QStringList column(const char *role) const;
+    void click(const QString &name, QPointF at = QPointF(-1, -1), bool twice = false,
+               Qt::MouseButton button = Qt::LeftButton);
+    // The table's values of the roles named, "|"-separated, row by row.
+    QStringList column(const QString &roles) const;
+    // The table's order as the addresses' last groups.
+    QString order() const { return column("ip").join(' ').remove("198.18.0."); }
+    int rowAt(qreal y) const;
+    // The window of a menu that has popped up, if any.
+    QQuickWindow *popup() const;
+    // Every item of the window's scene; delegates are not QObject children of their view.
+    static QList<QQuickItem *> drawnItems(QQuickWindow *window);
 
     UrlCatcher m_urls;
     std::unique_ptr<ControllerFixture> m_ctrl;
@@ -105,7 +119,7 @@ QQuickItem *TestWindow::item(const QString &name) const
     return found ? found : m_window->findChild<QQuickItem *>(name);
 }
 
-void TestWindow::click(const QString &name, QPointF at, bool twice)
+void TestWindow::click(const QString &name, QPointF at, bool twice, Qt::MouseButton button)
 {
     QQuickItem *target = item(name);
     QVERIFY2(target && target->isVisible(), qPrintable(name));
@@ -113,18 +127,49 @@ void TestWindow::click(const QString &name, QPointF at, bool twice)
         at = QPointF(target->width() / 2, target->height() / 2);
     }
     const QPoint point = target->mapToScene(at).toPoint();
-    twice ? QTest::mouseDClick(m_window, Qt::LeftButton, {}, point)
-          : QTest::mouseClick(m_window, Qt::LeftButton, {}, point);
+    twice ? QTest::mouseDClick(m_window, button, {}, point)
+          : QTest::mouseClick(m_window, button, {}, point);
 }
 
-QStringList TestWindow::column(const char *role) const
+QStringList TestWindow::column(const QString &roles) const
 {
     auto *proxy = m_window->findChild<SortFilterProxyModel *>("proxyModel");
     QStringList values;
     for (int row = 0; row < proxy->rowCount(); ++row) {
-        values << proxy->get(row).property(role).toString();
+        QStringList fields;
+        for (const QString &role : roles.split(' ')) {
+            fields << proxy->get(row).property(role).toString();
+        }
+        values << fields.join('|');
     }
     return values;
+}
+
+QQuickWindow *TestWindow::popup() const
+{
+    for (QWindow *window : QGuiApplication::topLevelWindows()) {
+        if (window != m_window && window->isVisible()) {
+            return qobject_cast<QQuickWindow *>(window);
+        }
+    }
+    return nullptr;
+}
+
+QList<QQuickItem *> TestWindow::drawnItems(QQuickWindow *window)
+{
+    QList<QQuickItem *> items { window->contentItem() };
+    for (int i = 0; i < items.size(); ++i) {
+        items += items[i]->childItems();
+    }
+    return items;
+}
+
+int TestWindow::rowAt(qreal y) const
+{
+    QVariant row;
+    QMetaObject::invokeMethod(item("tableView"), "rowAt", Q_RETURN_ARG(QVariant, row),
+                              Q_ARG(QVariant, 75), Q_ARG(QVariant, y));
+    return row.toInt();
 }
 
 void TestWindow::scanSortSelectOpen()
@@ -132,12 +177,20 @@ void TestWindow::scanSortSelectOpen()
     REQUIRE_LAN();
     load(nullptr);
     QCOMPARE(status(), QString("Info: "));
-    QCOMPARE(property("ipAddressComboBox", "editText").toString(), Lan::scannerIp());
+    QCOMPARE(property("ipAddressComboBox", "editText").toString(),
+             Lan::scannerIp() + " (" + qEnvironmentVariable("LUMISWEEP_LAN_IFACE") + ")");
     click("btnStop"); // idle: nothing happens
     QCOMPARE(status(), QString("Info: "));
     click("radioHttp");
     QCOMPARE(property("functionBar", "scanType").toInt(), 2);
     click("radioArp");
+    // Enter starts, Esc stops before the sweep has begun; the end the stop brings keeps the
+    // stopped state's text.
+    QTest::keyClick(m_window, Qt::Key_Return);
+    QCOMPARE(status(), QString("Info: ARP Scanning..."));
+    QTest::keyClick(m_window, Qt::Key_Escape);
+    QCOMPARE(property("functionBar", "scanStatus").toInt(), 0);
+    QCOMPARE(status(), QString("Stopped: 0 devices found"));
 
     QSignalSpy texts(item("textInfo"), SIGNAL(textChanged(QString)));
     click("btnScan");
@@ -146,39 +199,98 @@ void TestWindow::scanSortSelectOpen()
     click("radioMdns"); // ignored while scanning
     QCOMPARE(property("functionBar", "scanType").toInt(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(property("functionBar", "scanStatus").toInt(), 0, 20000);
-    // The first tick's text lasts until the next row comes: look at every text shown.
+    // Rows that arrive during the sweep leave its progress in place.
     QStringList statuses;
     for (const QList<QVariant> &text : texts) {
         statuses << text.first().toString();
     }
-    QVERIFY2(!statuses.filter(QRegularExpression("^Info: Scanning 1 Sec \\.{4} \\d+%$")).isEmpty(),
+    const QRegularExpression progress(
+        "^Info: (ARP Scanning\\.{3}|Scanning \\d+ Sec \\.{4} \\d+%)$");
+    QVERIFY2(statuses.filter(progress).size() == statuses.size() - 1
+                 && !statuses.filter("Info: Scanning 1 Sec").isEmpty(),
              qPrintable(statuses.join('\n')));
-    QCOMPARE(status(), QString("Info: 4 Devices Found!"));
-    // Text order, as the table's first sort: .10 before .9.
-    QCOMPARE(column("ip"),
-             (QStringList { "198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.9" }));
-    QCOMPARE(column("name"), (QStringList { "Alpha", "<b>Mike</b>", "echo", "Zulu" }));
+    // One row per device, as the Controller keeps them, once the late device has answered and
+    // the silent one has been given up.
+    QTRY_COMPARE_WITH_TIMEOUT((*m_ctrl)->pendingDeviceQueries(), 0, 20000);
+    QStringList kept;
+    for (const DeviceRow &device : (*m_ctrl)->deviceRows()) {
+        kept << QStringList { device.ip, device.mac, device.fw, device.name }.join('|');
+    }
+    QCOMPARE(column("ip mac fw name"), kept);
+    QCOMPARE(kept.size(), 6);
+    QCOMPARE(status(), QString("Info: 6 Devices Found!"));
 
+    // Natural order both ways; a new column starts ascending.
     const qreal cell = property("tableView", "cellHeight").toReal();
-    click("tableView", QPointF(75, cell / 2)); // the IP header again: descending
-    QCOMPARE(column("ip"),
-             (QStringList { "198.18.0.9", "198.18.0.12", "198.18.0.11", "198.18.0.10" }));
-    click("tableView", QPointF(525, cell / 2)); // Device Name, still descending, any case
-    QCOMPARE(column("name"), (QStringList { "Zulu", "echo", "Alpha", "<b>Mike</b>" }));
+    QCOMPARE(order(), QString("9 10 11 12 100 101"));
+    click("tableView", QPointF(75, cell / 2));
+    QCOMPARE(order(), QString("101 100 12 11 10 9"));
+    click("tableView", QPointF(375, cell / 2)); // FW Version: "", 1.2, 2.9.0, 2.10.0, ...
+    QCOMPARE(order(), QString("101 100 11 9 12 10"));
+    click("tableView", QPointF(375, cell / 2));
+    QCOMPARE(order(), QString("10 12 9 11 100 101"));
+    click("tableView", QPointF(525, cell / 2)); // Device Name, any case
+    QCOMPARE(order(), QString("101 11 10 12 100 9"));
 
-    click("tableView", QPointF(75, cell * 2.5)); // the second row
-    QCOMPARE(m_window->property("openDeviceURL").toString(), QString("http://198.18.0.12"));
-    click("tableView", QPointF(75, cell * 3.5), true);
-    QTRY_COMPARE(m_urls.urls, QStringList { "http://198.18.0.10" });
+    // A name in markup is drawn as its characters, as wide as all of them.
+    QTRY_COMPARE(rowAt(cell * 6.5), 5); // laid out
+    int drawn = 0;
+    for (QQuickItem *text : drawnItems(m_window)) {
+        if (text->inherits("QQuickText") && text->property("text") == "<b>Mike</b>") {
+            const QFontMetricsF metrics(text->property("font").value<QFont>());
+            QVERIFY(text->property("contentWidth").toReal()
+                    > 0.9 * metrics.horizontalAdvance("<b>Mike</b>"));
+            ++drawn;
+        }
+    }
+    QCOMPARE(drawn, 1);
 
-    // A new scan empties the table and forgets the selection; a stop before the sweep starts
-    // ends it at once.
+    // Choosing and opening: click, arrow key, Enter, double-click.
+    click("tableView", QPointF(75, cell * 2.5));
+    QCOMPARE(m_window->property("openDeviceURL").toString(), QString("http://198.18.0.11"));
+    QTest::keyClick(m_window, Qt::Key_Down);
+    QCOMPARE(m_window->property("openDeviceURL").toString(), QString("http://198.18.0.10"));
+    QTest::keyClick(m_window, Qt::Key_Return);
+    click("tableView", QPointF(75, cell * 4.5), true);
+    QTRY_COMPARE(m_urls.urls, (QStringList { "http://198.18.0.10", "http://198.18.0.12" }));
+    QCOMPARE(status(), QString("Browse device: 198.18.0.12"));
+
+    // The context menu of the fifth row copies it, tab-separated.
+    click("tableView", QPointF(75, cell * 5.5), false, Qt::RightButton);
+    QQuickWindow *menu = nullptr;
+    QTRY_VERIFY((menu = popup()));
+    QQuickItem *copyRow = nullptr;
+    for (QQuickItem *label : drawnItems(menu)) {
+        copyRow = label->property("text") == "Copy row" ? label : copyRow;
+    }
+    QVERIFY(copyRow);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, copyRow->mapToScene({ 5, 5 }).toPoint());
+    QTRY_COMPARE(QGuiApplication::clipboard()->text(),
+                 QString("198.18.0.100\t02-06-00-00-01-00\t1.2\tLate"));
+
+    // Ctrl+S saves the Controller's rows with the command line's writer.
+    QTemporaryDir folder;
+    const QString path = folder.filePath("devices.csv");
+    ModalCloser closer(path);
+    QTest::keyClick(m_window, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(status(), "Info: Saved to " + path);
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(),
+             DeviceTableWriter::write(DeviceTableWriter::Format::Csv,
+                                      DeviceTableWriter::devices((*m_ctrl)->deviceRows())));
+
+    // An mDNS device that moved: its row goes.
+    emit(*m_ctrl)->deviceRemoved("198.18.0.11", "08-EA-40-00-00-11");
+    QCOMPARE(order(), QString("101 10 12 100 9"));
+    QCOMPARE(status(), QString("Info: 5 Devices Found!"));
+
+    // A new scan empties the table and forgets the selection.
     click("btnScan");
     QCOMPARE(column("ip"), QStringList());
     QCOMPARE(m_window->property("openDeviceURL").toString(), QString());
     click("btnStop");
-    QCOMPARE(status(), QString("Info: 0 Devices Found!"));
-    QCOMPARE(property("functionBar", "scanStatus").toInt(), 0);
+    QCOMPARE(status(), QString("Stopped: 0 devices found"));
 }
 
 void TestWindow::brandedLook()
@@ -193,7 +305,9 @@ void TestWindow::brandedLook()
     emit standIn.deviceFound("198.18.0.10", "D0-C8-00-00-00-10", "1.0", "Cam");
     emit standIn.deviceFound("198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam");
     QCOMPARE(status(), QString("Info: 2 Devices Found!"));
-    click("tableView", QPointF(75, property("tableView", "cellHeight").toReal() * 1.5));
+    const qreal cell = property("tableView", "cellHeight").toReal();
+    QTRY_COMPARE(rowAt(cell * 2.5), 1); // laid out
+    click("tableView", QPointF(75, cell * 2.5));
     click("btnIdentify");
     QCOMPARE(standIn.identified, (QStringList { "", "198.18.0.10" }));
     QCOMPARE(status(), QString("Identify device: 198.18.0.10 successful"));
