@@ -36,6 +36,8 @@ ApplicationWindow {
     // The row of each device in deviceModel, by address and MAC ("ip|MAC"): a device that
     // reports again replaces its row, and a sweep may report thousands.
     property var rowOfDevice: ({})
+    // Counts the notes set on rows, so that the cells showing them look again.
+    property int noteRevision: 0
 
     function deviceKey(ipString, macString) {
         return ipString + "|" + macString.toUpperCase()
@@ -64,6 +66,10 @@ ApplicationWindow {
     function showSweepEnd() {
         if (functionBar.stopped || deviceModel.count > 0) {
             showDeviceCount()
+            var shared = ctrl.getConflictCount()
+            if (shared > 0) {
+                textInfo.text += " " + shared + " addresses are used by more than one device!"
+            }
             return
         }
         var others = ctrl.getOtherHostCount()
@@ -641,9 +647,18 @@ ApplicationWindow {
                 deviceModel.set(rowOfDevice[key], device)
                 return
             }
+            device.note = ""
             rowOfDevice[key] = deviceModel.count
             deviceModel.append(device)
             showDeviceCount()
+        }
+        // A conflict, or an address outside the swept subnet: shown beside the address.
+        function onDeviceNoted(ipString, macString, noteString) {
+            var key = deviceKey(ipString, macString)
+            if (rowOfDevice.hasOwnProperty(key)) {
+                deviceModel.setProperty(rowOfDevice[key], "note", noteString)
+                noteRevision += 1
+            }
         }
         function onDeviceRemoved(ipString, macString) {
             var key = deviceKey(ipString, macString)
@@ -900,9 +915,16 @@ ApplicationWindow {
                     horizontalAlignment: styleData.textAlignment
                     // Every cell value comes from the network; markup in it must stay text.
                     textFormat: Text.PlainText
-                    text: styleData.value !== undefined ? styleData.value : ""
-                    color: darkGray
+                    text: (styleData.value !== undefined ? styleData.value : "")
+                          + (note !== "" ? " (" + note + ")" : "")
+                    color: note !== "" ? "#B22222" : darkGray
                     font.pixelSize: 14
+
+                    // What to know to read the row, beside its address.
+                    readonly property string note: noteRevision >= 0 && styleData.column === 0
+                                                   && styleData.row >= 0
+                                                   && styleData.row < proxyModel.count
+                                                   ? proxyModel.get(styleData.row).note || "" : ""
                 }
             }
 
