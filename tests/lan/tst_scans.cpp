@@ -20,7 +20,8 @@ const QString kDeaf = row(17, "0C-8C-24-00-00-17", "5.1", "Deaf once");
 const QString kLeaver = row(18, "02-06-00-00-00-18", "6.0", "Leaver");
 const QString kQuoted = row(19, "08-EA-40-00-00-19", "7.0", "Say \"hi\",\r\tok");
 const QStringList kMdns { row(10, "02-06-00-00-00-10", "", ""),
-                          row(14, "08-ea-40-00-00-14", "3.2.0", "Studio\\032C") };
+                          row(14, "08-EA-40-00-00-14", QString::fromUtf8("3.2-Über"),
+                              QString::fromUtf8("Studio C.2 ★")) };
 const QStringList kArp {
     kCam10, kLobby, kNoName, kTextPlain, kUtf8, kHangs, kLate, kDeaf, kQuoted
 };
@@ -94,7 +95,8 @@ void TestScans::mdnsScan()
     ControllerFixture ctrl;
     ctrl->startDiscover(Lan::scannerIp(), 3);
     // One row per address, whichever instance resolves first; firmware and names holding NULL
-    // are emptied; the other maker's host is not listed; the MAC is cut to 17 characters.
+    // are emptied; the other maker's host is not listed; the MAC is cut to 17 characters; the
+    // name is as the user gave it.
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.table(), kMdns, 15000);
     QTest::qWait(1000); // instances resolved again must not add rows
     ctrl->stopDiscover(3);
