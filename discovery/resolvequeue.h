@@ -34,9 +34,10 @@ public:
 
     int waiting() const { return int(m_waiting.size()); }
 
-private:
+    // One instance's name, type and domain as one key, the same for every interface.
     static QByteArray keyOf(const Instance &instance);
 
+private:
     const int m_maxRunning;
     const int m_maxWaiting;
     int m_running = 0;

@@ -96,11 +96,29 @@ void TestScans::mdnsScan()
     ctrl->startDiscover(Lan::scannerIp(), 3);
     // One row per address, whichever instance resolves first; firmware and names holding NULL
     // are emptied; the other maker's host is not listed; the MAC is cut to 17 characters; the
-    // name is as the user gave it.
+    // name is as the user gave it. The LAN's DNS server never answers, and holds up whatever asks
+    // it: the addresses must come from the mDNS daemon.
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.table(), kMdns, 15000);
     QTest::qWait(1000); // instances resolved again must not add rows
-    ctrl->stopDiscover(3);
     QCOMPARE(ctrl.scan.lines.size(), kMdns.size());
+
+    // A device moves to another address during the browse: its row moves with it.
+    ctrl.scan.watch(ctrl.get(), &Controller::deviceRemoved, "gone");
+    QProcess service, address;
+    service.start(
+        "avahi-publish",
+        { "-s", "-H", "mover.local", "Mover", "_encoder._tcp", "80", "MAC=0c:8c:24:00:00:60" });
+    address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.60" });
+    QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.size(), kMdns.size() + 1, 15000);
+    address.terminate();
+    QVERIFY(address.waitForFinished());
+    address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.61" });
+    QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.mid(kMdns.size()),
+                              (QStringList { row(60, "0C-8C-24-00-00-60", "", "Mover"),
+                                             "gone|198.18.0.60|0C-8C-24-00-00-60",
+                                             row(61, "0C-8C-24-00-00-60", "", "Mover") }),
+                              15000);
+    ctrl->stopDiscover(3);
 }
 
 void TestScans::stopping_data()
