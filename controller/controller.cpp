@@ -282,6 +282,11 @@ void Controller::onDeviceWithdrawn(const QString &ipString, const QString &macSt
     }
 }
 
+int Controller::getUnresolvedCount()
+{
+    return m_bonjourService ? m_bonjourService->unresolvedInstances() : 0;
+}
+
 QString Controller::getInterfaceName(QString ipString)
 {
     return m_inventory.interfaceNameOf(ipString);

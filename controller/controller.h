@@ -102,6 +102,9 @@ public:
     Q_INVOKABLE QString getSweptSubnet() { return m_sweptSubnet; }
     // Hosts of this scan that answered but are not encoders.
     Q_INVOKABLE int getOtherHostCount() { return m_otherHosts.size(); }
+    // Instances the mDNS browse heard of that gave no address, so no row; the final count once
+    // the browse has stopped.
+    Q_INVOKABLE int getUnresolvedCount();
 
 private:
     void emitRow(const DeviceRow &row);

@@ -17,7 +17,10 @@ QString unavailableMessage()
 
 } // namespace
 
-BonjourThread::BonjourThread(BonjourWinService *service) : m_service(service) { }
+BonjourThread::BonjourThread(BonjourWinService *service, std::atomic<int> &unresolved)
+    : m_service(service), m_unresolved(unresolved)
+{
+}
 
 void BonjourThread::startBrowse()
 {
@@ -43,7 +46,7 @@ void BonjourThread::work()
 {
     // Everything the browse holds lives in here and is released on the way out, once, in this
     // thread, however the run ends.
-    BrowseSession session(m_service, m_stopRequested);
+    BrowseSession session(m_service, m_stopRequested, m_unresolved);
     const DNSServiceErrorType result = session.start();
     if (result != kDNSServiceErr_NoError) {
         qDebug().noquote().nospace() << "Start failed to run DNSServiceBrowse: " << result;

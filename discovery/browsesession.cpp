@@ -16,14 +16,25 @@ const char *const kServiceType = "_encoder._tcp";
 
 } // namespace
 
-BrowseSession::BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested)
-    : m_service(service), m_stopRequested(stopRequested), m_queue(kMaxResolves, kMaxWaiting)
+BrowseSession::BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested,
+                             std::atomic<int> &unresolved)
+    : m_service(service)
+    , m_stopRequested(stopRequested)
+    , m_queue(kMaxResolves, kMaxWaiting)
+    , m_unresolved(unresolved)
 {
+    m_unresolved.store(0, std::memory_order_relaxed);
 }
 
 // The members go in reverse order: watches and resolves, then the browse, then the connection
 // they ran on.
-BrowseSession::~BrowseSession() = default;
+BrowseSession::~BrowseSession()
+{
+    // Heard of but never given an address while the browse ran: unresolved too.
+    for (const QByteArray &key : m_queue.known()) {
+        noteUnresolved(key);
+    }
+}
 
 DNSServiceErrorType BrowseSession::start()
 {
@@ -68,9 +79,12 @@ void BrowseSession::report(const QByteArray &key, const ResolveReply &reply, con
         qCDebug(lcDnsSd).noquote()
             << "no IPv4 address for" << LogText::quoted(reply.nameText()) << "on host"
             << LogText::quoted(reply.hostTarget()) << "nor in its interface value; not reported";
+        noteUnresolved(key);
         discard(std::move(watch));
         return;
     }
+    m_unresolvedKeys.remove(key);
+    m_unresolved.store(m_unresolvedKeys.size(), std::memory_order_relaxed);
     const QString mac = reply.macText();
     const QString firmware = reply.firmwareText();
     const QString name = reply.nameText();
@@ -137,6 +151,14 @@ void BrowseSession::moved(const QByteArray &key, const QString &hostAddress)
     emit m_service->deviceMacFound(address, reported.mac, reported.firmware, reported.name);
 }
 
+void BrowseSession::noteUnresolved(const QByteArray &key)
+{
+    if (m_unresolvedKeys.size() < kMaxWaiting) {
+        m_unresolvedKeys.insert(key);
+    }
+    m_unresolved.store(m_unresolvedKeys.size(), std::memory_order_relaxed);
+}
+
 void BrowseSession::discard(std::unique_ptr<AddressWatch> watch)
 {
     if (!watch) {
@@ -159,6 +181,9 @@ void BrowseSession::retire(PendingResolve *resolve)
         return;
     }
     m_queue.finished(resolve->instance());
+    if (!resolve->reported()) {
+        noteUnresolved(ResolveQueue::keyOf(resolve->instance()));
+    }
     m_retired.push_back(std::move(*it));
     m_running.erase(it);
     if (m_retired.size() == 1) {
@@ -191,6 +216,7 @@ void BrowseSession::startWaiting()
                 << "cannot resolve" << LogText::quoted(QString::fromUtf8(next.name)) << "error"
                 << result;
             m_queue.finished(next);
+            noteUnresolved(ResolveQueue::keyOf(next));
             continue;
         }
         m_running.push_back(std::move(resolve));

@@ -5,6 +5,7 @@
 #include "discovery/resolvequeue.h"
 
 #include <QObject>
+#include <QSet>
 
 #include <atomic>
 #include <map>
@@ -36,8 +37,10 @@ public:
     static constexpr int kMaxWatched = 32;
 
     // Reports through the service's deviceMacFound and deviceWithdrawn; once stopRequested is
-    // true, nothing more.
-    BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested);
+    // true, nothing more. unresolved counts the instances heard of that gave no address, and
+    // at the end of the session also those still waiting or resolving.
+    BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested,
+                  std::atomic<int> &unresolved);
     ~BrowseSession() override;
 
     DNSServiceErrorType start();
@@ -61,6 +64,7 @@ private:
     void follow(const QByteArray &key, Reported &reported, std::unique_ptr<AddressWatch> watch);
     // The host of a reported instance has gained an address.
     void moved(const QByteArray &key, const QString &hostAddress);
+    void noteUnresolved(const QByteArray &key);
     // A watch may be the one whose reply is being processed: it is destroyed later, from the
     // event loop.
     void discard(std::unique_ptr<AddressWatch> watch);
@@ -82,6 +86,9 @@ private:
     std::map<QByteArray, Reported> m_reported;
     std::vector<std::unique_ptr<AddressWatch>> m_discarded;
     int m_watched = 0;
+    // Keys of instances that gave no address; bounded like the instances waiting.
+    QSet<QByteArray> m_unresolvedKeys;
+    std::atomic<int> &m_unresolved;
     bool m_lost = false;
     bool m_saidFull = false;
     bool m_saidWatchLimit = false;

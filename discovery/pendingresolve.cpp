@@ -92,6 +92,7 @@ void PendingResolve::conclude(const QString &hostAddress)
     if (m_finished) {
         return;
     }
+    m_reported = true;
     if (m_watch) {
         // The watch may be running this very call: it is handed on, never destroyed here.
         m_watch->disconnect(this);

@@ -32,6 +32,8 @@ public:
     // The connection must outlive this resolve.
     DNSServiceErrorType start(DnsSdConnection &connection, int timeLimitMs);
     const ResolveQueue::Instance &instance() const { return m_instance; }
+    // Whether the resolve answered and was reported, with an address or without one.
+    bool reported() const { return m_reported; }
 
     // From ServiceResolveCallBack.
     void answered(const ResolveReply &reply);
@@ -50,6 +52,7 @@ private:
     std::unique_ptr<DnsSdConnection::Operation> m_operation;
     QTimer m_deadline;
     std::unique_ptr<ResolveReply> m_reply;
+    bool m_reported = false;
     bool m_finished = false;
     // Last, so that it goes first: it calls back into this object.
     std::unique_ptr<AddressWatch> m_watch;

@@ -118,7 +118,16 @@ void TestScans::mdnsScan()
                                              "gone|198.18.0.60|0C-8C-24-00-00-60",
                                              row(61, "0C-8C-24-00-00-60", "", "Mover") }),
                               15000);
+
+    // The instance without an address record has no row; it is counted, and the command line
+    // says so, also when the browse ends before its resolve has given up.
     ctrl->stopDiscover(3);
+    QCOMPARE(ctrl->getUnresolvedCount(), 1);
+    QProcess program;
+    program.start(QCoreApplication::applicationDirPath() + "/../lumisweep",
+                  { "--scan", "mdns", "--wait", "1", "--format", "csv" });
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.readAllStandardError(), QByteArray("1 announced instance gave no address\n"));
 }
 
 void TestScans::stopping_data()
