@@ -2,17 +2,25 @@
 
 #include "discovery/bonjourwinservice.h"
 #include "discovery/browsesession.h"
+#include "platform/dnssdbinding.h"
 
 #include <QDebug>
 
 namespace {
 
-// Linux has no DNS-SD service to download: the daemon is a package of the distribution.
+// On Linux the daemon and the library are packages of the distribution, not downloads; the
+// user needs the package's name and the command that starts the daemon. Shown in a box by the
+// window and as one line, without the markup, by the command line.
 QString unavailableMessage()
 {
-    return QStringLiteral("Please check bonjour service status or download <a href=\"%1\">Bonjour "
-                          "Service</a>")
-        .arg(QLatin1String("https://avahi.org/"));
+    if (!DnsSdBinding::instance().isLoaded()) {
+        return QStringLiteral("The mDNS scan needs the DNS-SD library %1, which is not installed. "
+                              "Install the package <b>libavahi-compat-libdnssd1</b>.")
+            .arg(QLatin1String(DnsSdBinding::kLibraryName));
+    }
+    return QStringLiteral("The mDNS scan needs avahi-daemon, which is not running or not "
+                          "installed. Start it with <b>sudo systemctl start avahi-daemon</b>, or "
+                          "install the package <b>avahi-daemon</b>.");
 }
 
 } // namespace
