@@ -228,6 +228,13 @@ int scan(Controller &controller, Terminal &terminal, const QString &interfaceIp,
     CommandLineScan run(&controller, &terminal);
     const CommandLineScan::Outcome outcome = run.run(interfaceIp, request.scanType, request.waitMs);
     controller.shutdown();
+    // Announced devices without a row are otherwise invisible: the user may look for them.
+    const int unresolved = controller.getUnresolvedCount();
+    if (request.scanType == Controller::ScanType::Mdns && unresolved > 0) {
+        QTextStream(stderr) << unresolved
+                            << (unresolved == 1 ? " announced instance gave no address\n"
+                                                : " announced instances gave no address\n");
+    }
     // What was found is printed also when the scan ended early; the code says how it ended.
     const QVector<DeviceRow> rows = run.rows();
     if ((outcome != CommandLineScan::Outcome::Failed || !rows.isEmpty())

@@ -2,19 +2,25 @@
 # The mDNS figure: time from the start of a browse to the report of one announced device, for
 # lumisweep and for avahi-browse on the same private daemon, alternating, in one run.
 #
-#   bench/mdns-bench.sh [BUILD_DIR] [ROUNDS]
+#   bench/mdns-bench.sh [--silent-dns] [BUILD_DIR] [ROUNDS]
 #
 # Builds its own test LAN (simlan) and avahi-daemon (with-avahi.sh), which announces the device
-# of mdns-bench.publish; needs root.
+# of mdns-bench.publish; needs root. --silent-dns gives the scanner a DNS server that never
+# answers (mdns-bench-silent-dns.topology).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 . "$here/../tools/lib.sh"
 
 if [ "${1:-}" != "--inside" ]; then
+    topology=$here/mdns-bench.topology
+    if [ "${1:-}" = --silent-dns ]; then
+        topology=$here/mdns-bench-silent-dns.topology
+        shift
+    fi
     build=$(cd "${1:-$root/build}" && pwd)
     rounds=${2:-15}
-    exec "$root/tools/simlan/simlan.sh" run "$here/mdns-bench.topology" -- \
+    exec "$root/tools/simlan/simlan.sh" run "$topology" -- \
         "$root/tools/simlan/with-avahi.sh" --publish "$here/mdns-bench.publish" -- \
         "$0" --inside "$build" "$rounds"
 fi

@@ -44,8 +44,9 @@ int main(int argc, char *argv[])
     const QStringList arguments = app.arguments();
     const bool helper = arguments.value(1) == QLatin1String("helper");
     if (arguments.size() != (helper ? 6 : 3)) {
-        fprintf(stderr, "usage: sweepbench arp|http|stop NETWORK/PREFIX\n"
-                        "       sweepbench helper NETWORK/PREFIX INTERFACE SOURCE HELPER\n");
+        fprintf(stderr,
+                "usage: sweepbench arp|http|stop NETWORK/PREFIX\n"
+                "       sweepbench helper NETWORK/PREFIX INTERFACE SOURCE HELPER\n");
         return 2;
     }
     const QString mode = arguments.at(1);

@@ -364,6 +364,11 @@ int Controller::getConflictCount()
     return shared.size();
 }
 
+int Controller::getUnresolvedCount()
+{
+    return m_bonjourService ? m_bonjourService->unresolvedInstances() : 0;
+}
+
 QString Controller::getInterfaceName(QString ipString)
 {
     return m_inventory.interfaceNameOf(ipString);

@@ -120,6 +120,9 @@ public:
     // Asks where to, and saves the scan's rows as CSV; the line for the info box, empty when
     // the user cancelled.
     Q_INVOKABLE QString saveDeviceTable();
+    // Instances the mDNS browse heard of that gave no address, so no row; the final count once
+    // the browse has stopped.
+    Q_INVOKABLE int getUnresolvedCount();
 
 private:
     void emitRow(const DeviceRow &row);

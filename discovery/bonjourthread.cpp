@@ -2,22 +2,33 @@
 
 #include "discovery/bonjourwinservice.h"
 #include "discovery/browsesession.h"
+#include "platform/dnssdbinding.h"
 
 #include <QDebug>
 
 namespace {
 
-// Linux has no DNS-SD service to download: the daemon is a package of the distribution.
+// On Linux the daemon and the library are packages of the distribution, not downloads; the
+// user needs the package's name and the command that starts the daemon. Shown in a box by the
+// window and as one line, without the markup, by the command line.
 QString unavailableMessage()
 {
-    return QStringLiteral("Please check bonjour service status or download <a href=\"%1\">Bonjour "
-                          "Service</a>")
-        .arg(QLatin1String("https://avahi.org/"));
+    if (!DnsSdBinding::instance().isLoaded()) {
+        return QStringLiteral("The mDNS scan needs the DNS-SD library %1, which is not installed. "
+                              "Install the package <b>libavahi-compat-libdnssd1</b>.")
+            .arg(QLatin1String(DnsSdBinding::kLibraryName));
+    }
+    return QStringLiteral("The mDNS scan needs avahi-daemon, which is not running or not "
+                          "installed. Start it with <b>sudo systemctl start avahi-daemon</b>, or "
+                          "install the package <b>avahi-daemon</b>.");
 }
 
 } // namespace
 
-BonjourThread::BonjourThread(BonjourWinService *service) : m_service(service) { }
+BonjourThread::BonjourThread(BonjourWinService *service, std::atomic<int> &unresolved)
+    : m_service(service), m_unresolved(unresolved)
+{
+}
 
 void BonjourThread::startBrowse()
 {
@@ -43,7 +54,7 @@ void BonjourThread::work()
 {
     // Everything the browse holds lives in here and is released on the way out, once, in this
     // thread, however the run ends.
-    BrowseSession session(m_service, m_stopRequested);
+    BrowseSession session(m_service, m_stopRequested, m_unresolved);
     const DNSServiceErrorType result = session.start();
     if (result != kDNSServiceErr_NoError) {
         qDebug().noquote().nospace() << "Start failed to run DNSServiceBrowse: " << result;

@@ -14,7 +14,8 @@ class BonjourThread : public WorkerThread
 {
     Q_OBJECT
 public:
-    explicit BonjourThread(BonjourWinService *service);
+    // unresolved: where each run counts the instances that gave no address.
+    BonjourThread(BonjourWinService *service, std::atomic<int> &unresolved);
 
     // Starts the browse unless it is running; one that ended after a failed start runs again.
     // Call it from the thread that owns this object.
@@ -28,6 +29,7 @@ protected:
 
 private:
     BonjourWinService *const m_service;
+    std::atomic<int> &m_unresolved;
     std::atomic<bool> m_stopRequested { false };
 };
 

@@ -185,7 +185,7 @@ void BonjourWinService::startDiscover()
 {
     qDebug().noquote() << "BonjourWinService startDiscover";
     if (!m_bonjourThread) {
-        m_bonjourThread = std::make_unique<BonjourThread>(this);
+        m_bonjourThread = std::make_unique<BonjourThread>(this, m_unresolved);
     }
     m_bonjourThread->startBrowse();
 }

@@ -5,6 +5,7 @@
 #include <QSharedPointer>
 #include <QVector>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -54,6 +55,9 @@ public:
     bool pingIP(QString ipString, bool report);
     void startDiscover();
     void stopDiscover();
+    // Instances the current or last browse heard of that gave no address to report; once the
+    // browse has stopped, those still resolving then are counted too. Safe from any thread.
+    int unresolvedInstances() const { return m_unresolved.load(std::memory_order_relaxed); }
     // Ends sweep workers and the browse without any signal, e.g. before the program quits.
     void shutdown();
 
@@ -85,6 +89,7 @@ private:
     // Stops the browse thread, if any, and deletes it; emits nothing.
     void endBrowseThread();
 
+    std::atomic<int> m_unresolved { 0 };
     std::unique_ptr<BonjourThread> m_bonjourThread;
     std::vector<std::unique_ptr<ARPThread>> m_workers;
     std::unique_ptr<HelperArpSweep> m_helperSweep;

@@ -1,6 +1,7 @@
 #include "browsesession.h"
 
 #include "base/logtext.h"
+#include "discovery/addresswatch.h"
 #include "discovery/bonjourwinservice.h"
 #include "discovery/pendingresolve.h"
 #include "discovery/resolvereply.h"
@@ -15,13 +16,25 @@ const char *const kServiceType = "_encoder._tcp";
 
 } // namespace
 
-BrowseSession::BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested)
-    : m_service(service), m_stopRequested(stopRequested), m_queue(kMaxResolves, kMaxWaiting)
+BrowseSession::BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested,
+                             std::atomic<int> &unresolved)
+    : m_service(service)
+    , m_stopRequested(stopRequested)
+    , m_queue(kMaxResolves, kMaxWaiting)
+    , m_unresolved(unresolved)
 {
+    m_unresolved.store(0, std::memory_order_relaxed);
 }
 
-// The members go in reverse order: resolves, then the browse, then the connection they ran on.
-BrowseSession::~BrowseSession() = default;
+// The members go in reverse order: watches and resolves, then the browse, then the connection
+// they ran on.
+BrowseSession::~BrowseSession()
+{
+    // Heard of but never given an address while the browse ran: unresolved too.
+    for (const QByteArray &key : m_queue.known()) {
+        noteUnresolved(key);
+    }
+}
 
 DNSServiceErrorType BrowseSession::start()
 {
@@ -50,10 +63,12 @@ bool BrowseSession::instanceAdded(const ResolveQueue::Instance &instance)
     return true;
 }
 
-void BrowseSession::report(const ResolveReply &reply, const QString &address)
+void BrowseSession::report(const QByteArray &key, const ResolveReply &reply, const QString &address,
+                           std::unique_ptr<AddressWatch> watch)
 {
     // Once a stop is asked for nothing more is reported; the loop ends after this event.
     if (m_stopRequested.load(std::memory_order_acquire)) {
+        discard(std::move(watch));
         return;
     }
     qDebug().noquote().nospace() << "ServiceResolveCallBack called! " << address << ","
@@ -64,10 +79,97 @@ void BrowseSession::report(const ResolveReply &reply, const QString &address)
         qCDebug(lcDnsSd).noquote()
             << "no IPv4 address for" << LogText::quoted(reply.nameText()) << "on host"
             << LogText::quoted(reply.hostTarget()) << "nor in its interface value; not reported";
+        noteUnresolved(key);
+        discard(std::move(watch));
         return;
     }
-    emit m_service->deviceMacFound(address, reply.macText(), reply.firmwareText(),
-                                   reply.nameText());
+    m_unresolvedKeys.remove(key);
+    m_unresolved.store(m_unresolvedKeys.size(), std::memory_order_relaxed);
+    const QString mac = reply.macText();
+    const QString firmware = reply.firmwareText();
+    const QString name = reply.nameText();
+    auto it = m_reported.find(key);
+    if (it == m_reported.end() && int(m_reported.size()) < kMaxWaiting) {
+        it = m_reported.emplace(key, Reported()).first;
+    }
+    if (it != m_reported.end()) {
+        Reported &reported = it->second;
+        // Announced again from another address: the old row is no longer true.
+        if (!reported.ip.isEmpty() && reported.ip != address) {
+            emit m_service->deviceWithdrawn(reported.ip, reported.mac);
+        }
+        reported.ip = address;
+        reported.mac = mac;
+        reported.firmware = firmware;
+        reported.name = name;
+        follow(key, reported, std::move(watch));
+    } else {
+        discard(std::move(watch));
+    }
+    emit m_service->deviceMacFound(address, mac, firmware, name);
+}
+
+void BrowseSession::follow(const QByteArray &key, Reported &reported,
+                           std::unique_ptr<AddressWatch> watch)
+{
+    if (reported.watch) {
+        --m_watched;
+        discard(std::move(reported.watch));
+    }
+    if (!watch) {
+        return;
+    }
+    if (m_watched >= kMaxWatched) {
+        if (!m_saidWatchLimit) {
+            m_saidWatchLimit = true;
+            qCWarning(lcDnsSd).noquote()
+                << "following the addresses of" << kMaxWatched << "instances already; not of"
+                << LogText::quoted(reported.name) << "(said once per browse)";
+        }
+        discard(std::move(watch));
+        return;
+    }
+    ++m_watched;
+    connect(watch.get(), &AddressWatch::added, this,
+            [this, key](const QString &address) { moved(key, address); });
+    reported.watch = std::move(watch);
+}
+
+void BrowseSession::moved(const QByteArray &key, const QString &hostAddress)
+{
+    const QString address = ResolveReply::dottedQuad(hostAddress);
+    const auto it = m_reported.find(key);
+    if (m_stopRequested.load(std::memory_order_acquire) || address.isEmpty()
+        || it == m_reported.end() || it->second.ip == address) {
+        return;
+    }
+    Reported &reported = it->second;
+    qCDebug(lcDnsSd).noquote() << LogText::quoted(reported.name) << "moved from" << reported.ip
+                               << "to" << address;
+    emit m_service->deviceWithdrawn(reported.ip, reported.mac);
+    reported.ip = address;
+    emit m_service->deviceMacFound(address, reported.mac, reported.firmware, reported.name);
+}
+
+void BrowseSession::noteUnresolved(const QByteArray &key)
+{
+    if (m_unresolvedKeys.size() < kMaxWaiting) {
+        m_unresolvedKeys.insert(key);
+    }
+    m_unresolved.store(m_unresolvedKeys.size(), std::memory_order_relaxed);
+}
+
+void BrowseSession::discard(std::unique_ptr<AddressWatch> watch)
+{
+    if (!watch) {
+        return;
+    }
+    watch->disconnect(this);
+    m_discarded.push_back(std::move(watch));
+    if (m_discarded.size() == 1) {
+        QMetaObject::invokeMethod(
+            this, [this] { m_discarded.clear(); }, Qt::QueuedConnection);
+    }
 }
 
 void BrowseSession::retire(PendingResolve *resolve)
@@ -79,6 +181,9 @@ void BrowseSession::retire(PendingResolve *resolve)
         return;
     }
     m_queue.finished(resolve->instance());
+    if (!resolve->reported()) {
+        noteUnresolved(ResolveQueue::keyOf(resolve->instance()));
+    }
     m_retired.push_back(std::move(*it));
     m_running.erase(it);
     if (m_retired.size() == 1) {
@@ -98,7 +203,11 @@ void BrowseSession::startWaiting()
     while (!m_lost && m_queue.takeNext(&next)) {
         auto resolve = std::make_unique<PendingResolve>(
             next,
-            [this](const ResolveReply &reply, const QString &address) { report(reply, address); },
+            [this, key = ResolveQueue::keyOf(next)](const ResolveReply &reply,
+                                                    const QString &address,
+                                                    std::unique_ptr<AddressWatch> watch) {
+                report(key, reply, address, std::move(watch));
+            },
             [this](PendingResolve *ended) { retire(ended); });
         const DNSServiceErrorType result = resolve->start(m_connection, kResolveLimitMs);
         if (result != kDNSServiceErr_NoError) {
@@ -107,6 +216,7 @@ void BrowseSession::startWaiting()
                 << "cannot resolve" << LogText::quoted(QString::fromUtf8(next.name)) << "error"
                 << result;
             m_queue.finished(next);
+            noteUnresolved(ResolveQueue::keyOf(next));
             continue;
         }
         m_running.push_back(std::move(resolve));

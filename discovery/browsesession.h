@@ -5,11 +5,14 @@
 #include "discovery/resolvequeue.h"
 
 #include <QObject>
+#include <QSet>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <vector>
 
+class AddressWatch;
 class BonjourWinService;
 class PendingResolve;
 class ResolveReply;
@@ -28,9 +31,16 @@ public:
     // From the resolve to the host's address. A device on the link answers within milliseconds,
     // or within one mDNS retry when a packet was lost.
     static constexpr int kResolveLimitMs = 4000;
+    // Reported instances whose host's address is followed after the report, so that a device
+    // that moves to another address is shown there. With Avahi each holds a thread and a D-Bus
+    // connection, as a running resolve does.
+    static constexpr int kMaxWatched = 32;
 
-    // Reports through the service's deviceMacFound; once stopRequested is true, nothing more.
-    BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested);
+    // Reports through the service's deviceMacFound and deviceWithdrawn; once stopRequested is
+    // true, nothing more. unresolved counts the instances heard of that gave no address, and
+    // at the end of the session also those still waiting or resolving.
+    BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested,
+                  std::atomic<int> &unresolved);
     ~BrowseSession() override;
 
     DNSServiceErrorType start();
@@ -39,7 +49,25 @@ public:
     bool instanceAdded(const ResolveQueue::Instance &instance);
 
 private:
-    void report(const ResolveReply &reply, const QString &address);
+    // What the service was told of an instance, and the watch that follows its host.
+    struct Reported
+    {
+        QString ip;
+        QString mac;
+        QString firmware;
+        QString name;
+        std::unique_ptr<AddressWatch> watch;
+    };
+
+    void report(const QByteArray &key, const ResolveReply &reply, const QString &address,
+                std::unique_ptr<AddressWatch> watch);
+    void follow(const QByteArray &key, Reported &reported, std::unique_ptr<AddressWatch> watch);
+    // The host of a reported instance has gained an address.
+    void moved(const QByteArray &key, const QString &hostAddress);
+    void noteUnresolved(const QByteArray &key);
+    // A watch may be the one whose reply is being processed: it is destroyed later, from the
+    // event loop.
+    void discard(std::unique_ptr<AddressWatch> watch);
     // The resolve has ended and gives its slot to the next; it is destroyed later, from the
     // event loop, as its own reply may be the one being processed.
     void retire(PendingResolve *resolve);
@@ -54,8 +82,16 @@ private:
     ResolveQueue m_queue;
     std::vector<std::unique_ptr<PendingResolve>> m_running;
     std::vector<std::unique_ptr<PendingResolve>> m_retired;
+    // By instance key; at most kMaxWaiting, since each was heard of and resolved.
+    std::map<QByteArray, Reported> m_reported;
+    std::vector<std::unique_ptr<AddressWatch>> m_discarded;
+    int m_watched = 0;
+    // Keys of instances that gave no address; bounded like the instances waiting.
+    QSet<QByteArray> m_unresolvedKeys;
+    std::atomic<int> &m_unresolved;
     bool m_lost = false;
     bool m_saidFull = false;
+    bool m_saidWatchLimit = false;
 };
 
 // The reply function handed to DNSServiceBrowse; its context is the browse's BrowseSession.

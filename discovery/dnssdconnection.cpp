@@ -63,6 +63,19 @@ DNSServiceErrorType DnsSdConnection::resolve(std::unique_ptr<Operation> *operati
     return adopt(result, ref, operation, std::move(onFailed));
 }
 
+DNSServiceErrorType DnsSdConnection::queryRecord(std::unique_ptr<Operation> *operation,
+                                                 uint32_t interfaceIndex, const char *name,
+                                                 uint16_t rrtype,
+                                                 DNSServiceQueryRecordReply callBack, void *context,
+                                                 FailureHandler onFailed)
+{
+    DNSServiceRef ref = m_shared.get();
+    const DNSServiceFlags flags = m_shared ? kDNSServiceFlagsShareConnection : 0;
+    const DNSServiceErrorType result = DnsSdBinding::instance().queryRecord(
+        &ref, flags, interfaceIndex, name, rrtype, kDNSServiceClass_IN, callBack, context);
+    return adopt(result, ref, operation, std::move(onFailed));
+}
+
 DNSServiceErrorType DnsSdConnection::adopt(DNSServiceErrorType result, DNSServiceRef ref,
                                            std::unique_ptr<Operation> *operation,
                                            FailureHandler onFailed)

@@ -30,7 +30,7 @@ public:
     // the operation there and then.
     using FailureHandler = std::function<void(DNSServiceErrorType)>;
 
-    // One browse or resolve; it ends when this goes.
+    // One browse, resolve or record query; it ends when this goes.
     class Operation
     {
     public:
@@ -59,6 +59,11 @@ public:
                                 const char *name, const char *regtype, const char *domain,
                                 DNSServiceResolveReply callBack, void *context,
                                 FailureHandler onFailed);
+    // The records of one name, type and class (IN), as the daemon learns them, until it goes.
+    DNSServiceErrorType queryRecord(std::unique_ptr<Operation> *operation, uint32_t interfaceIndex,
+                                    const char *name, uint16_t rrtype,
+                                    DNSServiceQueryRecordReply callBack, void *context,
+                                    FailureHandler onFailed);
 
 private:
     DNSServiceErrorType adopt(DNSServiceErrorType result, DNSServiceRef ref,

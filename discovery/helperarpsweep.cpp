@@ -38,8 +38,7 @@ HelperArpSweep::~HelperArpSweep()
     stop();
 }
 
-void HelperArpSweep::start(const QString &helperPath, const QString &interfaceName,
-                           quint32 source)
+void HelperArpSweep::start(const QString &helperPath, const QString &interfaceName, quint32 source)
 {
     m_interfaceName = interfaceName;
     m_engine = new ArpEngine(this);

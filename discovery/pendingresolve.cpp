@@ -1,8 +1,8 @@
 #include "pendingresolve.h"
 
 #include "base/logtext.h"
+#include "discovery/addresswatch.h"
 #include "discovery/resolvereply.h"
-#include "platform/hostlookup.h"
 
 #include <QDebug>
 
@@ -17,6 +17,7 @@ PendingResolve::~PendingResolve() = default;
 
 DNSServiceErrorType PendingResolve::start(DnsSdConnection &connection, int timeLimitMs)
 {
+    m_connection = &connection;
     const DNSServiceErrorType result = connection.resolve(
         &m_operation, m_instance.interfaceIndex, m_instance.name.constData(),
         m_instance.type.constData(), m_instance.domain.constData(), &ServiceResolveCallBack, this,
@@ -39,39 +40,64 @@ void PendingResolve::answered(const ResolveReply &reply)
     // It goes once the event that carries this reply is done.
     QMetaObject::invokeMethod(
         this, [this] { m_operation.reset(); }, Qt::QueuedConnection);
-    m_lookup = std::make_unique<HostLookup>(m_reply->hostTarget());
-    connect(m_lookup.get(), &HostLookup::finished, this,
-            [this](const QString &address) { lookedUp(address); });
+    // The host's address from the daemon, not from the system's resolver: nss-mdns asks the
+    // unicast DNS server about ".local" first, and one that never answers holds it for longer
+    // than this resolve may take.
+    m_watch = std::make_unique<AddressWatch>(m_reply->hostTarget(), m_instance.interfaceIndex);
+    connect(m_watch.get(), &AddressWatch::added, this,
+            [this](const QString &address) { hostAddressAdded(address); });
+    const DNSServiceErrorType result = m_watch->start(*m_connection);
+    if (result != kDNSServiceErr_NoError) {
+        qCDebug(lcDnsSd).noquote()
+            << "cannot ask for the address of"
+            << LogText::quoted(QString::fromUtf8(m_reply->hostTarget())) << "error" << result;
+        m_watch.reset();
+        // The "interface" value may still give an address.
+        conclude(QString());
+    }
 }
 
 void PendingResolve::failed()
 {
-    // An error after the answer changes nothing: the host lookup is under way.
+    // An error after the answer changes nothing: the address query is under way.
     if (!m_reply) {
         finish();
     }
 }
 
-void PendingResolve::lookedUp(const QString &hostAddress)
+void PendingResolve::hostAddressAdded(const QString &address)
 {
-    if (m_finished) {
-        return;
+    // A record no row may take (loopback, say) is passed over: a usable one may follow, and the
+    // "interface" value is still there when the time is up.
+    if (!m_finished && !ResolveReply::dottedQuad(address).isEmpty()) {
+        conclude(address);
     }
-    m_report(*m_reply, m_reply->addressText(hostAddress));
-    finish();
 }
 
 void PendingResolve::timedOut()
 {
     if (m_reply) {
-        // The resolver is still at the host name: for the report it has none.
-        m_lookup.reset();
-        lookedUp(QString());
+        // No usable address record in time: for the report the host has none.
+        conclude(QString());
         return;
     }
     qCDebug(lcDnsSd).noquote() << "no resolve answer for"
                                << LogText::quoted(QString::fromUtf8(m_instance.name))
                                << "in time; given up";
+    finish();
+}
+
+void PendingResolve::conclude(const QString &hostAddress)
+{
+    if (m_finished) {
+        return;
+    }
+    m_reported = true;
+    if (m_watch) {
+        // The watch may be running this very call: it is handed on, never destroyed here.
+        m_watch->disconnect(this);
+    }
+    m_report(*m_reply, m_reply->addressText(hostAddress), std::move(m_watch));
     finish();
 }
 

@@ -33,10 +33,13 @@ public:
     void finished(const Instance &instance);
 
     int waiting() const { return int(m_waiting.size()); }
+    // The instances waiting or running, by key.
+    const QSet<QByteArray> &known() const { return m_known; }
 
-private:
+    // One instance's name, type and domain as one key, the same for every interface.
     static QByteArray keyOf(const Instance &instance);
 
+private:
     const int m_maxRunning;
     const int m_maxWaiting;
     int m_running = 0;

@@ -4,16 +4,21 @@
 
 #include "platform/dnssdbinding.h"
 
-#include <QStringList>
+#include <QByteArrayList>
+#include <QTextCodec>
+
+#include <algorithm>
 
 namespace {
 
-// The service type's suffix as the daemon spells it in a full name; what is left is the
-// instance name the user gave the device.
-const QString kServiceSuffix = QStringLiteral("._encoder._tcp.local.");
+// The labels after the instance name in a full name, the root's empty one last: what is before
+// them is the name the user gave the device.
+const char *const kServiceLabels[] = { "_encoder", "_tcp", "local", "" };
+constexpr int kServiceLabelCount = int(sizeof(kServiceLabels) / sizeof(kServiceLabels[0]));
 // An "interface" TXT value starts with a five-character tag before the address it carries.
 constexpr int kInterfaceTagLength = 5;
 constexpr int kMacTextLength = 17;
+constexpr int kUtf8Mib = 106;
 
 const void *libraryLookup(uint16_t txtLen, const void *txtRecord, const char *key,
                           uint8_t *valueLen)
@@ -114,17 +119,92 @@ QString ResolveReply::dottedQuad(const QString &text)
 
 QString ResolveReply::macFrom(const QByteArray &value)
 {
-    return QString::fromLatin1(value)
-        .left(kMacTextLength)
-        .replace(QLatin1Char(':'), QLatin1Char('-'));
+    QString mac = txtText(value);
+    // Upper case for ASCII letters alone: a MAC is hex digits, and a case mapping beyond ASCII
+    // may change the length the row is cut to.
+    for (QChar &c : mac) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) {
+            c = QChar(c.unicode() - 'a' + 'A');
+        } else if (c == QLatin1Char(':')) {
+            c = QLatin1Char('-');
+        }
+    }
+    // Never half a character: a surrogate pair stays whole or goes.
+    const int cut = mac.size() > kMacTextLength && mac.at(kMacTextLength).isLowSurrogate()
+        ? kMacTextLength - 1
+        : kMacTextLength;
+    return mac.left(cut);
 }
 
 QString ResolveReply::firmwareFrom(const QByteArray &value)
 {
-    return QString::fromLatin1(value).remove(QLatin1Char('\n'));
+    return txtText(value);
 }
 
 QString ResolveReply::nameFrom(const QByteArray &fullName)
 {
-    return QString::fromUtf8(fullName).remove(kServiceSuffix).remove(QLatin1Char('\n'));
+    // The labels are told apart on the escaped name: a dot the user wrote into the name comes
+    // escaped and separates nothing.
+    QByteArrayList labels { QByteArray() };
+    for (int i = 0; i < fullName.size(); ++i) {
+        char c = fullName.at(i);
+        if (c == '.') {
+            labels.append(QByteArray());
+            continue;
+        }
+        if (c == '\\' && i + 1 < fullName.size()) {
+            const QByteArray digits = fullName.mid(i + 1, 3);
+            bool decimal = digits.size() == 3
+                && std::all_of(digits.cbegin(), digits.cend(),
+                               [](char d) { return d >= '0' && d <= '9'; });
+            const int byte = decimal ? digits.toInt() : 0;
+            decimal = decimal && byte <= 255;
+            c = decimal ? char(byte) : fullName.at(i + 1);
+            i += decimal ? 3 : 1;
+        }
+        labels.last().append(c);
+    }
+    bool isService = labels.size() > kServiceLabelCount;
+    for (int k = 0; isService && k < kServiceLabelCount; ++k) {
+        isService = labels.at(labels.size() - kServiceLabelCount + k)
+                        .compare(kServiceLabels[k], Qt::CaseInsensitive)
+            == 0;
+    }
+    if (isService) {
+        labels.erase(labels.end() - kServiceLabelCount, labels.end());
+    }
+    return readable(utf8(labels.join('.')));
+}
+
+QString ResolveReply::txtText(const QByteArray &value)
+{
+    bool valid = false;
+    const QString text = utf8(value, &valid);
+    return readable(valid ? text : QString::fromLatin1(value));
+}
+
+QString ResolveReply::utf8(const QByteArray &bytes, bool *valid)
+{
+    // Not QString::fromUtf8, which drops a byte order mark at the start: valid text is kept
+    // whole, so that the check below can tell it from invalid text.
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QString text
+        = QTextCodec::codecForMib(kUtf8Mib)->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.remainingChars > 0) {
+        text += QChar::ReplacementCharacter;
+    }
+    if (valid) {
+        *valid = state.invalidChars == 0 && state.remainingChars == 0;
+    }
+    return text;
+}
+
+QString ResolveReply::readable(QString text)
+{
+    // A row is one line of text: control characters (C0, DEL, C1), escaped in the name or
+    // bytes read as Latin-1, would break the table, the log or the terminal it is printed on.
+    const auto end = std::remove_if(text.begin(), text.end(),
+                                    [](QChar c) { return c.category() == QChar::Other_Control; });
+    text.truncate(int(end - text.begin()));
+    return text;
 }

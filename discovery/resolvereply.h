@@ -44,11 +44,21 @@ public:
                                bool interfacePresent);
     // text when it is four decimal numbers 0-255 joined by dots, and not 0.0.0.0; else empty.
     static QString dottedQuad(const QString &text);
+    // The TXT value as UTF-8, as Latin-1 where it is no valid UTF-8; upper case, dashes for
+    // colons, at most 17 characters.
     static QString macFrom(const QByteArray &value);
+    // The TXT value as UTF-8, as Latin-1 where it is no valid UTF-8.
     static QString firmwareFrom(const QByteArray &value);
+    // The instance name of a full name as the daemon writes it (escaped, "Roof\\032Camera" for
+    // "Roof Camera"), unescaped and read as UTF-8, invalid sequences as U+FFFD; the whole name
+    // when it is not of "_encoder._tcp.local.". Control characters are removed from all three.
     static QString nameFrom(const QByteArray &fullName);
 
 private:
+    static QString txtText(const QByteArray &value);
+    static QString utf8(const QByteArray &bytes, bool *valid = nullptr);
+    static QString readable(QString text);
+
     QByteArray m_fullName;
     QByteArray m_hostTarget;
     QByteArray m_txtRecord;

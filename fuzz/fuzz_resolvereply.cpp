@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -74,14 +75,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                    QString::fromLatin1(key));
     }
 
+    const auto hasControl = [](const QString &text) {
+        return std::any_of(text.cbegin(), text.cend(),
+                           [](QChar c) { return c.category() == QChar::Other_Control; });
+    };
+    // The MAC in the ARP rows' form: upper case, dashes, at most 17 characters, none of them
+    // half a surrogate pair. However the bytes decode, no control character reaches a row.
     const QString mac = reply.macText();
-    FUZZ_CHECK(mac.size() <= 17 && !mac.contains(QLatin1Char(':')), mac);
+    FUZZ_CHECK(mac.size() <= 17 && !mac.contains(QRegularExpression(QStringLiteral("[:a-z]")))
+                   && QString::fromUtf8(mac.toUtf8()) == mac,
+               mac);
     const QString firmware = reply.firmwareText();
     const QString name = reply.nameText();
-    FUZZ_CHECK(!firmware.contains(QLatin1Char('\n')) && !name.contains(QLatin1Char('\n')),
-               firmware + name);
+    FUZZ_CHECK(!hasControl(mac) && !hasControl(firmware) && !hasControl(name), firmware + name);
     // Names longer than a DNS name can be are cut, never read on.
     FUZZ_CHECK(name.toUtf8().size() <= ResolveReply::kMaxDomainName * 3, name);
+    // Any instance name written with a decimal escape for every byte, dots and suffix
+    // look-alikes included, comes back whole when it is UTF-8 without control characters.
+    const QByteArray label(fullName.get(), static_cast<int>(qMin<size_t>(nameLength, 250)));
+    QByteArray escaped;
+    for (const char byte : label) {
+        escaped += '\\' + QByteArray::number(static_cast<uint8_t>(byte)).rightJustified(3, '0');
+    }
+    const QString decoded = QString::fromUtf8(label);
+    if (decoded.toUtf8() == label && !decoded.startsWith(QChar(0xfeff)) && !hasControl(decoded)) {
+        FUZZ_CHECK(ResolveReply::nameFrom(escaped + "._encoder._tcp.local.") == decoded, decoded);
+    }
 
     bool hasInterface = false;
     const QByteArray interfaceValue = reply.txtValue("interface", &hasInterface);

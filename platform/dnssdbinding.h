@@ -21,6 +21,11 @@ using DNSServiceResolveReply
     = void (*)(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
                DNSServiceErrorType errorCode, const char *fullname, const char *hosttarget,
                uint16_t port, uint16_t txtLen, const unsigned char *txtRecord, void *context);
+// rdata is rdlen bytes of the record's data as it is on the wire.
+using DNSServiceQueryRecordReply
+    = void (*)(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
+               DNSServiceErrorType errorCode, const char *fullname, uint16_t rrtype,
+               uint16_t rrclass, uint16_t rdlen, const void *rdata, uint32_t ttl, void *context);
 
 constexpr DNSServiceErrorType kDNSServiceErr_NoError = 0;
 constexpr DNSServiceErrorType kDNSServiceErr_Unknown = -65537;
@@ -28,6 +33,8 @@ constexpr DNSServiceErrorType kDNSServiceErr_Unsupported = -65544;
 constexpr DNSServiceErrorType kDNSServiceErr_ServiceNotRunning = -65563;
 constexpr DNSServiceFlags kDNSServiceFlagsAdd = 0x2;
 constexpr DNSServiceFlags kDNSServiceFlagsShareConnection = 0x4000;
+constexpr uint16_t kDNSServiceType_A = 1;
+constexpr uint16_t kDNSServiceClass_IN = 1;
 
 // The DNS-SD client library, bound at run time: the one place that knows how this platform finds
 // it (dlopen here; a Windows build would load dnssd.dll beside it). Every call goes through here;
@@ -59,6 +66,10 @@ public:
     DNSServiceErrorType resolve(DNSServiceRef *sdRef, DNSServiceFlags flags,
                                 uint32_t interfaceIndex, const char *name, const char *regtype,
                                 const char *domain, DNSServiceResolveReply callBack, void *context);
+    DNSServiceErrorType queryRecord(DNSServiceRef *sdRef, DNSServiceFlags flags,
+                                    uint32_t interfaceIndex, const char *fullname, uint16_t rrtype,
+                                    uint16_t rrclass, DNSServiceQueryRecordReply callBack,
+                                    void *context);
     DNSServiceErrorType processResult(DNSServiceRef sdRef);
     void refDeallocate(DNSServiceRef sdRef);
     int refSockFd(DNSServiceRef sdRef);
@@ -70,6 +81,7 @@ private:
         CreateConnection,
         Browse,
         Resolve,
+        QueryRecord,
         ProcessResult,
         RefDeallocate,
         RefSockFd,

@@ -11,8 +11,8 @@ char s_missingSymbol;
 
 const char *const kSymbolNames[] = {
     "DNSServiceCreateConnection", "DNSServiceBrowse",        "DNSServiceResolve",
-    "DNSServiceProcessResult",    "DNSServiceRefDeallocate", "DNSServiceRefSockFD",
-    "TXTRecordGetValuePtr",
+    "DNSServiceQueryRecord",      "DNSServiceProcessResult", "DNSServiceRefDeallocate",
+    "DNSServiceRefSockFD",        "TXTRecordGetValuePtr",
 };
 
 using CreateConnectionFn = DNSServiceErrorType (*)(DNSServiceRef *);
@@ -21,6 +21,9 @@ using BrowseFn = DNSServiceErrorType (*)(DNSServiceRef *, DNSServiceFlags, uint3
 using ResolveFn
     = DNSServiceErrorType (*)(DNSServiceRef *, DNSServiceFlags, uint32_t, const char *,
                               const char *, const char *, DNSServiceResolveReply, void *);
+using QueryRecordFn
+    = DNSServiceErrorType (*)(DNSServiceRef *, DNSServiceFlags, uint32_t, const char *, uint16_t,
+                              uint16_t, DNSServiceQueryRecordReply, void *);
 using ProcessResultFn = DNSServiceErrorType (*)(DNSServiceRef);
 using RefDeallocateFn = void (*)(DNSServiceRef);
 using RefSockFdFn = int (*)(DNSServiceRef);
@@ -101,6 +104,16 @@ DNSServiceErrorType DnsSdBinding::resolve(DNSServiceRef *sdRef, DNSServiceFlags 
 {
     auto fn = toFunction<ResolveFn>(symbol(Resolve));
     return fn ? fn(sdRef, flags, interfaceIndex, name, regtype, domain, callBack, context)
+              : kDNSServiceErr_ServiceNotRunning;
+}
+
+DNSServiceErrorType DnsSdBinding::queryRecord(DNSServiceRef *sdRef, DNSServiceFlags flags,
+                                              uint32_t interfaceIndex, const char *fullname,
+                                              uint16_t rrtype, uint16_t rrclass,
+                                              DNSServiceQueryRecordReply callBack, void *context)
+{
+    auto fn = toFunction<QueryRecordFn>(symbol(QueryRecord));
+    return fn ? fn(sdRef, flags, interfaceIndex, fullname, rrtype, rrclass, callBack, context)
               : kDNSServiceErr_ServiceNotRunning;
 }
 

@@ -18,7 +18,7 @@ missing_status=1
 # Build and run time: Qt 5 with the QML modules the window imports, the DNS-SD library.
 runtime_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtquick2
     qml-module-qtquick-window2 qml-module-qtquick-controls libavahi-compat-libdnssd1
-    avahi-daemon libnss-mdns)
+    avahi-daemon)
 # Tests and benchmarks: namespaces, the real avahi-daemon with its own bus, a display; the
 # checks CI runs on top (formatting, shell scripts).
 test_packages=(qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth

@@ -62,10 +62,11 @@ void TestHostile::scans_data()
     // header-streaming replies give none.
     QTest::newRow("http probe") << 2 << QStringList { good,   longName, nulAndLatin1,
                                                       markup, impostor, controls };
-    // The name keeps the daemon's escapes; the MAC is cut to 17 characters.
+    // The name as the announcer wrote it, markup and all, which the window shows as text; the
+    // MAC is cut to 17 characters.
     QTest::newRow("mdns") << 3
                           << QStringList { row(31, "02-06-00-00-00-31", QString(252, 'F'),
-                                               "\\060b\\062Evil\\060\\047b\\062") };
+                                               "<b>Evil</b>") };
 }
 
 void TestHostile::scans()

@@ -38,7 +38,8 @@ const QString kLeaver = row(18, "02-06-00-00-00-18", "6.0", "Leaver");
 const QString kQuoted = row(19, "08-EA-40-00-00-19", "7.0", "Say \"hi\",\r\tok");
 const QString kSlow = row(20, "02-06-00-00-00-20", "8.0", "Slow server");
 const QStringList kMdns { row(10, "02-06-00-00-00-10", "", ""),
-                          row(14, "08-ea-40-00-00-14", "3.2.0", "Studio\\032C") };
+                          row(14, "08-EA-40-00-00-14", QString::fromUtf8("3.2-Über"),
+                              QString::fromUtf8("Studio C.2 ★")) };
 const QStringList kArp { kCam10, kLobby, kNoName, kTextPlain, kUtf8,
                          kHangs, kLate,  kDeaf,   kQuoted,    kSlow };
 const QStringList kHttp { kCam10, kLobby, kNoName, kUtf8, kLate, kDeaf, kQuoted, kSlow };
@@ -115,11 +116,39 @@ void TestScans::mdnsScan()
     ControllerFixture ctrl;
     ctrl->startDiscover(Lan::scannerIp(), 3);
     // One row per address, whichever instance resolves first; firmware and names holding NULL
-    // are emptied; the other maker's host is not listed; the MAC is cut to 17 characters.
+    // are emptied; the other maker's host is not listed; the MAC is cut to 17 characters; the
+    // name is as the user gave it. The LAN's DNS server never answers, and holds up whatever asks
+    // it: the addresses must come from the mDNS daemon.
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.table(), kMdns, 15000);
     QTest::qWait(1000); // instances resolved again must not add rows
-    ctrl->stopDiscover(3);
     QCOMPARE(ctrl.scan.lines.size(), kMdns.size());
+
+    // A device moves to another address during the browse: its row moves with it.
+    ctrl.scan.watch(ctrl.get(), &Controller::deviceRemoved, "gone");
+    QProcess service, address;
+    service.start(
+        "avahi-publish",
+        { "-s", "-H", "mover.local", "Mover", "_encoder._tcp", "80", "MAC=0c:8c:24:00:00:60" });
+    address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.60" });
+    QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.size(), kMdns.size() + 1, 15000);
+    address.terminate();
+    QVERIFY(address.waitForFinished());
+    address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.61" });
+    QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.mid(kMdns.size()),
+                              (QStringList { row(60, "0C-8C-24-00-00-60", "", "Mover"),
+                                             "gone|198.18.0.60|0C-8C-24-00-00-60",
+                                             row(61, "0C-8C-24-00-00-60", "", "Mover") }),
+                              15000);
+
+    // The instance without an address record has no row; it is counted, and the command line
+    // says so, also when the browse ends before its resolve has given up.
+    ctrl->stopDiscover(3);
+    QCOMPARE(ctrl->getUnresolvedCount(), 1);
+    QProcess program;
+    program.start(QCoreApplication::applicationDirPath() + "/../lumisweep",
+                  { "--scan", "mdns", "--wait", "1", "--format", "csv" });
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.readAllStandardError(), QByteArray("1 announced instance gave no address\n"));
 }
 
 void TestScans::stopping_data()

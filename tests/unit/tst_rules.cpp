@@ -214,15 +214,30 @@ void TestRules::logTextIsOneQuotedLine()
 void TestRules::announcements_data()
 {
     // host lookup | interface TXT value (- absent) | MAC | FW | full name | ip | mac | fw | name
+    // MAC and FW are bytes, %XX for one that is no character of its own; the full name is as
+    // the daemon escapes it.
     rows({ { "typical",
-             "192.168.1.20 | eth0:10.0.0.1 | 00:11:22:33:44:55 | 1.0.3 | "
-             "Cam1._encoder._tcp.local. | 192.168.1.20 | 00-11-22-33-44-55 | 1.0.3 | Cam1" },
-           { "no host address: the interface value",
-             " | eth0:10.0.0.2 | 00:11:22:33:44:55:66 | "
-             "2.0\n | Ca\nm2._encoder._tcp.local.\n | 10.0.0.2 | 00-11-22-33-44-55 | 2.0 | Cam2" },
-           { "escapes kept, other domain",
-             " | - | 00:11 |  | K\\032A._encoder._tcp.example. |  | "
-             "00-11 |  | K\\032A._encoder._tcp.example." },
+             "192.168.1.20 | eth0:10.0.0.1 | d0:c8:1a:2b:3c:4d | 1.0.3 | "
+             "Cam1._encoder._tcp.local. | 192.168.1.20 | D0-C8-1A-2B-3C-4D | 1.0.3 | Cam1" },
+           { "no host address: the interface value; controls removed",
+             " | eth0:10.0.0.2 | 00:11:22:33:44:55:66 | 2.0\n | Ca\\010m2._encoder._tcp.local. | "
+             "10.0.0.2 | 00-11-22-33-44-55 | 2.0 | Cam2" },
+           { "other domain: the whole name",
+             " | - | 00:11 |  | K\\032A._encoder._tcp.example. |  | 00-11 |  | "
+             "K A._encoder._tcp.example." },
+           { "space, dot and backslash escaped",
+             " | - |  |  | Roof\\032Cam\\.1\\\\._encoder._tcp.local. |  |  |  | Roof Cam.1\\" },
+           { "a star in decimal escapes; UTF-8 in the TXT values",
+             " | - | 08:ea:40:%C3%9C | %C3%9Cber 3 | \\226\\152\\133\\032A._encoder._tcp.local. "
+             "|  | 08-EA-40-\u00dc | \u00dcber 3 | \u2605 A" },
+           // What is no UTF-8 must not turn into characters that end a line or drive a
+           // terminal, nor into a character of its own.
+           { "invalid UTF-8: U+FFFD in the name, Latin-1 in the TXT values",
+             " | - | d0:c8:%9B%DC | %DCber%9B%FF | Bad\\255\\192\\138\\027[2J._encoder._tcp.local. "
+             "|  | D0-C8-\u00dc | \u00dcber\u00ff | Bad\ufffd\ufffd\ufffd[2J" },
+           { "a suffix look-alike inside the name",
+             " | - |  |  | a\\._encoder\\._tcp\\.local\\.._encoder._tcp.local. |  |  |  | "
+             "a._encoder._tcp.local." },
            // The announcer writes the interface value and the address record: only a plain
            // address of a single remote host may become the row's.
            { "host name, port and path", " | eth0:evil.example:80/x |  |  |  |  |  |  | " },
@@ -237,8 +252,8 @@ void TestRules::announcements()
     const bool present = f[1] != "-";
     QCOMPARE(ResolveReply::addressFrom(f[0], present ? f[1].toLatin1() : QByteArray(), present),
              f[5]);
-    QCOMPARE(ResolveReply::macFrom(f[2].toLatin1()), f[6]);
-    QCOMPARE(ResolveReply::firmwareFrom(f[3].toLatin1()), f[7]);
+    QCOMPARE(ResolveReply::macFrom(QByteArray::fromPercentEncoding(f[2].toUtf8())), f[6]);
+    QCOMPARE(ResolveReply::firmwareFrom(QByteArray::fromPercentEncoding(f[3].toUtf8())), f[7]);
     QCOMPARE(ResolveReply::nameFrom(f[4].toUtf8()), f[8]);
 }
 

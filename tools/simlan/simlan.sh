@@ -15,6 +15,10 @@
 #   gateway 198.18.0.254/24                             (a router the scanner's default route goes
 #                                                        through; it passes nothing on, it counts)
 #   sysctl net.ipv4.neigh.lan0.retrans_time_ms=500      (applied in the scanner namespace)
+#   nameserver 198.18.0.53/24                           (the scanner's DNS server: a host that takes
+#                                                        every query and never answers, as one that
+#                                                        is down behind a firewall; without this
+#                                                        line a server on loopback refuses at once)
 #   iface ethA [down] 192.168.1.10/24 10.0.0.5/8        (a veth pair ethA / ethA-p, both ends in
 #                                                        the scanner namespace; 'iface lo CIDR...'
 #                                                        adds addresses to loopback)
@@ -39,6 +43,7 @@ readonly LAN_IFACE=lan0
 readonly READY_TIMEOUT_S=15
 # Outside the vendor prefixes, so the gateway is never listed as an encoder.
 readonly GATEWAY_MAC=02:00:00:00:00:fe
+readonly NAMESERVER_MAC=02:00:00:00:00:53
 
 die() { echo "simlan: $*" >&2; exit 2; }
 
@@ -152,6 +157,31 @@ NFT
     : >"$STATE/gateway"
 }
 
+# A lookup that reaches this server waits the resolver's whole timeout (5 s, twice, on glibc):
+# queries are dropped, so neither an answer nor an ICMP or TCP refusal comes back.
+add_silent_nameserver() { # NAME ADDRESS/PREFIX
+    local ns="$1-n"
+    record_namespace "$ns"
+    ip netns add "$ns" || return 1
+    ip -n "$1-b" link add pn type veth peer name "$LAN_IFACE" netns "$ns" || return 1
+    ip -n "$1-b" link set pn master br0 up
+    ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
+    ip -n "$ns" link set "$LAN_IFACE" address "$NAMESERVER_MAC"
+    ip -n "$ns" addr add "$2" dev "$LAN_IFACE"
+    ip -n "$ns" link set lo up
+    ip -n "$ns" link set "$LAN_IFACE" up
+    ip netns exec "$ns" nft -f - <<'NFT' || return 1
+table ip simlan {
+    chain input {
+        type filter hook input priority filter; policy accept;
+        udp dport 53 drop
+        tcp dport 53 drop
+    }
+}
+NFT
+    echo "nameserver ${2%/*}" >"$STATE/resolv.conf"
+}
+
 bring_up() {
     local name=$1 topology=$2
     local words=() scanner_ip="" sims=() sim_keys=() sysctls=() index=0 encodersim
@@ -256,6 +286,13 @@ bring_up() {
             [ ! -e "$STATE/gateway" ] || die "only one gateway line"
             add_gateway "$name" "${words[1]}" || return 1
             ;;
+        nameserver)
+            [ ${#words[@]} -eq 2 ] || die "nameserver needs one ADDRESS/PREFIX"
+            [ -n "$scanner_ip" ] || die "the scanner line must come first"
+            [ ! -e "$STATE/nameserver" ] || die "only one nameserver line"
+            : >"$STATE/nameserver"
+            add_silent_nameserver "$name" "${words[1]}" || return 1
+            ;;
         sysctl)
             sysctls+=("${words[@]:1}")
             ;;
@@ -283,9 +320,9 @@ bring_up() {
 }
 
 # Replaces the calling shell, so that a signal sent to it reaches COMMAND itself. Name lookups
-# other than mDNS would go to the machine's DNS server, through the gateway if there is one, and
-# wait seconds for an answer that never comes (nss-mdns asks it about .local first); the scanner
-# gets a DNS server on loopback instead, where nothing listens, so they fail at once.
+# would otherwise go to the machine's DNS server, through the gateway if there is one, and wait
+# seconds for an answer that never comes (nss-mdns asks it about .local first); the scanner gets
+# the topology's silent server, or one on loopback, where nothing listens, so they fail at once.
 run_in_scanner() {
     local name=$1 state="$STATE_ROOT/$1" lan=()
     shift
