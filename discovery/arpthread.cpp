@@ -203,7 +203,7 @@ void ARPThread::runArp()
             decide(now);
             continue;
         }
-        watch->echoAnswered = BonjourWinService::echo(address);
+        watch->echoAnswered = BonjourWinService::echo(address, m_state->interfaceIndex());
         watch->nextLookMs = clock.elapsed();
         watches.push_back(std::move(watch));
         // The pause after each address is spent watching the resolutions still open, so a slow
@@ -246,9 +246,9 @@ void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
             }
             bool failed = false;
             if (decision.action == Action::Knock) {
-                failed = !watch.knock.start(watch.address);
+                failed = !watch.knock.start(watch.address, m_state->interfaceIndex());
             } else if (decision.action == Action::AskAgain) {
-                failed = !NeighbourTable::trigger(watch.address);
+                failed = !NeighbourTable::trigger(watch.address, m_state->interfaceIndex());
                 if (watch.progress.rounds > 0) {
                     // The kernel keeps the entry unresolved for the new round.
                     budget.extend(watch.token, unresolvedLifetimeMs(table));

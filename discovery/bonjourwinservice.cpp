@@ -45,9 +45,10 @@ BonjourWinService::~BonjourWinService()
     shutdown();
 }
 
-bool BonjourWinService::echo(quint32 address)
+bool BonjourWinService::echo(quint32 address, int interfaceIndex)
 {
-    return Ipv4Text::isUnicast(address) && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs);
+    return Ipv4Text::isUnicast(address)
+        && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs, interfaceIndex);
 }
 
 void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)

@@ -62,8 +62,8 @@ public:
     void shutdown();
 
     // The reachability probe: one ICMP echo to address (host byte order), true when it was
-    // answered in time.
-    static bool echo(quint32 address);
+    // answered in time; with an interface index, sent through that interface or not at all.
+    static bool echo(quint32 address, int interfaceIndex = 0);
 
 signals:
     void pingIPResult(QString ipString, bool bSuccess);

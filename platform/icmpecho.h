@@ -9,8 +9,9 @@
 // neighbour, and the result is false.
 namespace IcmpEcho {
 
-// address in host byte order; true when an echo reply carrying the payload came back.
-bool send(quint32 address, const QByteArray &payload, int timeoutMs);
+// address in host byte order; true when an echo reply carrying the payload came back. With an
+// interface index, the request leaves through that interface or not at all.
+bool send(quint32 address, const QByteArray &payload, int timeoutMs, int interfaceIndex = 0);
 
 } // namespace IcmpEcho
 

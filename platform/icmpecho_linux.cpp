@@ -2,6 +2,7 @@
 
 #include "neighbourtable.h"
 #include "fdholder_linux.h"
+#include "interfacebinding_linux.h"
 
 #include <QElapsedTimer>
 
@@ -97,7 +98,7 @@ bool awaitReply(int fd, bool raw, quint32 address, quint16 identifier, quint16 s
 
 } // namespace
 
-bool send(quint32 address, const QByteArray &payload, int timeoutMs)
+bool send(quint32 address, const QByteArray &payload, int timeoutMs, int interfaceIndex)
 {
     if (payload.size() > kMaxPayload) {
         return false;
@@ -110,7 +111,10 @@ bool send(quint32 address, const QByteArray &payload, int timeoutMs)
     const bool raw = datagram.get() < 0;
     const int fd = raw ? rawSocket.get() : datagram.get();
     if (fd < 0) {
-        NeighbourTable::trigger(address);
+        NeighbourTable::trigger(address, interfaceIndex);
+        return false;
+    }
+    if (!bindToInterface(fd, interfaceIndex)) {
         return false;
     }
     if (raw) {

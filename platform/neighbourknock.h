@@ -17,8 +17,9 @@ public:
     NeighbourKnock(const NeighbourKnock &) = delete;
     NeighbourKnock &operator=(const NeighbourKnock &) = delete;
 
-    // Sends both; false when the sockets could not be opened.
-    bool start(quint32 address);
+    // Sends both, through the given interface or not at all; false when the sockets could not be
+    // opened or the interface is gone.
+    bool start(quint32 address, int interfaceIndex);
     bool isStarted() const;
     // Looks without waiting.
     bool answered() const;

@@ -1,6 +1,7 @@
 #include "neighbourknock.h"
 
 #include "fdholder_linux.h"
+#include "interfacebinding_linux.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -30,12 +31,14 @@ bool NeighbourKnock::isStarted() const
     return m_sockets != nullptr;
 }
 
-bool NeighbourKnock::start(quint32 address)
+bool NeighbourKnock::start(quint32 address, int interfaceIndex)
 {
     auto sockets = std::make_unique<Sockets>();
     sockets->stream = FdHolder(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     sockets->datagram = FdHolder(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (sockets->stream.get() < 0 || sockets->datagram.get() < 0) {
+    if (sockets->stream.get() < 0 || sockets->datagram.get() < 0
+        || !bindToInterface(sockets->stream.get(), interfaceIndex)
+        || !bindToInterface(sockets->datagram.get(), interfaceIndex)) {
         return false;
     }
     sockaddr_in target {};

@@ -42,7 +42,8 @@ public:
     int requestsPerRound() const { return m_requestsPerRound; }
 
     // Sends one small UDP datagram to the discard port: the kernel queues it and starts ARP.
-    static bool trigger(quint32 address);
+    // With an interface index, it leaves through that interface or not at all.
+    static bool trigger(quint32 address, int interfaceIndex = 0);
     // The most entries the machine's table holds before the kernel refuses new ones
     // (gc_thresh3); the kernel's default where it cannot be read, as inside a namespace.
     static int tableLimit();

@@ -1,6 +1,7 @@
 #include "neighbourtable.h"
 
 #include "fdholder_linux.h"
+#include "interfacebinding_linux.h"
 #include "netlink_linux.h"
 
 #include <QFile>
@@ -98,10 +99,10 @@ NeighbourTable::Entry NeighbourTable::read(quint32 address)
     return entry;
 }
 
-bool NeighbourTable::trigger(quint32 address)
+bool NeighbourTable::trigger(quint32 address, int interfaceIndex)
 {
     const FdHolder udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (udp.get() < 0) {
+    if (udp.get() < 0 || !bindToInterface(udp.get(), interfaceIndex)) {
         return false;
     }
     sockaddr_in target {};
