@@ -558,6 +558,11 @@ ApplicationWindow {
                 showDeviceCount()
                 // A sweep ends inside this call: its last rows and arpScanDone arrive before it returns.
                 ctrl.stopDiscover(functionBar.scanType)
+                // Announced devices that gave no address have no row: say how many there were.
+                var unresolved = functionBar.scanType === 3 ? ctrl.getUnresolvedCount() : 0
+                if (unresolved > 0) {
+                    textInfo.text += "; " + unresolved + " announced without an address"
+                }
             }
         }
 
