@@ -74,9 +74,6 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
     connect(
         m_sweep.data(), &SweepState::ended, this,
         [this] {
-            if (m_helperSweep) {
-                m_helperSweep->stop();
-            }
             qDebug().noquote() << "Done Arp Scan";
             emit arpScanDone();
         },

@@ -31,6 +31,10 @@ HelperArpSweep::HelperArpSweep(BonjourWinService *service, QVector<quint32> addr
 {
     m_wake.setSingleShot(true);
     connect(&m_wake, &QTimer::timeout, this, &HelperArpSweep::pump);
+    // The sweep's end, reported by its last address, also ends the helper. Both happen in this
+    // thread.
+    connect(m_state.data(), &SweepState::ended, this, &HelperArpSweep::stop,
+            Qt::DirectConnection);
 }
 
 HelperArpSweep::~HelperArpSweep()
