@@ -31,10 +31,7 @@ HelperArpSweep::HelperArpSweep(BonjourWinService *service, QVector<quint32> addr
 {
     m_wake.setSingleShot(true);
     connect(&m_wake, &QTimer::timeout, this, &HelperArpSweep::pump);
-    // The sweep's end, reported by its last address, also ends the helper. Both happen in this
-    // thread.
-    connect(m_state.data(), &SweepState::ended, this, &HelperArpSweep::stop,
-            Qt::DirectConnection);
+
 }
 
 HelperArpSweep::~HelperArpSweep()
@@ -52,6 +49,10 @@ void HelperArpSweep::start(const QString &helperPath, const QString &interfaceNa
     m_helperPath = helperPath.isEmpty() ? ArpEngine::defaultHelperPath() : helperPath;
     connect(m_engine, &ArpEngine::ready, this, [this, source] {
         m_running = true;
+        // The sweep is the helper's now: its end, reported by its last address in this thread,
+        // ends the helper too. (Without the helper the kernel's workers end it, in theirs.)
+        connect(m_state.data(), &SweepState::ended, this, &HelperArpSweep::stop,
+                Qt::DirectConnection);
         m_clock.start();
         // This machine's own address has nothing to answer.
         for (int i = 0; i < m_addresses.size(); ++i) {
