@@ -43,9 +43,6 @@ public:
 
     // Sends one small UDP datagram to the discard port: the kernel queues it and starts ARP.
     static bool trigger(quint32 address);
-    // The most entries the machine's table holds before the kernel refuses new ones
-    // (gc_thresh3); the kernel's default where it cannot be read, as inside a namespace.
-    static int tableLimit();
 
 private:
     std::unique_ptr<LinuxNetlink> m_netlink;

@@ -19,7 +19,6 @@ namespace {
 
 // Nobody listens there; a host answers a datagram to it, if at all, with a port-unreachable.
 constexpr quint16 kDiscardPort = 9;
-constexpr int kDefaultTableLimit = 1024;
 // The states in which the kernel holds a hardware address (NUD_VALID in its own headers).
 constexpr int kHoldsAddress
     = NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE | NUD_DELAY;
@@ -113,10 +112,4 @@ bool NeighbourTable::trigger(quint32 address)
                     sizeof(target))
         >= 0
         || errno == EAGAIN;
-}
-
-int NeighbourTable::tableLimit()
-{
-    return int(readNumber(QStringLiteral("/proc/sys/net/ipv4/neigh/default/gc_thresh3"),
-                          kDefaultTableLimit));
 }
