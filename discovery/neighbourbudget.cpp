@@ -40,8 +40,12 @@ void NeighbourBudget::look()
     const Look seen = m_looker();
     ++m_looks;
     m_lastLook = Clock::now();
-    const NeighbourShare::Table table
-        = seen.read ? seen.table : NeighbourShare::Table { kDefaultLimit, 0, 0 };
+    m_lastLookRead = seen.read;
+    NeighbourShare::Table table { kDefaultLimit, 0, 0 };
+    if (seen.read) {
+        table = seen.table;
+        m_refusals = seen.refusals;
+    }
     dropExpired(m_lastLook);
     m_room = NeighbourShare::room(table, int(m_pending.size()));
     if (m_room > 0) {
@@ -103,4 +107,24 @@ int NeighbourBudget::inUse()
     std::lock_guard<std::mutex> lock(m_mutex);
     dropExpired(Clock::now());
     return int(m_pending.size());
+}
+
+NeighbourBudget::Mark NeighbourBudget::mark()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // An old look would blame this watch for refusals long past.
+    lookIfDue(1);
+    return { m_refusals, m_looks };
+}
+
+std::optional<bool> NeighbourBudget::refusedSince(quint64 refusals, quint64 afterLook)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_looks <= afterLook) {
+        lookIfDue(0);
+    }
+    if (m_looks <= afterLook) {
+        return std::nullopt;
+    }
+    return !m_lastLookRead || m_refusals > refusals;
 }

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 // The kernel's neighbour table is one table for the whole machine (every namespace counts
@@ -19,7 +20,8 @@
 // neighbour resolution for every program on the machine ("neighbor table overflow"), however
 // carefully each sweep counts its own entries. So the workers of the process start a resolution
 // only within the room NeighbourShare gives them at their latest look at the table, one look at
-// a time for all of them. It also keeps the resolutions started and not yet seen answered.
+// a time for all of them. It also keeps the resolutions started and not yet seen answered, and
+// tells whether the kernel refused entries meanwhile: a silence then proves nothing.
 class NeighbourBudget
 {
 public:
@@ -49,6 +51,19 @@ public:
     void release(Token token);
     int inUse();
 
+    // Where the kernel's refusals stood at a recent look (looks again if the latest is old), and
+    // how many looks there were; a watch notes both before it sends anything.
+    struct Mark
+    {
+        quint64 refusals = 0;
+        quint64 looks = 0;
+    };
+    Mark mark();
+    // Whether the kernel refused an entry since refusals were noted, by a look taken after the
+    // given look; no answer until there is one (this call looks itself when the gap allows). A
+    // look that failed counts as a refusal: nothing shows that there was none.
+    std::optional<bool> refusedSince(quint64 refusals, quint64 afterLook);
+
 private:
     void dropExpired(Clock::time_point now);
     // Looks when NeighbourShare says it is time, with roomLeft counted as unused room.
@@ -63,6 +78,8 @@ private:
     int m_room = 0;
     quint64 m_looks = 0;
     Clock::time_point m_lastLook; // meaningful once m_looks > 0
+    bool m_lastLookRead = false;
+    quint64 m_refusals = 0;
 };
 
 #endif // NEIGHBOURBUDGET_H

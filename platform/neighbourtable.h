@@ -17,7 +17,8 @@ public:
     struct Entry
     {
         enum class State {
-            Missing, // no entry, or the kernel could not be asked
+            Missing, // no entry
+            Unknown, // the kernel could not be asked
             Resolving, // requests out, no answer yet (INCOMPLETE)
             Failed, // the kernel's requests went unanswered
             Holds // the kernel holds a hardware address (REACHABLE, STALE, DELAY, PROBE, ...)

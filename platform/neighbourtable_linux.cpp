@@ -66,7 +66,7 @@ NeighbourTable::Entry NeighbourTable::read(quint32 address)
     request.ndm_ifindex = m_interfaceIndex;
     Entry entry;
     static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    m_netlink->get(
+    const LinuxNetlink::Result result = m_netlink->get(
         RTM_GETNEIGH, &request, sizeof(request), NDA_DST, htonl(address),
         [&](const nlmsghdr *message) {
             const auto *answer = static_cast<const ndmsg *>(NLMSG_DATA(message));
@@ -94,6 +94,9 @@ NeighbourTable::Entry NeighbourTable::read(quint32 address)
             }
             return true;
         });
+    if (result == LinuxNetlink::Result::Failed) {
+        entry.state = Entry::State::Unknown;
+    }
     return entry;
 }
 

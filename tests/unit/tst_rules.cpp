@@ -617,9 +617,24 @@ void TestRules::neighbourBudget()
     }
     QVERIFY2(entries >= 1 && entries <= 12, qPrintable(QString::number(entries)));
 
-    // A table that cannot be read still lets a sweep go on.
+    const int gapMs = NeighbourShare::kLookGapMs;
+    // An old look does not blame a new watch for refusals long past.
+    QThread::msleep(10 * gapMs);
+    refusals = 41;
+    const NeighbourBudget::Mark mark = budget.mark();
+    QCOMPARE(mark.refusals, quint64(41));
+    // A refusal after the mark, before the silence: never judged by a look from before it.
+    refusals = 42;
+    const std::optional<bool> early = budget.refusedSince(mark.refusals, mark.looks);
+    QVERIFY(!early || *early);
+    QThread::msleep(gapMs);
+    QCOMPARE(budget.refusedSince(41, mark.looks), std::optional<bool>(true));
+    QCOMPARE(budget.refusedSince(42, mark.looks), std::optional<bool>(false));
+    // A table that cannot be read proves no silence, and still lets a sweep go on.
+    const quint64 looks = budget.mark().looks;
     readable = false;
-    QThread::msleep(NeighbourShare::kLookGapMs);
+    QThread::msleep(gapMs);
+    QCOMPARE(budget.refusedSince(42, looks), std::optional<bool>(true));
     QVERIFY(budget.acquire(1000, stop) != 0);
 }
 
