@@ -1,12 +1,14 @@
 #!/bin/bash
 # One LAN's figures for bench/run-report.sh, inside the LAN's scanner namespace: lumisweep's ARP
 # sweep next to arp-scan and nmap; with 'full' also the rescan after a device left, the command
-# line against arp-scan, the scan to its last full row and the HTTP probe sweep.
+# line against arp-scan, the scan to its last full row and the HTTP probe sweep. 'unprivileged'
+# is the command line's ARP scan alone, without root's capability for raw sockets.
 #
-#   report-lan.sh NET OUT full|short|wide      figures as key=value lines appended to OUT
+#   report-lan.sh NET OUT full|short|wide|unprivileged   figures as key=value lines appended to OUT
 #
 # Environment: BUILD (the build folder), LEAVER (full: the device that leaves the LAN), SWEEP_AS
-# (optional: a command the first sweep runs under, e.g. without root's capability for raw sockets).
+# (optional: a command the first sweep runs under, e.g. without root's capability for raw sockets),
+# GO (optional, unprivileged: the scan starts once this file exists, after touching OUT.up).
 set -u
 . "$(dirname "$0")/../tools/lib.sh"
 require_test_lan
@@ -15,11 +17,24 @@ seconds() { python3 -c "import time; print('%.3f' % time.monotonic())"; }
 timed() { # NAME COMMAND...: wall time of a whole process, and its output in OUT.NAME.out
     local start
     start=$(seconds)
-    "${@:2}" >"$out.$1.out" 2>/dev/null
+    "${@:2}" >"$out.$1.out" 2>"$out.$1.err"
     echo "$1_s=$(python3 -c "print('%.3f' % ($(seconds) - $start))")" >>"$out"
 }
 hosts() { awk '/^198\.18\./ {print $1}' "$out.$1.out" | sort -u | wc -l; }
 keys() { sed "s/\([a-z_]*\)=/$1_\1=/g" >>"$out"; }
+if [ "$mode" = unprivileged ]; then
+    if [ -n "${GO:-}" ]; then
+        touch "$out.up"
+        wait_for 300 test -e "$GO"
+    fi
+    timed cli setpriv --bounding-set=-net_raw --inh-caps=-net_raw -- \
+        "$BUILD/lumisweep" --scan arp --format json --interface "$LUMISWEEP_LAN_SCANNER_IP"
+    echo "cli_found=$(grep -c '"ip"' "$out.cli.out")" >>"$out"
+    # What the scan says on standard error about addresses it could not check.
+    echo "cli_unchecked=$(sed -n 's/.* \([0-9]*\) addresses could not be checked.*/\1/p' \
+        "$out.cli.err" | grep . || echo 0)" >>"$out"
+    exit 0
+fi
 ${SWEEP_AS:-} "$BUILD/bench/sweepbench" arp "$net" | keys sweep
 sleep 1.5
 timed arpscan arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"

@@ -6,9 +6,11 @@
 #   sudo bench/run-report.sh [BUILD_DIR] [--with-16]
 #
 # The LANs hold 20 devices, four of them hard to resolve: ARP answered 200 ms and 800 ms late,
-# the first ARP request ignored, and one that leaves the LAN before the second /24 scan. --with-16
-# adds a whole /16 sweep against arp-scan (about eight minutes; the kernel's neighbour table is one
-# for the whole machine, and such a sweep keeps it busy meanwhile).
+# the first ARP request ignored, and one that leaves the LAN before the second /24 scan. Two more
+# LANs of 24 plain devices in a /22 are swept by the command line without root's raw-socket
+# capability, first one alone, then both at the same moment: the kernel's neighbour table is one
+# for the whole machine, and they must share it without overflowing it. --with-16 adds a whole
+# /16 sweep against arp-scan (about eight minutes; such a sweep keeps the table busy meanwhile).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
@@ -39,6 +41,27 @@ echo "/22..." >&2
 lan s22 22 1024
 inlan s22 "$here/report-lan.sh" 198.18.0.0/22 "$work/s22" short
 inlan s22 "$build/bench/sweepbench" stop 198.18.0.0/22 >"$work/stop"
+echo "/22 without root's caps, alone and two at once..." >&2
+"$top/tools/simlan/make-topology.py" --prefix 22 --span 1024 --devices 24 --seed 20261208 \
+    >"$work/pair.topo" || exit 1
+encoders=$(awk '$1 == "device" && $3 !~ /^00:11:22/' "$work/pair.topo" | wc -l)
+inlan pair "$here/report-lan.sh" 198.18.0.0/22 "$work/alone" unprivileged
+table_fulls() { ip -s ntable show name arp_cache | awk '$1 == "table_fulls" {print $2; exit}'; }
+# Counted by time, not by line: the kernel's ring buffer drops old lines as new ones come.
+overflows_since() { dmesg --since "$1" | grep -c 'neighbor table overflow'; }
+pair=()
+for side in a b; do
+    GO="$work/go" inlan pair "$here/report-lan.sh" 198.18.0.0/22 "$work/pair-$side" unprivileged &
+    pair+=($!)
+done
+at_exit stop_process "${pair[@]}"
+wait_for 120 test -e "$work/pair-a.up" -a -e "$work/pair-b.up" || exit 1
+fulls_before=$(table_fulls)
+pair_start=$(date '+%Y-%m-%d %H:%M:%S')
+touch "$work/go"
+wait "${pair[@]}" || exit 1
+fulls_after=$(table_fulls)
+overflows=$(overflows_since "$pair_start")
 echo "start of a /16 sweep..." >&2
 lan s16 16 65536
 # shellcheck disable=SC2016 # the scanner's address is known only inside the namespace
@@ -96,6 +119,14 @@ row "peak memory, MB (sweep; whole scan)" \
     "$(field s24 sweep_peak_rss_mb); $(field s24 scan_peak_rss_mb)" - - -
 row "window shown after start, ms (median of 5)" \
     "$(printf '%s\n' "${window_ms[@]}" | sort -n | sed -n 3p)" - - -
+row "--scan arp /22 without root's caps, s (rows)" \
+    "$(field alone cli_s) ($(field alone cli_found))" - - -
+row "  two at once, s (rows of $encoders; unchecked)" \
+    "$(field pair-a cli_s); $(field pair-b cli_s)" - - -
+row "" "($(field pair-a cli_found); $(field pair-b cli_found); \
+$(field pair-a cli_unchecked)+$(field pair-b cli_unchecked))" - - -
+row "  table_fulls; overflow lines in dmesg" \
+    "+$((fulls_after - fulls_before)); $overflows" - - -
 [ "$with16" = 1 ] && sweep_rows "ARP sweep /16 without root's caps, s" w16 sweep arpscan
 echo
 echo "Lumisweep's sweep counts every host that answered (a fifth of the devices are not encoders);"

@@ -6,6 +6,7 @@
 #include "discovery/deviceprotocol.h"
 #include "discovery/neighbourbudget.h"
 #include "discovery/neighbourpresence.h"
+#include "discovery/neighbourshare.h"
 #include "discovery/replytimeout.h"
 #include "discovery/sweepstate.h"
 #include "platform/ipv4route.h"
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -47,6 +49,7 @@ NeighbourPresence::EntryState stateOf(const NeighbourTable::Entry &entry)
     case NeighbourTable::Entry::State::Holds:
         return NeighbourPresence::EntryState::Holds;
     case NeighbourTable::Entry::State::Missing:
+    case NeighbourTable::Entry::State::Unknown:
         break;
     }
     return NeighbourPresence::EntryState::Missing;
@@ -75,6 +78,10 @@ struct ARPThread::Watch
     // An unanswered entry keeps its room in the budget until the kernel is done with it: the
     // reservation expires by itself.
     NeighbourBudget::Token token = 0;
+    // The kernel's refusals before anything was sent, and the look after which a silence is
+    // judged: a refusal in between may have cost the answer.
+    NeighbourBudget::Mark mark;
+    std::optional<quint64> silentAfterLook;
     NeighbourKnock knock;
     bool echoAnswered = false;
     qint64 nextLookMs = 0;
@@ -163,6 +170,11 @@ std::unique_ptr<ARPThread::Watch> ARPThread::watchFor(NeighbourTable &table, qui
     watch->address = address;
     // What the kernel knew before anything is sent: an echo starts ARP as well.
     const NeighbourTable::Entry before = table.read(address);
+    if (before.state == NeighbourTable::Entry::State::Unknown) {
+        // Whether a later answer is fresh depends on it.
+        m_state->failAddress();
+        return nullptr;
+    }
     watch->start = { stateOf(before), before.confirmedAgeMs };
     if (watch->start.state != NeighbourPresence::EntryState::Holds) {
         watch->token
@@ -171,6 +183,8 @@ std::unique_ptr<ARPThread::Watch> ARPThread::watchFor(NeighbourTable &table, qui
             return nullptr; // stopped while waiting for room in the neighbour table
         }
     }
+    // Refusals during the wait for room are not this address's.
+    watch->mark = NeighbourBudget::instance().mark();
     // The wait for room is not the neighbour's time to answer.
     watch->clock.start();
     watch->progress = NeighbourPresence::begin(watch->start, timingOf(table));
@@ -195,7 +209,7 @@ void ARPThread::runArp()
         }
         std::unique_ptr<Watch> watch = watchFor(table, address);
         if (!watch) {
-            return;
+            continue; // stopped, or the address could not be checked
         }
         // The wait for room in the neighbour table may have outlasted the link.
         if (const Reach now = reach(route, address); now != Reach::Send) {
@@ -234,6 +248,12 @@ void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
                 continue;
             }
             const NeighbourTable::Entry entry = table.read(watch.address);
+            if (entry.state == NeighbourTable::Entry::State::Unknown) {
+                // An entry that could not be read proves nothing either way.
+                m_state->failAddress();
+                it = watches.erase(it);
+                continue;
+            }
             const NeighbourPresence::Decision decision = NeighbourPresence::decide(
                 watch.start, watch.progress,
                 { stateOf(entry), entry.confirmedAgeMs, watch.clock.elapsed(), watch.echoAnswered,
@@ -261,6 +281,22 @@ void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
                 nextLook = std::min(nextLook, watch.nextLookMs);
                 ++it;
                 continue;
+            }
+            if (!failed && decision.verdict == Verdict::GiveUp) {
+                // A silence counts only if the kernel refused no entry meanwhile: the refused
+                // one may have been the answer's.
+                if (!watch.silentAfterLook) {
+                    watch.silentAfterLook = budget.mark().looks;
+                }
+                const std::optional<bool> refused
+                    = budget.refusedSince(watch.mark.refusals, *watch.silentAfterLook);
+                if (!refused) {
+                    watch.nextLookMs = clock.elapsed() + NeighbourShare::kLookGapMs;
+                    nextLook = std::min(nextLook, watch.nextLookMs);
+                    ++it;
+                    continue;
+                }
+                failed = *refused;
             }
             if (!failed && decision.verdict == Verdict::Answered) {
                 budget.release(watch.token);

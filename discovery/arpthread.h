@@ -47,6 +47,7 @@ private:
     struct Watch;
 
     void runArp();
+    // nullptr when the sweep stopped meanwhile, or the address was counted as not checked.
     std::unique_ptr<Watch> watchFor(NeighbourTable &table, quint32 address);
     void watch(Ipv4Route &route, NeighbourTable &table,
                std::vector<std::unique_ptr<Watch>> &watches, const QElapsedTimer &clock,

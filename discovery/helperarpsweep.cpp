@@ -31,7 +31,6 @@ HelperArpSweep::HelperArpSweep(BonjourWinService *service, QVector<quint32> addr
 {
     m_wake.setSingleShot(true);
     connect(&m_wake, &QTimer::timeout, this, &HelperArpSweep::pump);
-
 }
 
 HelperArpSweep::~HelperArpSweep()

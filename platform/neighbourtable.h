@@ -17,7 +17,8 @@ public:
     struct Entry
     {
         enum class State {
-            Missing, // no entry, or the kernel could not be asked
+            Missing, // no entry
+            Unknown, // the kernel could not be asked
             Resolving, // requests out, no answer yet (INCOMPLETE)
             Failed, // the kernel's requests went unanswered
             Holds // the kernel holds a hardware address (REACHABLE, STALE, DELAY, PROBE, ...)
@@ -44,9 +45,6 @@ public:
     // Sends one small UDP datagram to the discard port: the kernel queues it and starts ARP.
     // With an interface index, it leaves through that interface or not at all.
     static bool trigger(quint32 address, int interfaceIndex = 0);
-    // The most entries the machine's table holds before the kernel refuses new ones
-    // (gc_thresh3); the kernel's default where it cannot be read, as inside a namespace.
-    static int tableLimit();
 
 private:
     std::unique_ptr<LinuxNetlink> m_netlink;

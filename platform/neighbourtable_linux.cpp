@@ -20,7 +20,6 @@ namespace {
 
 // Nobody listens there; a host answers a datagram to it, if at all, with a port-unreachable.
 constexpr quint16 kDiscardPort = 9;
-constexpr int kDefaultTableLimit = 1024;
 // The states in which the kernel holds a hardware address (NUD_VALID in its own headers).
 constexpr int kHoldsAddress
     = NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE | NUD_DELAY;
@@ -68,7 +67,7 @@ NeighbourTable::Entry NeighbourTable::read(quint32 address)
     request.ndm_ifindex = m_interfaceIndex;
     Entry entry;
     static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    m_netlink->get(
+    const LinuxNetlink::Result result = m_netlink->get(
         RTM_GETNEIGH, &request, sizeof(request), NDA_DST, htonl(address),
         [&](const nlmsghdr *message) {
             const auto *answer = static_cast<const ndmsg *>(NLMSG_DATA(message));
@@ -96,6 +95,9 @@ NeighbourTable::Entry NeighbourTable::read(quint32 address)
             }
             return true;
         });
+    if (result == LinuxNetlink::Result::Failed) {
+        entry.state = Entry::State::Unknown;
+    }
     return entry;
 }
 
@@ -114,10 +116,4 @@ bool NeighbourTable::trigger(quint32 address, int interfaceIndex)
                     sizeof(target))
         >= 0
         || errno == EAGAIN;
-}
-
-int NeighbourTable::tableLimit()
-{
-    return int(readNumber(QStringLiteral("/proc/sys/net/ipv4/neigh/default/gc_thresh3"),
-                          kDefaultTableLimit));
 }

@@ -12,6 +12,8 @@ namespace {
 // The kernel answers a get from its own tables at once; this only bounds a kernel that does not.
 constexpr int kReplyTimeoutMs = 200;
 constexpr int kMaxRequestSize = 128;
+// The kernel sizes the parts of a dump to the reader's buffer, from one page up.
+constexpr int kBufferSize = 8192;
 
 } // namespace
 
@@ -32,7 +34,6 @@ LinuxNetlink::Result LinuxNetlink::get(unsigned short type, const void *header, 
     message->nlmsg_len = NLMSG_LENGTH(headerSize);
     message->nlmsg_type = type;
     message->nlmsg_flags = NLM_F_REQUEST;
-    message->nlmsg_seq = ++m_sequence;
     std::memcpy(NLMSG_DATA(message), header, size_t(headerSize));
     auto *rta = reinterpret_cast<rtattr *>(request + NLMSG_ALIGN(message->nlmsg_len));
     rta->rta_type = attribute;
@@ -40,27 +41,16 @@ LinuxNetlink::Result LinuxNetlink::get(unsigned short type, const void *header, 
     std::memcpy(RTA_DATA(rta), &networkOrderAddress, sizeof(networkOrderAddress));
     message->nlmsg_len = NLMSG_ALIGN(message->nlmsg_len) + RTA_ALIGN(rta->rta_len);
 
-    sockaddr_nl kernel {};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_socket.get(), request, message->nlmsg_len, 0,
-                 reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel))
-        < 0) {
+    if (!send(message)) {
         return Result::Failed;
     }
-    alignas(nlmsghdr) char buffer[8192];
+    alignas(nlmsghdr) char buffer[kBufferSize];
     for (;;) {
-        pollfd waiter { m_socket.get(), POLLIN, 0 };
-        if (::poll(&waiter, 1, kReplyTimeoutMs) <= 0) {
-            return Result::Failed;
-        }
-        const ssize_t length = ::recv(m_socket.get(), buffer, sizeof(buffer), 0);
+        const int length = receive(buffer, sizeof(buffer));
         if (length < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return Result::Failed;
         }
-        int remaining = int(length);
+        int remaining = length;
         // Answers to earlier requests that timed out may still arrive; only ours counts.
         for (auto *answer = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(answer, remaining);
              answer = NLMSG_NEXT(answer, remaining)) {
@@ -71,6 +61,74 @@ LinuxNetlink::Result LinuxNetlink::get(unsigned short type, const void *header, 
                 return Result::Refused;
             }
             return read(answer) ? Result::Read : Result::Failed;
+        }
+    }
+}
+
+LinuxNetlink::Result LinuxNetlink::dump(unsigned short type, const void *header, int headerSize,
+                                        const Reader &read)
+{
+    if (!isOpen() || NLMSG_LENGTH(headerSize) > kMaxRequestSize) {
+        return Result::Failed;
+    }
+    alignas(nlmsghdr) char request[kMaxRequestSize] = {};
+    auto *message = reinterpret_cast<nlmsghdr *>(request);
+    message->nlmsg_len = NLMSG_LENGTH(headerSize);
+    message->nlmsg_type = type;
+    message->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    std::memcpy(NLMSG_DATA(message), header, size_t(headerSize));
+    if (!send(message)) {
+        return Result::Failed;
+    }
+    alignas(nlmsghdr) char buffer[kBufferSize];
+    bool usable = true;
+    for (;;) {
+        const int length = receive(buffer, sizeof(buffer));
+        if (length < 0) {
+            return Result::Failed;
+        }
+        int remaining = length;
+        for (auto *answer = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(answer, remaining);
+             answer = NLMSG_NEXT(answer, remaining)) {
+            if (answer->nlmsg_seq != m_sequence) {
+                continue;
+            }
+            if (answer->nlmsg_type == NLMSG_DONE) {
+                return usable ? Result::Read : Result::Failed;
+            }
+            if (answer->nlmsg_type == NLMSG_ERROR) {
+                return Result::Failed;
+            }
+            // The rest of the answer is read all the same, so that it does not wait in the
+            // socket for the next request.
+            usable = read(answer) && usable;
+        }
+    }
+}
+
+bool LinuxNetlink::send(nlmsghdr *message)
+{
+    message->nlmsg_seq = ++m_sequence;
+    sockaddr_nl kernel {};
+    kernel.nl_family = AF_NETLINK;
+    return ::sendto(m_socket.get(), message, message->nlmsg_len, 0,
+                    reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel))
+        >= 0;
+}
+
+int LinuxNetlink::receive(char *buffer, int size)
+{
+    for (;;) {
+        pollfd waiter { m_socket.get(), POLLIN, 0 };
+        if (::poll(&waiter, 1, kReplyTimeoutMs) <= 0) {
+            return -1;
+        }
+        const ssize_t length = ::recv(m_socket.get(), buffer, size_t(size), 0);
+        if (length >= 0) {
+            return int(length);
+        }
+        if (errno != EINTR) {
+            return -1;
         }
     }
 }

@@ -10,7 +10,7 @@
 struct nlmsghdr;
 
 // One rtnetlink socket of the Linux network layer: a request to the kernel and its answer. No
-// privileges are needed for the reads used here (routes, neighbour entries).
+// privileges are needed for the reads used here (routes, neighbour entries and tables).
 class LinuxNetlink
 {
 public:
@@ -31,8 +31,16 @@ public:
     // network byte order).
     Result get(unsigned short type, const void *header, int headerSize, unsigned short attribute,
                quint32 networkOrderAddress, const Reader &read);
+    // Asks for every object of a kind (RTM_GETNEIGH, RTM_GETNEIGHTBL, ...) and hands each one to
+    // read; Read only when the kernel sent all of them and read could use each.
+    Result dump(unsigned short type, const void *header, int headerSize, const Reader &read);
 
 private:
+    // Sends a request whose header is filled in but for its number.
+    bool send(nlmsghdr *message);
+    // The next datagram of an answer: its length, or -1 when none came in time.
+    int receive(char *buffer, int size);
+
     FdHolder m_socket;
     quint32 m_sequence = 0;
 };

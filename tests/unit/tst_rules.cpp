@@ -10,6 +10,7 @@
 #include "discovery/devicerecords.h"
 #include "discovery/neighbourbudget.h"
 #include "discovery/neighbourpresence.h"
+#include "discovery/neighbourshare.h"
 #include "discovery/resolvequeue.h"
 #include "discovery/resolvereply.h"
 #include "discovery/sweepstate.h"
@@ -52,6 +53,8 @@ private slots:
     void sweepEndsOnce();
     void neighbourPresence_data();
     void neighbourPresence();
+    void neighbourShare_data();
+    void neighbourShare();
     void commandLine_data();
     void commandLine();
     void helperReports_data();
@@ -61,7 +64,7 @@ private slots:
     void hostileOutput_data();
     void hostileOutput();
     void recordAssembly();
-    void budgetTokensOutliveTheirReservation();
+    void neighbourBudget();
 };
 
 void TestRules::addressRange_data()
@@ -371,6 +374,38 @@ void TestRules::neighbourPresence()
     }
 }
 
+void TestRules::neighbourShare_data()
+{
+    // "room" limit, entries, reclaimable, held | the room given; "look" ms since the latest look
+    // (-1 none), room left of it | whether to look again.
+    rows({ { "empty: a quarter of the three quarters free", "room 1024 0 0 0 | 192" },
+           { "the last free entry is given", "room 1024 767 0 0 | 1" },
+           { "three quarters busy: the rest is the machine's", "room 1024 768 0 0 | 0" },
+           { "past the limit", "room 1024 1100 0 0 | 0" },
+           { "others' entries count, ours once", "room 1024 700 0 100 | 17" },
+           { "entries the kernel would drop do not", "room 1024 1024 600 300 | 86" },
+           { "held entries not in the table yet count", "room 1024 100 0 500 | 67" },
+           { "more reclaimable than entries: read apart", "room 1024 50 80 0 | 192" },
+           { "a lowered limit", "room 16 0 0 0 | 3" },
+           { "never looked", "look -1 0 | yes" },
+           { "room used up: not before the gap", "look 19 0 | no" },
+           { "room used up, the gap over", "look 20 0 | yes" },
+           { "room left of a young look", "look 99 5 | no" },
+           { "room left of an old look", "look 100 5 | yes" } });
+}
+
+void TestRules::neighbourShare()
+{
+    QFETCH(QStringList, f);
+    const QStringList in = f[0].split(' ');
+    if (in[0] == "room") {
+        const NeighbourShare::Table table { in[1].toInt(), in[2].toInt(), in[3].toInt() };
+        QCOMPARE(NeighbourShare::room(table, in[4].toInt()), f[1].toInt());
+    } else {
+        QCOMPARE(NeighbourShare::lookDue(in[1].toLongLong(), in[2].toInt()), f[1] == "yes");
+    }
+}
+
 void TestRules::commandLine_data()
 {
     // Arguments ('' an empty one) | what they ask for: the command, then scan type, format, wait
@@ -622,12 +657,19 @@ void TestRules::recordAssembly()
     QVERIFY(records.incompleteRows().isEmpty());
 }
 
-void TestRules::budgetTokensOutliveTheirReservation()
+void TestRules::neighbourBudget()
 {
+    // A table of 16 entries that holds what the budget gave out: 12 of them for sweeps.
+    int entries = 0;
+    bool readable = true;
+    quint64 refusals = 40;
+    NeighbourBudget budget([&] {
+        return NeighbourBudget::Look { readable, { 16, entries, 0 }, refusals };
+    });
+    const std::atomic<bool> stop { true };
+    const std::atomic<bool> running { false };
     // A holder that comes back after its reservation expired (a starved process) must touch
     // nothing that is gone: under AddressSanitizer this catches a dangling reservation.
-    NeighbourBudget budget(2);
-    const std::atomic<bool> running { false };
     const NeighbourBudget::Token late = budget.acquire(1, running);
     QThread::msleep(5);
     const NeighbourBudget::Token other = budget.acquire(1000, running);
@@ -637,11 +679,31 @@ void TestRules::budgetTokensOutliveTheirReservation()
     budget.release(late);
     budget.release(other);
     QCOMPARE(budget.inUse(), 0);
-    // Full, and asked to stop: no reservation.
-    NeighbourBudget full(1);
-    const std::atomic<bool> stop { true };
-    QVERIFY(full.acquire(1000, stop) != 0);
-    QCOMPARE(full.acquire(1000, stop), NeighbourBudget::Token(0));
+    // Asked to stop, a sweep still gets what the latest look gave, and never more than its share.
+    while (entries < 100 && budget.acquire(60000, stop) != 0) {
+        ++entries;
+    }
+    QVERIFY2(entries >= 1 && entries <= 12, qPrintable(QString::number(entries)));
+
+    const int gapMs = NeighbourShare::kLookGapMs;
+    // An old look does not blame a new watch for refusals long past.
+    QThread::msleep(10 * gapMs);
+    refusals = 41;
+    const NeighbourBudget::Mark mark = budget.mark();
+    QCOMPARE(mark.refusals, quint64(41));
+    // A refusal after the mark, before the silence: never judged by a look from before it.
+    refusals = 42;
+    const std::optional<bool> early = budget.refusedSince(mark.refusals, mark.looks);
+    QVERIFY(!early || *early);
+    QThread::msleep(gapMs);
+    QCOMPARE(budget.refusedSince(41, mark.looks), std::optional<bool>(true));
+    QCOMPARE(budget.refusedSince(42, mark.looks), std::optional<bool>(false));
+    // A table that cannot be read proves no silence, and still lets a sweep go on.
+    const quint64 looks = budget.mark().looks;
+    readable = false;
+    QThread::msleep(gapMs);
+    QCOMPARE(budget.refusedSince(42, looks), std::optional<bool>(true));
+    QVERIFY(budget.acquire(1000, stop) != 0);
 }
 
 QTEST_GUILESS_MAIN(TestRules)
