@@ -16,6 +16,7 @@
 #include "platform/processlimits.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -235,11 +236,18 @@ void Controller::stopDiscover(int scanType)
     // device queries go on: their answers complete rows of devices already found, and only
     // the next scan drops them.
     m_scanStart.stop();
+    m_flushBeforeEnd = true;
     m_bonjourService->stopArpScan();
 }
 
 void Controller::onArpScanDone()
 {
+    if (std::exchange(m_flushBeforeEnd, false)) {
+        // Stopped: what the workers found before they ended may still wait in this object's
+        // queue. It is handled first, so that the end reported here comes after every device of
+        // the sweep.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
     if (m_scanType != ScanType::Mdns) {
         for (const DeviceRow &row : m_queries->incompleteRows()) {
             emitRow(row);

@@ -150,6 +150,8 @@ private:
     // The delayed start of a sweep; a stop before it fires cancels it.
     QTimer m_scanStart;
     bool m_interfaceLost = false;
+    // A stop ends the sweep: the reports still queued come before its end.
+    bool m_flushBeforeEnd = false;
 };
 
 #endif // CONTROLLER_H
