@@ -2,13 +2,18 @@
 # One LAN's figures for bench/run-report.sh, inside the LAN's scanner namespace: lumisweep's ARP
 # sweep next to arp-scan and nmap; with 'full' also the rescan after a device left, the command
 # line against arp-scan, the scan to its last full row and the HTTP probe sweep. 'unprivileged'
-# is the command line's ARP scan alone, without root's capability for raw sockets.
+# is the command line's ARP scan alone, without root's capability for raw sockets. 'helper' is the
+# sweep through the ARP helper, run by a user whose helper holds the capability, next to arp-scan;
+# 'helper-rescan' a rescan two seconds after a sweep, by the helper and by the kernel's path,
+# where one device (ARPONLY) answers nothing but ARP. 'wide' adds the helper's sweep too.
 #
-#   report-lan.sh NET OUT full|short|wide|unprivileged   figures as key=value lines appended to OUT
+#   report-lan.sh NET OUT MODE          figures as key=value lines appended to OUT
+#   MODE: full|short|wide|unprivileged|helper|helper-rescan
 #
 # Environment: BUILD (the build folder), LEAVER (full: the device that leaves the LAN), SWEEP_AS
 # (optional: a command the first sweep runs under, e.g. without root's capability for raw sockets),
-# GO (optional, unprivileged: the scan starts once this file exists, after touching OUT.up).
+# GO (optional, unprivileged: the scan starts once this file exists, after touching OUT.up),
+# ARPONLY (helper-rescan: the device that answers only ARP).
 set -u
 . "$(dirname "$0")/../tools/lib.sh"
 require_test_lan
@@ -22,6 +27,40 @@ timed() { # NAME COMMAND...: wall time of a whole process, and its output in OUT
 }
 hosts() { awk '/^198\.18\./ {print $1}' "$out.$1.out" | sort -u | wc -l; }
 keys() { sed "s/\([a-z_]*\)=/$1_\1=/g" >>"$out"; }
+# The sweep through the helper, as a user whose build folder's helper holds the capability.
+helper_sweep() { # PREFIX
+    setpriv --reuid=65534 --regid=65534 --clear-groups env SWEEPBENCH_LIST=1 \
+        "$BUILD/bench/sweepbench" helper "$net" "$LUMISWEEP_LAN_IFACE" \
+        "$LUMISWEEP_LAN_SCANNER_IP" "$BUILD/lumisweep-arp" 2>"$out.$1.err" | keys "$1"
+}
+kernel_sweep() { # PREFIX: the kernel's path, without root's capability for raw sockets
+    setpriv --bounding-set=-net_raw --inh-caps=-net_raw -- env SWEEPBENCH_LIST=1 \
+        "$BUILD/bench/sweepbench" arp "$net" 2>"$out.$1.err" | keys "$1"
+}
+if [ "$mode" = helper ] || [ "$mode" = helper-rescan ] || [ "$mode" = wide ]; then
+    need_tools setcap setpriv
+    setcap cap_net_raw+ep "$BUILD/lumisweep-arp"
+    at_exit setcap -r "$BUILD/lumisweep-arp"
+fi
+if [ "$mode" = helper ]; then
+    helper_sweep helper
+    sleep 1.5
+    timed helperpeer arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
+    echo "helperpeer_found=$(hosts helperpeer)" >>"$out"
+    exit 0
+fi
+if [ "$mode" = helper-rescan ]; then
+    # The kernel's path keeps its entries; two seconds later they are STALE, and the ARP-only
+    # device answers no echo, knock or datagram that would show it is still there.
+    kernel_sweep kernel
+    sleep 2
+    kernel_sweep kernelrescan
+    helper_sweep helperrescan
+    for sweep in kernelrescan helperrescan; do
+        echo "${sweep}_arponly=$(grep -c "^found $ARPONLY " "$out.$sweep.err")" >>"$out"
+    done
+    exit 0
+fi
 if [ "$mode" = unprivileged ]; then
     if [ -n "${GO:-}" ]; then
         touch "$out.up"
@@ -39,7 +78,10 @@ ${SWEEP_AS:-} "$BUILD/bench/sweepbench" arp "$net" | keys sweep
 sleep 1.5
 timed arpscan arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
 echo "arpscan_found=$(hosts arpscan)" >>"$out"
-[ "$mode" = wide ] && exit 0 # nmap had not finished a /16 after 21 minutes
+if [ "$mode" = wide ]; then
+    helper_sweep helper
+    exit 0 # nmap had not finished a /16 after 21 minutes
+fi
 timed nmap nmap -sn -n "$net"
 echo "nmap_found=$(($(grep -c '^Nmap scan report' "$out.nmap.out") - 1))" >>"$out"
 [ "$mode" = full ] || exit 0

@@ -62,6 +62,14 @@ touch "$work/go"
 wait "${pair[@]}" || exit 1
 fulls_after=$(table_fulls)
 overflows=$(overflows_since "$pair_start")
+echo "the ARP helper: /20, and a /24 rescan with an ARP-only device..." >&2
+lan s20 20 4096
+inlan s20 "$here/report-lan.sh" 198.18.0.0/20 "$work/s20" helper
+"$top/tools/simlan/make-topology.py" --prefix 24 --span 256 --devices 20 --seed 20261209 \
+    --special "--firewall" >"$work/arponly.topo" || exit 1
+echo "sysctl net.ipv4.neigh.lan0.base_reachable_time_ms=1000" >>"$work/arponly.topo"
+arponly=$(sed -n 's|^device \([0-9.]*\)/.*--firewall.*|\1|p' "$work/arponly.topo")
+ARPONLY=$arponly inlan arponly "$here/report-lan.sh" 198.18.0.0/24 "$work/arponly" helper-rescan
 echo "start of a /16 sweep..." >&2
 lan s16 16 65536
 # shellcheck disable=SC2016 # the scanner's address is known only inside the namespace
@@ -127,7 +135,16 @@ row "" "($(field pair-a cli_found); $(field pair-b cli_found); \
 $(field pair-a cli_unchecked)+$(field pair-b cli_unchecked))" - - -
 row "  table_fulls; overflow lines in dmesg" \
     "+$((fulls_after - fulls_before)); $overflows" - - -
-[ "$with16" = 1 ] && sweep_rows "ARP sweep /16 without root's caps, s" w16 sweep arpscan
+sweep_rows "ARP sweep /20 via the helper, as a user, s (of 20)" s20 helper helperpeer
+row "ARP rescan /24, ARP-only device: helper; kernel" \
+    "$(field arponly helperrescan_seconds) ($(field arponly helperrescan_found)); \
+$(field arponly kernelrescan_seconds) ($(field arponly kernelrescan_found))" - - -
+row "  the ARP-only device found: helper; kernel" \
+    "$(field arponly helperrescan_arponly); $(field arponly kernelrescan_arponly)" - - -
+if [ "$with16" = 1 ]; then
+    sweep_rows "ARP sweep /16 without root's caps, s" w16 sweep arpscan
+    sweep_rows "ARP sweep /16 via the helper, as a user, s" w16 helper arpscan
+fi
 echo
 echo "Lumisweep's sweep counts every host that answered (a fifth of the devices are not encoders);"
 echo "the command line lists encoders only. nmap's count leaves out the scanner itself."
