@@ -66,7 +66,7 @@ echo "the ARP helper: /20, and a /24 rescan with an ARP-only device..." >&2
 lan s20 20 4096
 inlan s20 "$here/report-lan.sh" 198.18.0.0/20 "$work/s20" helper
 "$top/tools/simlan/make-topology.py" --prefix 24 --span 256 --devices 20 --seed 20261209 \
-    --special "--firewall" >"$work/arponly.topo" || exit 1
+    --special=--firewall >"$work/arponly.topo" || exit 1
 echo "sysctl net.ipv4.neigh.lan0.base_reachable_time_ms=1000" >>"$work/arponly.topo"
 arponly=$(sed -n 's|^device \([0-9.]*\)/.*--firewall.*|\1|p' "$work/arponly.topo")
 ARPONLY=$arponly inlan arponly "$here/report-lan.sh" 198.18.0.0/24 "$work/arponly" helper-rescan

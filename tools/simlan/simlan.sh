@@ -133,17 +133,23 @@ ready_or_gone() { # KEY PID
 # Real LANs have a router, and the scanner a default route through it: what the scanner sends
 # for an address off its links goes there. This one has no way out; it counts what it is sent
 # to pass on (frames for its MAC, packets not for its address) and drops it.
-add_gateway() { # NAME ADDRESS/PREFIX
-    local ns="$1-g"
+# One namespace on the LAN's bridge: an interface with the given MAC and address, and loopback.
+add_lan_namespace() { # NAME SUFFIX BRIDGE_PORT MAC ADDRESS/PREFIX
+    local ns="$1-$2"
     record_namespace "$ns"
     ip netns add "$ns" || return 1
-    ip -n "$1-b" link add pg type veth peer name "$LAN_IFACE" netns "$ns" || return 1
-    ip -n "$1-b" link set pg master br0 up
+    ip -n "$1-b" link add "$3" type veth peer name "$LAN_IFACE" netns "$ns" || return 1
+    ip -n "$1-b" link set "$3" master br0 up
     ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
-    ip -n "$ns" link set "$LAN_IFACE" address "$GATEWAY_MAC"
-    ip -n "$ns" addr add "$2" dev "$LAN_IFACE"
+    ip -n "$ns" link set "$LAN_IFACE" address "$4" || return 1
+    ip -n "$ns" addr add "$5" dev "$LAN_IFACE"
     ip -n "$ns" link set lo up
     ip -n "$ns" link set "$LAN_IFACE" up
+}
+
+add_gateway() { # NAME ADDRESS/PREFIX
+    local ns="$1-g"
+    add_lan_namespace "$1" g pg "$GATEWAY_MAC" "$2" || return 1
     ip netns exec "$ns" nft -f - <<'NFT' || return 1
 table ip simlan {
     counter routed {}
@@ -161,15 +167,7 @@ NFT
 # queries are dropped, so neither an answer nor an ICMP or TCP refusal comes back.
 add_silent_nameserver() { # NAME ADDRESS/PREFIX
     local ns="$1-n"
-    record_namespace "$ns"
-    ip netns add "$ns" || return 1
-    ip -n "$1-b" link add pn type veth peer name "$LAN_IFACE" netns "$ns" || return 1
-    ip -n "$1-b" link set pn master br0 up
-    ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
-    ip -n "$ns" link set "$LAN_IFACE" address "$NAMESERVER_MAC"
-    ip -n "$ns" addr add "$2" dev "$LAN_IFACE"
-    ip -n "$ns" link set lo up
-    ip -n "$ns" link set "$LAN_IFACE" up
+    add_lan_namespace "$1" n pn "$NAMESERVER_MAC" "$2" || return 1
     ip netns exec "$ns" nft -f - <<'NFT' || return 1
 table ip simlan {
     chain input {
@@ -249,15 +247,7 @@ bring_up() {
             for option in "${words[@]:3}"; do
                 if [ "$option" = --firewall ]; then firewall=1; else options+=("$option"); fi
             done
-            record_namespace "$ns"
-            ip netns add "$ns" || return 1
-            ip -n "$bridge_ns" link add "p$index" type veth peer name "$LAN_IFACE" netns "$ns" || return 1
-            ip -n "$bridge_ns" link set "p$index" master br0 up
-            ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
-            ip -n "$ns" link set "$LAN_IFACE" address "${words[2]}" || return 1
-            ip -n "$ns" addr add "${words[1]}" dev "$LAN_IFACE"
-            ip -n "$ns" link set lo up
-            ip -n "$ns" link set "$LAN_IFACE" up
+            add_lan_namespace "$name" "d$index" "p$index" "${words[2]}" "${words[1]}" || return 1
             # A device of another subnet has no route back to the scanner, which its kernel
             # needs before it answers the scanner's ARP.
             ip -n "$ns" route get "$scanner_ip" >/dev/null 2>&1 \
