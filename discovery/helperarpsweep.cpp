@@ -70,7 +70,7 @@ void HelperArpSweep::start(const QString &helperPath, const QString &interfaceNa
         const qint64 sentMs = m_clock.elapsed();
         for (const int index : qAsConst(m_inBatch)) {
             if (m_asked.at(index) == Asked::Once) {
-                m_secondRequests.push_back({ index, sentMs + kAnswerTimeMs });
+                m_secondRequests.push_back({ index, sentMs + kSecondRequestAfterMs });
             } else if (m_asked.at(index) == Asked::Twice) {
                 m_lastChances.push_back({ index, sentMs + kAnswerTimeMs });
             }

@@ -20,16 +20,20 @@ class SweepState;
 // that table as it found it.
 //
 // A row means an answer to this sweep's own request. Each address is asked once; one still
-// silent a second later is asked again, interleaved with the first requests of later addresses,
-// and given a second after its last request, so a late or once-deaf device is still found. Vendor
+// silent half a second later is asked again, interleaved with the first requests of later
+// addresses, and given a second after its last request, so a late or once-deaf device is still
+// found. Vendor
 // devices heard on the link whose addresses lie outside the swept subnet are reported as such.
 // Lives in the thread that creates it (the service's).
 class HelperArpSweep : public QObject
 {
     Q_OBJECT
 public:
-    // How long an address is given after a request, and how many requests the helper sends at
-    // a time (a tenth of a second at its top rate), so that second requests can come in between.
+    // An address still silent this long after its first request is asked again (a request
+    // lost, or a device that ignores the first); after its last request it is given this long,
+    // late answers included. And how many requests the helper sends at a time (a tenth of a
+    // second at its top rate), so that second requests can come in between.
+    static constexpr int kSecondRequestAfterMs = 500;
     static constexpr int kAnswerTimeMs = 1000;
     static constexpr int kBatch = 200;
 
