@@ -44,25 +44,12 @@ LinuxNetlink::Result LinuxNetlink::get(unsigned short type, const void *header, 
     if (!send(message)) {
         return Result::Failed;
     }
-    alignas(nlmsghdr) char buffer[kBufferSize];
-    for (;;) {
-        const int length = receive(buffer, sizeof(buffer));
-        if (length < 0) {
-            return Result::Failed;
+    return answer([&read](const nlmsghdr *reply) -> std::optional<Result> {
+        if (reply->nlmsg_type == NLMSG_ERROR) {
+            return Result::Refused;
         }
-        int remaining = length;
-        // Answers to earlier requests that timed out may still arrive; only ours counts.
-        for (auto *answer = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(answer, remaining);
-             answer = NLMSG_NEXT(answer, remaining)) {
-            if (answer->nlmsg_seq != m_sequence) {
-                continue;
-            }
-            if (answer->nlmsg_type == NLMSG_ERROR) {
-                return Result::Refused;
-            }
-            return read(answer) ? Result::Read : Result::Failed;
-        }
-    }
+        return read(reply) ? Result::Read : Result::Failed;
+    });
 }
 
 LinuxNetlink::Result LinuxNetlink::dump(unsigned short type, const void *header, int headerSize,
@@ -80,28 +67,39 @@ LinuxNetlink::Result LinuxNetlink::dump(unsigned short type, const void *header,
     if (!send(message)) {
         return Result::Failed;
     }
-    alignas(nlmsghdr) char buffer[kBufferSize];
     bool usable = true;
+    return answer([&read, &usable](const nlmsghdr *reply) -> std::optional<Result> {
+        if (reply->nlmsg_type == NLMSG_DONE) {
+            return usable ? Result::Read : Result::Failed;
+        }
+        if (reply->nlmsg_type == NLMSG_ERROR) {
+            return Result::Failed;
+        }
+        // The rest of the answer is read all the same, so that it does not wait in the socket
+        // for the next request.
+        usable = read(reply) && usable;
+        return std::nullopt;
+    });
+}
+
+LinuxNetlink::Result LinuxNetlink::answer(const AnswerHandler &handle)
+{
+    alignas(nlmsghdr) char buffer[kBufferSize];
     for (;;) {
         const int length = receive(buffer, sizeof(buffer));
         if (length < 0) {
             return Result::Failed;
         }
         int remaining = length;
-        for (auto *answer = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(answer, remaining);
-             answer = NLMSG_NEXT(answer, remaining)) {
-            if (answer->nlmsg_seq != m_sequence) {
+        // Answers to earlier requests that timed out may still arrive; only ours counts.
+        for (auto *message = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(message, remaining);
+             message = NLMSG_NEXT(message, remaining)) {
+            if (message->nlmsg_seq != m_sequence) {
                 continue;
             }
-            if (answer->nlmsg_type == NLMSG_DONE) {
-                return usable ? Result::Read : Result::Failed;
+            if (const std::optional<Result> result = handle(message)) {
+                return *result;
             }
-            if (answer->nlmsg_type == NLMSG_ERROR) {
-                return Result::Failed;
-            }
-            // The rest of the answer is read all the same, so that it does not wait in the
-            // socket for the next request.
-            usable = read(answer) && usable;
         }
     }
 }

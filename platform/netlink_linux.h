@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <optional>
 
 struct nlmsghdr;
 
@@ -40,6 +41,9 @@ private:
     bool send(nlmsghdr *message);
     // The next datagram of an answer: its length, or -1 when none came in time.
     int receive(char *buffer, int size);
+    // Hands each message that answers the last request to handle until it gives a result.
+    using AnswerHandler = std::function<std::optional<Result>(const nlmsghdr *answer)>;
+    Result answer(const AnswerHandler &handle);
 
     FdHolder m_socket;
     quint32 m_sequence = 0;
