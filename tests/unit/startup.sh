@@ -40,13 +40,26 @@ entry=$(dirname "$0")/../../packaging/org.lumisweep.Lumisweep.desktop
     || fail "WM_CLASS $(xprop -id "$window" WM_CLASS) is not the entry's StartupWMClass"
 xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (48 x 48)' || fail "no 48 x 48 window icon"
 xdotool windowfocus --sync "$window" key Tab Tab Tab Tab Tab Tab Down Up
-xdotool mousemove --window "$window" 400 300 click 3 sleep 0.5 key Escape
-xdotool key ctrl+s
-dialog=$(wait_for_window '^Save as CSV$') || fail "Ctrl+S opened no save dialog"
-xdotool windowfocus --sync "$dialog" key Escape
-xdotool windowfocus --sync "$window" key ctrl+q
+# Each key waits for the effect of the one before: a key sent while a menu or a modal dialog
+# still holds the input would go to it, or nowhere. The bounds only end a hung session.
+press() { # WINDOW KEY
+    xdotool windowfocus --sync "$1" key "$2"
+}
+# The context menu is a window of its own, beside the main window.
+menu_open() { [ "$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l)" -gt 1 ]; }
+menu_closed() { ! menu_open; }
+xdotool mousemove --window "$window" 400 300 click 3
+wait_for 120 menu_open || fail "a right-click opened no context menu"
+press "$window" Escape
+wait_for 120 menu_closed || fail "Escape did not close the context menu"
+press "$window" ctrl+s
+dialog=$(wait_for_window '^Save as CSV$' 120) || fail "Ctrl+S opened no save dialog"
+dialog_closed() { ! xdotool search --onlyvisible --name '^Save as CSV$' >/dev/null 2>&1; }
+press "$dialog" Escape
+wait_for 120 dialog_closed || fail "Escape did not close the save dialog"
 ended() { ! kill -0 "$app_pid" 2>/dev/null; }
-wait_for 10 ended || fail "Ctrl+Q did not end the program"
+press "$window" ctrl+q
+wait_for 120 ended || fail "Ctrl+Q did not end the program"
 wait $app_pid || fail "exit status $? after Ctrl+Q"
 [ ! -s "$tmp/stderr" ] || fail "the window session wrote to stderr: $(cat "$tmp/stderr")"
 echo "PASS: start-up offscreen and under Xvfb"
