@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -71,13 +72,19 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
     m_arpHelperRan = false;
     const int interfaceIndex = addresses.isEmpty() ? 0 : sweptInterface(addresses);
     m_sweep.reset(new SweepState(addresses.size(), interfaceIndex, origin.namedRange));
+    m_endReported = false;
+    // Queued also from this thread: a stop that comes while the end waits in the queue reports
+    // the end itself, and this one is then dropped, as is one of a sweep that is no longer
+    // current (counted, since a new sweep's state may reuse an old one's address).
     connect(
         m_sweep.data(), &SweepState::ended, this,
-        [this] {
-            qDebug().noquote() << "Done Arp Scan";
-            emit arpScanDone();
+        [this, sweep = ++m_sweepNumber] {
+            if (sweep == m_sweepNumber && !std::exchange(m_endReported, true)) {
+                qDebug().noquote() << "Done Arp Scan";
+                emit arpScanDone();
+            }
         },
-        Qt::DirectConnection);
+        Qt::QueuedConnection);
     connect(m_sweep.data(), &SweepState::interfaceLost, this, &BonjourWinService::interfaceLost,
             Qt::DirectConnection);
     if (addresses.isEmpty()) {
@@ -154,6 +161,7 @@ void BonjourWinService::stopArpScan()
 {
     qDebug().noquote() << "BonjourWinService stopArpScan";
     endSweepThreads();
+    m_endReported = true;
     qDebug().noquote() << "Done Arp Scan";
     emit arpScanDone();
 }

@@ -97,6 +97,9 @@ private:
     bool m_arpHelperRan = false;
     QString m_arpHelperPath;
     QSharedPointer<SweepState> m_sweep;
+    // The current sweep's number, and whether its end was reported, by the sweep or by a stop.
+    quint64 m_sweepNumber = 0;
+    bool m_endReported = false;
     // Starts the workers of the current sweep; joined before they are ended.
     std::thread m_launcher;
 };
