@@ -7,8 +7,8 @@
 // Input: a first byte choosing what the rest is. 0: a request line. 1: a request made from the
 // bytes, which, written out, must read back the same. 2: our MAC (6 bytes), then a frame.
 #include "fuzzcheck.h"
-#include "platform/arphelper/arpframe.h"
-#include "platform/arphelper/arprequest.h"
+#include "helper/arpframe.h"
+#include "helper/arprequest.h"
 
 #include <cstddef>
 #include <cstdint>
