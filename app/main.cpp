@@ -53,7 +53,7 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL, true);
     QCoreApplication::setApplicationName(QStringLiteral("Lumisweep"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.1"));
+    QCoreApplication::setApplicationVersion(Controller::versionNumber());
     // The debug log is for the developers; --verbose or QT_LOGGING_RULES turns it on.
     if (!parsed.request->verbose) {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));

@@ -50,7 +50,7 @@ public:
     // Any number other than 2 and 3 means ARP.
     static ScanType scanTypeOf(int value);
     // The product's version, as the title shows it.
-    static QString versionNumber() { return QStringLiteral("2.7.1"); }
+    static QString versionNumber() { return QStringLiteral(LUMISWEEP_VERSION); }
     void refreshNetworkList() { m_inventory.refresh(); }
     bool sendTCPCommand(QString ip, quint16 port, QString command);
     // Ends a running sweep or browse before the QML engine (and with it the service) goes away.

@@ -1,12 +1,14 @@
 #!/bin/bash
 # The real program: without a display it says so in one line and exits 1; offscreen it logs its
-# version and its window loads without QML errors; under Xvfb it shows "Lumisweep V2.7.1",
-# 960 x 560, as the desktop entry's window, and a session of keys and clicks writes nothing to
-# stderr (window_quit_during_sweep clicks its close button). Starting only lists interfaces;
-# nothing here scans.
+# version (the build's, given as VERSION) and its window loads without QML errors; under Xvfb it
+# shows "Lumisweep V" and the version, 960 x 560, as the desktop entry's window, and a session of
+# keys and clicks writes nothing to stderr (window_quit_during_sweep clicks its close button).
+# Starting only lists interfaces; nothing here scans.
+#   startup.sh PROGRAM VERSION
 set -u
 . "$(dirname "$0")/../../tools/lib.sh"
 program=$1
+version=${2:?usage: $0 PROGRAM VERSION}
 tmp=$(mktemp -d)
 at_exit rm -rf "$tmp"
 fail() { echo "FAIL: $*"; grep -v 'Lumisweepapplication::event' "$tmp/app.log" | tail -20; exit 1; }
@@ -21,7 +23,7 @@ if [ "$(wc -l <"$tmp/app.log")" != 1 ] || ! grep -q -- '--scan' "$tmp/app.log"; 
 fi
 
 QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software timeout -s TERM 3 "$program" --verbose >"$tmp/app.log" 2>&1
-grep -q '^Version Number = 2.7.1 ' "$tmp/app.log" || fail "no version line offscreen"
+grep -qF "Version Number = $version " "$tmp/app.log" || fail "no version line offscreen"
 grep -E 'main.qml:[0-9]+.*(rror|not a type|Cannot|Unable|undefined)' "$tmp/app.log" && fail "QML errors"
 
 start_xvfb || fail "Xvfb did not start"
@@ -31,7 +33,8 @@ mkdir -m 700 "$tmp/run"
 XDG_RUNTIME_DIR=$tmp/run "$program" >/dev/null 2>"$tmp/stderr" &
 app_pid=$!
 at_exit stop_process $app_pid
-window=$(wait_for_window '^Lumisweep V2\.7\.1$' 30) || fail "no window titled 'Lumisweep V2.7.1'"
+title="Lumisweep V$version"
+window=$(wait_for_window "^${title//./\\.}\$" 30) || fail "no window titled '$title'"
 [ "$(xdotool getwindowgeometry --shell "$window" | grep -E 'WIDTH|HEIGHT' | tr '\n' ' ')" \
     = "WIDTH=960 HEIGHT=560 " ] || fail "the window is not 960 x 560"
 # The window is the desktop entry's: the entry's StartupWMClass is its class, and it has the icon.

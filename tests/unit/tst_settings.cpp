@@ -48,7 +48,7 @@ void TestSettings::storedValues()
     QFile file(ctrl.dataFolder() + "/settings.ini");
     QCOMPARE(file.permissions() & 0x0fff, QFile::Permissions(0x0600));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().startsWith("[General]\nAPP_VERSION_NUMBER=2.7.1\n"));
+    QVERIFY(file.readAll().startsWith("[General]\nAPP_VERSION_NUMBER=" LUMISWEEP_VERSION "\n"));
     QCOMPARE(QSettings(file.fileName(), QSettings::IniFormat).value("SOME/KEY").toString(), f[0]);
 }
 
