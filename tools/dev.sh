@@ -23,7 +23,7 @@ runtime_packages=(cmake g++ make qtbase5-dev qtdeclarative5-dev qml-module-qtqui
 # checks CI runs on top (formatting, shell scripts).
 test_packages=(qml-module-qttest iproute2 procps nftables dbus-daemon avahi-utils xvfb xauth
     xdotool x11-utils imagemagick libgl1-mesa-dri arp-scan nmap python3 clang libclang-rt-14-dev
-    dpkg-dev desktop-file-utils appstream zlib1g-dev clang-format man-db curl shellcheck
+    dpkg-dev desktop-file-utils appstream lintian zlib1g-dev clang-format man-db curl shellcheck
     libcap2-bin)
 
 install_missing() {

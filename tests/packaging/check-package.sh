@@ -1,12 +1,13 @@
 #!/bin/bash
 # The Debian package as a user receives it: built by cpack from a finished build folder, its
 # contents and control fields, the validators of its desktop entry, metadata and manual page,
+# one version and one licence throughout, the programs' hardening, lintian (where installed),
 # apt's view of its dependencies, and the packaged command line.
 #   tests/packaging/check-package.sh BUILD_DIR
 set -u
 . "$(dirname "$0")/../../tools/lib.sh"
 build=${1:?usage: $0 BUILD_DIR}
-need_tools cpack dpkg-deb desktop-file-validate appstreamcli man
+need_tools cpack dpkg-deb desktop-file-validate appstreamcli man readelf
 tmp=$(mktemp -d)
 at_exit rm -rf "$tmp"
 failures=0
@@ -26,6 +27,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $2, $NF}' | sed 's| \./| |' | sort >
     echo "root/root usr/bin/lumisweep"
     echo "root/root usr/libexec/lumisweep/lumisweep-arp"
     echo "root/root usr/share/applications/$app_id.desktop"
+    echo "root/root usr/share/doc/lumisweep/changelog.gz"
     echo "root/root usr/share/doc/lumisweep/copyright"
     echo "root/root usr/share/man/man1/lumisweep.1.gz"
     echo "root/root usr/share/metainfo/$app_id.metainfo.xml"
@@ -55,8 +57,32 @@ desktop-file-validate "$tmp/root/usr/share/applications/$app_id.desktop" || fail
 appstreamcli validate --no-net "$tmp/root/usr/share/metainfo/$app_id.metainfo.xml" || fail "metainfo"
 grep -q "<release version=\"$version\"" "$tmp/root/usr/share/metainfo/$app_id.metainfo.xml" \
     || fail "the metainfo's newest release is not $version"
+[[ "$(zcat "$tmp/root/usr/share/doc/lumisweep/changelog.gz" | head -n 1)" == "lumisweep ($version) "* ]] \
+    || fail "the changelog's newest entry is not $version"
+# One licence everywhere: the repository's LICENSE is the copyright file's text, and the metainfo
+# names it as SPDX does (Debian's Expat is SPDX's MIT).
+copyright=$tmp/root/usr/share/doc/lumisweep/copyright
+[ "$(sed -n 's/^License: //p' "$copyright" | sort -u)" = Expat ] || fail "the copyright file's licence"
+grep -q '<project_license>MIT</project_license>' "$tmp/root/usr/share/metainfo/$app_id.metainfo.xml" \
+    || fail "the metainfo's project_license is not the copyright file's Expat (SPDX: MIT)"
+words() { tr -s ' \n' '\n' | grep -v -e '^$' -e '^\.$'; }
+diff <(grep '^ ' "$copyright" | words) \
+    <(grep -v '^Copyright ' "$(dirname "$0")/../../LICENSE" | words) >/dev/null \
+    || fail "LICENSE is not the copyright file's licence text"
 warnings=$(MANWIDTH=80 man --warnings -l "$tmp/root/usr/share/man/man1/lumisweep.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man --warnings: $warnings"
+dpkg-deb -f "$deb" Description | awk 'length > 80 { exit 1 }' || fail "a description line over 80"
+# Both programs as the helper is built: immediate binding (all relocations read-only before main)
+# and fortified string and memory functions.
+for program in usr/bin/lumisweep usr/libexec/lumisweep/lumisweep-arp; do
+    readelf -d "$tmp/root/$program" | grep -q 'FLAGS.*\bNOW\b' || fail "$program: no bindnow"
+    readelf --dyn-syms -W "$tmp/root/$program" | grep -q ' __[a-z_]*_chk\b' \
+        || fail "$program: no fortified functions"
+done
+if command -v lintian >/dev/null; then
+    # It warns about running as root, which the tests do.
+    lintian -I --pedantic "$deb" 2>/dev/null | grep -E '^[EW]: ' && fail "lintian errors or warnings"
+fi
 # Only where apt has package lists (apt-get update ran): without them it resolves nothing.
 if compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
     apt-get -s -o Debug::NoLocking=1 install "$deb" >"$tmp/apt.log" 2>&1 \
