@@ -55,10 +55,15 @@ QByteArray table(const Table &table)
     }
     QString out;
     for (const QStringList &line : lines) {
-        for (int i = 0; i + 1 < columns; ++i) {
+        // Padding only up to the last field with text: no line ends in spaces.
+        int last = columns - 1;
+        while (last > 0 && line.at(last).isEmpty()) {
+            --last;
+        }
+        for (int i = 0; i < last; ++i) {
             out += line.at(i).leftJustified(widths[i] + 2);
         }
-        out += line.at(columns - 1) + QLatin1Char('\n');
+        out += line.at(last) + QLatin1Char('\n');
     }
     return out.toUtf8();
 }

@@ -522,8 +522,7 @@ void TestRules::tableWriters_data()
     QTest::newRow("table") << int(DeviceTableWriter::Format::Table)
                            << "IP Address   Mac Address        FW Version  Device Name"
             + QByteArray(29, ' ') + "Note\n198.18.0.9   D0-C8-00-00-00-09  1.0         Cam"
-            + QByteArray(37, ' ') + "\n198.18.0.10  02-06-00-00-00-10  =1+2        " + name
-            + "  conflict\n";
+            + "\n198.18.0.10  02-06-00-00-00-10  =1+2        " + name + "  conflict\n";
     QTest::newRow("json") << int(DeviceTableWriter::Format::Json)
                           << QByteArray(
                                  "[{\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\",\"mac\":"
