@@ -33,7 +33,8 @@ constexpr float kReferenceDpi = 96.0f;
 
 Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     : QObject(nullptr)
-    , m_settings(new SettingsStore)
+    , m_settings(new SettingsStore(context ? SettingsStore::Access::ReadWrite
+                                           : SettingsStore::Access::ReadOnly))
     , m_currentIp(QLatin1String(""))
     , m_queries(new DeviceQueries)
     , m_ownPrompts(prompts ? nullptr : new DialogPrompts)

@@ -40,8 +40,8 @@ public:
     Q_ENUM(ScanFailure)
 
     // context: where "ctrl" is published, and the discovery service's parent; may be null
-    // where no window exists (the command line). prompts: how the user is told and asked;
-    // message boxes when null.
+    // where no window exists (the command line), which then only reads the settings and leaves
+    // no file behind. prompts: how the user is told and asked; message boxes when null.
     explicit Controller(QQmlContext *context, UserPrompts *prompts = nullptr);
     ~Controller() override;
 

@@ -18,9 +18,18 @@ constexpr QFile::Permissions kOwnerOnlyFile = QFile::ReadOwner | QFile::WriteOwn
 
 } // namespace
 
-SettingsStore::SettingsStore()
+SettingsStore::SettingsStore(Access access)
     : m_folder(QStandardPaths::standardLocations(QStandardPaths::AppLocalDataLocation).value(0))
+    , m_access(access)
 {
+    if (access == Access::ReadOnly) {
+        // Nothing is made and nothing is said: a missing or untrusted file only means defaults.
+        const QString file = QStringLiteral("%1/settings.ini").arg(m_folder);
+        if (trustProblem().isEmpty() && QFileInfo(file).isFile()) {
+            m_settings.reset(new QSettings(file, QSettings::IniFormat));
+        }
+        return;
+    }
     // The folder is the user's alone before the first byte is written into it; the browser and
     // everything else this process starts keep the user's own umask.
     if (!m_folder.isEmpty() && !QFileInfo(m_folder).isDir()) {
@@ -68,7 +77,9 @@ void SettingsStore::restrictFile()
 QVariant SettingsStore::value(const QString &key) const
 {
     qDebug().noquote().nospace() << "[Controller::getSettingsValue], key = " << key;
-    const QVariant value = m_settings ? m_settings->value(key, QVariant()) : m_memory.value(key);
+    // What this run set comes first: without a file, or over the file only read.
+    const QVariant value
+        = m_memory.contains(key) || !m_settings ? m_memory.value(key) : m_settings->value(key);
     const QString text = value.toString();
     if (text == QLatin1String("false") || text == QLatin1String("true")) {
         return QVariant(value.toBool());
@@ -86,7 +97,7 @@ bool SettingsStore::setValue(const QString &key, const QVariant &value)
     } else {
         line << value;
     }
-    if (!m_settings) {
+    if (!m_settings || m_access == Access::ReadOnly) {
         m_memory.insert(key, value);
         return false;
     }
@@ -98,6 +109,9 @@ bool SettingsStore::setValue(const QString &key, const QVariant &value)
 
 QString SettingsStore::problemText() const
 {
+    if (m_access == Access::ReadOnly) {
+        return QStringLiteral("The command line changes no settings.");
+    }
     return m_problem.isEmpty()
         ? QStringLiteral("The settings file cannot be written.")
         : m_problem + QStringLiteral(" Settings are kept for this run only.");

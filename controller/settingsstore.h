@@ -15,11 +15,17 @@ class QSettings;
 class SettingsStore
 {
 public:
-    SettingsStore();
+    enum class Access {
+        ReadWrite, // the window's: the folder and the file are made, and values written through
+        ReadOnly // the command line's: a file that is there is read; values set stay in memory
+    };
+
+    explicit SettingsStore(Access access = Access::ReadWrite);
     ~SettingsStore();
 
     QString folder() const { return m_folder; }
-    // Why the file is not used, for the user; empty when it is.
+    // Why the file is not used, for the user; empty when it is, and when only reading, which
+    // needs no file.
     QString problem() const { return m_problem; }
     // What the user is told when a value did not reach the file.
     QString problemText() const;
@@ -37,6 +43,7 @@ private:
     void restrictFile();
 
     QString m_folder;
+    Access m_access;
     QString m_problem;
     std::unique_ptr<QSettings> m_settings;
     QVariantMap m_memory;

@@ -22,6 +22,15 @@ if [ "$(wc -l <"$tmp/app.log")" != 1 ] || ! grep -q -- '--scan' "$tmp/app.log"; 
     fail "without a display: not one line naming --scan"
 fi
 
+# The command line only reads settings: a fresh home stays empty, and one it cannot use (a plain
+# file here, which even root cannot make folders in) draws no warning.
+mkdir "$tmp/home" && touch "$tmp/plain"
+env -u XDG_DATA_HOME HOME="$tmp/home" "$program" --list-interfaces >/dev/null 2>&1 \
+    || fail "--list-interfaces failed"
+[ -z "$(ls -A "$tmp/home")" ] || fail "the command line left files: $(find "$tmp/home" -mindepth 1)"
+env -u XDG_DATA_HOME HOME="$tmp/plain" "$program" --list-interfaces >/dev/null 2>"$tmp/stderr"
+[ ! -s "$tmp/stderr" ] || fail "an unusable home drew: $(cat "$tmp/stderr")"
+
 QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software timeout -s TERM 3 "$program" --verbose >"$tmp/app.log" 2>&1
 grep -qF "Version Number = $version " "$tmp/app.log" || fail "no version line offscreen"
 grep -E 'main.qml:[0-9]+.*(rror|not a type|Cannot|Unable|undefined)' "$tmp/app.log" && fail "QML errors"

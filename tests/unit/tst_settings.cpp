@@ -21,6 +21,8 @@ private slots:
     void accountPrompt();
     void untrustedPlaces_data();
     void untrustedPlaces();
+    void withoutWindowOnlyReads_data();
+    void withoutWindowOnlyReads();
     void boxes_data();
     void boxes();
     void applicationLogsEveryEvent();
@@ -145,6 +147,49 @@ void TestSettings::untrustedPlaces()
              f[0] == "file link" ? QStringList { "theirs" } : QStringList());
     QCOMPARE(QFileInfo(elsewhere + "/theirs").size(), 0);
     delete controller;
+}
+
+void TestSettings::withoutWindowOnlyReads_data()
+{
+    QTest::addColumn<QString>("place"); // what the data folder's parent is before the run
+    QTest::addColumn<QVariant>("read"); // what SOME/KEY reads as
+    QTest::newRow("no folder yet") << "empty" << QVariant();
+    QTest::newRow("a settings file") << "file" << QVariant(true);
+    QTest::newRow("a home that cannot hold a folder") << "unusable" << QVariant();
+}
+
+void TestSettings::withoutWindowOnlyReads()
+{
+    QFETCH(QString, place);
+    QFETCH(QVariant, read);
+    QTemporaryDir home;
+    const QByteArray stored = "[General]\nAPP_VERSION_NUMBER=1.0\n\n[SOME]\nKEY=true\n";
+    const QString file = home.path() + "/Lumisweep/settings.ini";
+    if (place == "file") {
+        QVERIFY(QDir().mkpath(home.path() + "/Lumisweep"));
+        QFile ini(file);
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(stored) == stored.size());
+    } else if (place == "unusable") {
+        // A plain file where the data folder's parent should be: not even root makes a folder.
+        QVERIFY(QFile(home.path() + "/home").open(QIODevice::WriteOnly));
+    }
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + (place == "unusable" ? "/home" : "")));
+    const QStringList before = QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    ModalCloser closer;
+    {
+        Controller controller(nullptr);
+        QCOMPARE(controller.getSettingsValue("SOME/KEY"), read);
+        controller.setSettingsValue("OTHER/KEY", "x");
+        QCOMPARE(controller.getSettingsValue("OTHER/KEY"), QVariant("x"));
+        QCoreApplication::processEvents(); // where a warning would open its box
+    }
+    QCOMPARE(closer.seen, QStringList());
+    QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QFile ini(file);
+    QCOMPARE(ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray(),
+             place == "file" ? stored : QByteArray());
+    QCOMPARE(QDir(home.path() + "/Lumisweep").entryList(QDir::Files | QDir::Hidden),
+             place == "file" ? QStringList { "settings.ini" } : QStringList());
 }
 
 void TestSettings::boxes_data()
