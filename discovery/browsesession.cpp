@@ -72,9 +72,9 @@ void BrowseSession::report(const QByteArray &key, const ResolveReply &reply, con
         return;
     }
     qDebug().noquote().nospace() << "ServiceResolveCallBack called! " << address << ","
-                                 << LogText::quoted(reply.txtValue("MAC")) << " ,"
-                                 << LogText::quoted(reply.txtValue("FW")) << ","
-                                 << LogText::quoted(reply.txtValue("Code"));
+                                 << LogText::quoted(reply.txtDecoded("MAC")) << " ,"
+                                 << LogText::quoted(reply.txtDecoded("FW")) << ","
+                                 << LogText::quoted(reply.txtDecoded("Code"));
     if (address.isEmpty()) {
         qCDebug(lcDnsSd).noquote()
             << "no IPv4 address for" << LogText::quoted(reply.nameText()) << "on host"

@@ -58,11 +58,14 @@ bool isAcceptedContentType(const QString &contentType)
 QString decodeBody(const QByteArray &body, const QString &path)
 {
     const int nul = body.indexOf('\0');
-    const QByteArray text = nul < 0 ? body : body.left(nul);
-    QString decoded
-        = path == deviceNamePath() ? QString::fromUtf8(text) : QString::fromLatin1(text);
+    QString decoded = decodeWhole(nul < 0 ? body : body.left(nul), path);
     decoded.remove(QLatin1Char('\n'));
     return decoded;
+}
+
+QString decodeWhole(const QByteArray &body, const QString &path)
+{
+    return path == deviceNamePath() ? QString::fromUtf8(body) : QString::fromLatin1(body);
 }
 
 Answer read(QNetworkReply *reply)
@@ -83,8 +86,9 @@ Answer read(QNetworkReply *reply)
         return { Answer::Ignored, QString() };
     }
     const QByteArray body = BoundedBody::readAll(reply);
-    qDebug().noquote().nospace() << "Data: " << LogText::quoted(body);
-    return { Answer::Value, decodeBody(body, pathOf(reply->url())) };
+    const QString path = pathOf(reply->url());
+    qDebug().noquote().nospace() << "Data: " << LogText::quoted(decodeWhole(body, path));
+    return { Answer::Value, decodeBody(body, path) };
 }
 
 } // namespace DeviceProtocol

@@ -28,6 +28,8 @@ bool isAcceptedContentType(const QString &contentType);
 // Text up to the first NUL byte with every line feed removed; carriage returns stay. The
 // device name is UTF-8, the other values Latin-1.
 QString decodeBody(const QByteArray &body, const QString &path);
+// The whole body in the encoding of its path, as decodeBody reads it, for the log: nothing cut.
+QString decodeWhole(const QByteArray &body, const QString &path);
 
 struct Answer
 {

@@ -178,9 +178,14 @@ QString ResolveReply::nameFrom(const QByteArray &fullName)
 
 QString ResolveReply::txtText(const QByteArray &value)
 {
+    return readable(decoded(value));
+}
+
+QString ResolveReply::decoded(const QByteArray &value)
+{
     bool valid = false;
     const QString text = utf8(value, &valid);
-    return readable(valid ? text : QString::fromLatin1(value));
+    return valid ? text : QString::fromLatin1(value);
 }
 
 QString ResolveReply::utf8(const QByteArray &bytes, bool *valid)

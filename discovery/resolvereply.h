@@ -25,6 +25,9 @@ public:
     // The value of key, empty when absent; present (if given) tells an absent key from an
     // empty value.
     QByteArray txtValue(const char *key, bool *present = nullptr) const;
+    // The value of key decoded as the row decodes it, control characters kept: for the log,
+    // which quotes them.
+    QString txtDecoded(const char *key) const { return decoded(txtValue(key)); }
 
     // The address to report, given what the lookup of the host name found (see addressFrom).
     QString addressText(const QString &hostAddress) const;
@@ -56,6 +59,8 @@ public:
 
 private:
     static QString txtText(const QByteArray &value);
+    // UTF-8, or Latin-1 where the bytes are no valid UTF-8.
+    static QString decoded(const QByteArray &value);
     static QString utf8(const QByteArray &bytes, bool *valid = nullptr);
     static QString readable(QString text);
 
