@@ -402,3 +402,8 @@ QString Controller::saveDeviceTable()
 {
     return CsvExport::save(*m_prompts, deviceRows());
 }
+
+bool Controller::hasRouteTo(const QString &cidr) const
+{
+    return BonjourWinService::anyRouted(AddressRange::fromRange(cidr));
+}

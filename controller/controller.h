@@ -67,6 +67,8 @@ public:
     // A range to sweep instead of the interface's subnet ("network/prefix", at most a /16), for
     // the scans that follow; empty: the interface's subnet.
     void setRange(const QString &cidr) { m_range = cidr; }
+    // Whether the kernel has a route to the range ("network/prefix"), through a router or not.
+    bool hasRouteTo(const QString &cidr) const;
     // Whether ARP sweeps may use the helper, and where it is (empty: the program's default).
     void setArpHelper(bool use, const QString &path = QString());
 

@@ -137,6 +137,7 @@ ARPThread::Reach ARPThread::reach(Ipv4Route &route, quint32 address) const
         // This machine's own address: it has no neighbour entry, and nothing to find.
         return m_httpProbe ? Reach::Send : Reach::Skip;
     case Ipv4Route::Kind::Elsewhere:
+    case Ipv4Route::Kind::Unreachable:
         return Reach::Lost;
     case Ipv4Route::Kind::Unknown:
         break;

@@ -23,6 +23,8 @@ constexpr int kProbeThreadCount = 20;
 // The first addresses of a list tell which link the sweep is on; one of them may be this
 // machine's own address.
 constexpr int kInterfaceProbes = 4;
+// Every address of a /24, every 256th of a /16.
+constexpr int kRouteProbes = 256;
 
 // The interface through which the addresses are on the link, or 0 when they are not.
 int sweptInterface(const QVector<quint32> &addresses)
@@ -50,6 +52,18 @@ bool BonjourWinService::echo(quint32 address, int interfaceIndex)
 {
     return Ipv4Text::isUnicast(address)
         && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs, interfaceIndex);
+}
+
+bool BonjourWinService::anyRouted(const QVector<quint32> &addresses)
+{
+    Ipv4Route route;
+    const int step = qMax(1, addresses.size() / kRouteProbes);
+    for (int i = 0; i < addresses.size(); i += step) {
+        if (route.to(addresses.at(i)).kind != Ipv4Route::Kind::Unreachable) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)

@@ -64,6 +64,9 @@ public:
     // The reachability probe: one ICMP echo to address (host byte order), true when it was
     // answered in time; with an interface index, sent through that interface or not at all.
     static bool echo(quint32 address, int interfaceIndex = 0);
+    // Whether the kernel has a route to any of the addresses (host byte order). Of a long list,
+    // 256 spread evenly are asked: a route narrower than that spacing may be missed.
+    static bool anyRouted(const QVector<quint32> &addresses);
 
 signals:
     void pingIPResult(QString ipString, bool bSuccess);

@@ -16,8 +16,9 @@ public:
     enum class Kind {
         OnLink, // a neighbour on a directly attached network
         Local, // one of this machine's own addresses
-        Elsewhere, // through a gateway, a broadcast, or blocked
-        Unknown // no route, or the kernel could not be asked
+        Elsewhere, // through a gateway, or a broadcast
+        Unreachable, // no route, or one that refuses (unreachable, blackhole, prohibit)
+        Unknown // the kernel could not be asked
     };
     struct Hop
     {

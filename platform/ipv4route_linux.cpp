@@ -34,13 +34,16 @@ Ipv4Route::Hop Ipv4Route::to(quint32 address)
                 hop.kind = Kind::Local;
             } else if (answer->rtm_type == RTN_UNICAST && !viaGateway && hop.interfaceIndex > 0) {
                 hop.kind = Kind::OnLink;
+            } else if (answer->rtm_type == RTN_UNREACHABLE || answer->rtm_type == RTN_BLACKHOLE
+                       || answer->rtm_type == RTN_PROHIBIT) {
+                hop.kind = Kind::Unreachable;
             } else {
                 hop.kind = Kind::Elsewhere;
             }
             return true;
         });
     if (result == LinuxNetlink::Result::Refused) {
-        hop.kind = Kind::Elsewhere; // no route at all: unreachable from here
+        hop.kind = Kind::Unreachable; // the kernel found no route
     }
     return hop;
 }
