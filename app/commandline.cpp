@@ -19,28 +19,43 @@ namespace CommandLine {
 
 namespace {
 
+// What an option belongs to: a scan type, or a command other than a scan.
+enum Use : unsigned {
+    ArpScan = 1,
+    HttpScan = 2,
+    MdnsScan = 4,
+    Listing = 8,
+    Identifying = 16,
+    Sweeps = ArpScan | HttpScan,
+    Scans = Sweeps | MdnsScan,
+    Anything = Scans | Listing | Identifying
+};
+
 struct Option
 {
     const char *name;
     char shortName;
     const char *valueName; // null: a switch
     const char *help;
+    unsigned use; // given where it does not apply, it is a usage error, never ignored
 };
 
 // Every option of the command line, once: the parser and the help text read this table.
 const Option kOptions[] = {
-    { "scan", 0, "arp|http|mdns", "Scan by ARP, by HTTP probe, or browse mDNS." },
+    { "scan", 0, "arp|http|mdns", "Scan by ARP, by HTTP probe, or browse mDNS.", Scans },
     { "interface", 0, "name|address",
-      "The interface to scan from, by name or IPv4 address (default: the only one)." },
+      "The interface to sweep from, by name or IPv4 address (default: the only one).", Sweeps },
     { "range", 0, "network/prefix",
-      "Sweep this range, at most a /16, instead of the interface's subnet." },
-    { "format", 0, "table|json|csv", "Output format (default: table)." },
-    { "wait", 0, "seconds", "How long an mDNS scan listens, up to 3600 (default: 3)." },
-    { "list-interfaces", 0, nullptr, "List the IPv4 interfaces: name, address/prefix, netmask." },
-    { "identify", 0, "address", "Make the device at address blink its LED." },
-    { "verbose", 0, nullptr, "Write the debug log to standard error (also with the window)." },
-    { "help", 'h', nullptr, "Show the options." },
-    { "version", 'v', nullptr, "Show the version." },
+      "Sweep this range, at most a /16, instead of the interface's subnet.", Sweeps },
+    { "format", 0, "table|json|csv", "Output format (default: table).", Scans | Listing },
+    { "wait", 0, "seconds", "How long an mDNS scan listens, up to 3600 (default: 3).", MdnsScan },
+    { "list-interfaces", 0, nullptr, "List the IPv4 interfaces: name, address/prefix, netmask.",
+      Listing },
+    { "identify", 0, "address", "Make the device at address blink its LED.", Identifying },
+    { "verbose", 0, nullptr, "Write the debug log to standard error (also with the window).",
+      Anything },
+    { "help", 'h', nullptr, "Show the options.", Anything },
+    { "version", 'v', nullptr, "Show the version.", Anything },
 };
 
 // Qt's own options of a window program, which the window honours: those that take a value, then
@@ -58,6 +73,8 @@ const QMap<QString, Controller::ScanType> kScanTypes {
 };
 constexpr double kLongestWaitSeconds = 3600;
 
+using Given = QMap<QString, QString>;
+
 const Option *optionNamed(const QString &name)
 {
     for (const Option &option : kOptions) {
@@ -74,85 +91,151 @@ bool isIn(const QString &name, const char *const *list, int size)
     return std::any_of(list, list + size, [&](const char *item) { return name == item; });
 }
 
-// What the given options mean, or why they mean nothing.
-Parsed interpret(const QMap<QString, QString> &given, bool windowOptions)
+// The command the options give, and for a scan its type; the reason when there is none.
+QString readCommand(const Given &given, Request *request)
+{
+    if (given.contains(QStringLiteral("list-interfaces"))) {
+        request->command = Request::Command::ListInterfaces;
+        return QString();
+    }
+    if (given.contains(QStringLiteral("identify"))) {
+        request->command = Request::Command::Identify;
+        request->identify = given.value(QStringLiteral("identify"));
+        return Ipv4Text::parse(request->identify)
+            ? QString()
+            : QStringLiteral("'%1' is not an IPv4 address").arg(request->identify);
+    }
+    request->command = Request::Command::Scan;
+    const QString type = given.value(QStringLiteral("scan"));
+    if (!kScanTypes.contains(type)) {
+        return QStringLiteral("unknown scan type '%1'").arg(type);
+    }
+    request->scanType = kScanTypes.value(type);
+    return QString();
+}
+
+unsigned useOf(const Request &request)
+{
+    switch (request.command) {
+    case Request::Command::ListInterfaces:
+        return Listing;
+    case Request::Command::Identify:
+        return Identifying;
+    default:
+        break;
+    }
+    switch (request.scanType) {
+    case Controller::ScanType::Arp:
+        return ArpScan;
+    case Controller::ScanType::HttpDownload:
+        return HttpScan;
+    case Controller::ScanType::Mdns:
+        return MdnsScan;
+    }
+    return Anything;
+}
+
+// An option given to a command or scan it does not apply to.
+QString misplacedOption(const Given &given, const Request &request)
+{
+    const QString command = request.command == Request::Command::Scan
+        ? QStringLiteral("--scan ") + given.value(QStringLiteral("scan"))
+        : QStringLiteral("--")
+            + (request.command == Request::Command::Identify ? QStringLiteral("identify")
+                                                             : QStringLiteral("list-interfaces"));
+    for (auto it = given.cbegin(); it != given.cend(); ++it) {
+        if (!(optionNamed(it.key())->use & useOf(request))) {
+            return QStringLiteral("--%1 does not apply to %2").arg(it.key(), command);
+        }
+    }
+    return QString();
+}
+
+QString rangeProblem(const QString &text)
+{
+    const AddressRange::NamedRange range = AddressRange::readRange(text);
+    switch (range.problem) {
+    case AddressRange::NamedRange::Problem::None:
+        return QString();
+    case AddressRange::NamedRange::Problem::Malformed:
+        return QStringLiteral("'%1' is not a range: network/prefix, such as 192.168.0.0/24")
+            .arg(text);
+    case AddressRange::NamedRange::Problem::TooWide:
+        return QStringLiteral("%1 is wider than a /%2").arg(text).arg(AddressRange::kWidestPrefix);
+    case AddressRange::NamedRange::Problem::HostBitsSet:
+        return QStringLiteral("%1 has host bits set; did you mean %2?").arg(text, range.text());
+    }
+    return QString();
+}
+
+// The values of the options that take one; the reason when one of them is no such value.
+QString readValues(const Given &given, Request *request)
 {
     const auto has = [&](const char *name) { return given.contains(QLatin1String(name)); };
     const auto value = [&](const char *name) { return given.value(QLatin1String(name)); };
-    Request request;
-    request.verbose = has("verbose");
-    if (has("help") || has("version")) {
-        request.command = has("help") ? Request::Command::Help : Request::Command::Version;
-        return { request, QString() };
-    }
-    const int commands = int(has("scan")) + int(has("list-interfaces")) + int(has("identify"));
-    if (commands == 0 && given.size() == int(request.verbose)) {
-        return { request, QString() }; // the window
-    }
-    if (commands != 1) {
-        return { std::nullopt,
-                 QStringLiteral("give one of --scan, --list-interfaces, --identify") };
-    }
-    if (windowOptions) {
-        return { std::nullopt, QStringLiteral("Qt's window options apply to the window only") };
-    }
-    if (has("scan")) {
-        request.command = Request::Command::Scan;
-        if (!kScanTypes.contains(value("scan"))) {
-            return { std::nullopt, QStringLiteral("unknown scan type '%1'").arg(value("scan")) };
-        }
-        request.scanType = kScanTypes.value(value("scan"));
-    } else if (has("list-interfaces")) {
-        request.command = Request::Command::ListInterfaces;
-    } else {
-        request.command = Request::Command::Identify;
-        request.identify = value("identify");
-        if (!Ipv4Text::parse(request.identify)) {
-            return { std::nullopt,
-                     QStringLiteral("'%1' is not an IPv4 address").arg(request.identify) };
-        }
-    }
-    if (has("range")) {
-        request.range = value("range");
-        if (request.command != Request::Command::Scan
-            || request.scanType == Controller::ScanType::Mdns) {
-            return { std::nullopt, QStringLiteral("--range goes with --scan arp or --scan http") };
-        }
-        if (AddressRange::fromRange(request.range).isEmpty()) {
-            return { std::nullopt,
-                     QStringLiteral("'%1' is not a range of at most a /16 (network/prefix)")
-                         .arg(request.range) };
-        }
+    request->range = value("range");
+    if (has("range") && !rangeProblem(request->range).isEmpty()) {
+        return rangeProblem(request->range);
     }
     if (has("format")) {
         const std::optional<DeviceTableWriter::Format> format
             = DeviceTableWriter::formatNamed(value("format"));
         if (!format) {
-            return { std::nullopt, QStringLiteral("unknown format '%1'").arg(value("format")) };
+            return QStringLiteral("unknown format '%1'").arg(value("format"));
         }
-        request.format = *format;
+        request->format = *format;
     }
     if (has("wait")) {
         bool ok = false;
         const double seconds = value("wait").toDouble(&ok);
         // NaN fails every comparison: only a finite number in range passes.
         if (!ok || !(seconds > 0 && seconds <= kLongestWaitSeconds)) {
-            return { std::nullopt,
-                     QStringLiteral("--wait needs a number of seconds above 0, up to 3600") };
+            return QStringLiteral("--wait needs a number of seconds above 0, up to 3600");
         }
-        request.waitMs = int(std::ceil(seconds * 1000));
+        request->waitMs = int(std::ceil(seconds * 1000));
     }
-    if (has("interface")) {
-        request.interface = value("interface");
-        // Digits and dots only: an address, which must then be a valid one.
-        static const QRegularExpression addressLike(QStringLiteral("^[0-9.]+$"));
-        if (addressLike.match(request.interface).hasMatch()
-            && !Ipv4Text::parse(request.interface)) {
-            return { std::nullopt,
-                     QStringLiteral("'%1' is not an IPv4 address").arg(request.interface) };
-        }
+    request->interface = value("interface");
+    // Digits and dots only: an address, which must then be a valid one.
+    static const QRegularExpression addressLike(QStringLiteral("^[0-9.]+$"));
+    if (addressLike.match(request->interface).hasMatch() && !Ipv4Text::parse(request->interface)) {
+        return QStringLiteral("'%1' is not an IPv4 address").arg(request->interface);
     }
-    return { request, QString() };
+    return QString();
+}
+
+QString readRequest(const Given &given, Request *request)
+{
+    QString error = readCommand(given, request);
+    if (error.isEmpty()) {
+        error = misplacedOption(given, *request);
+    }
+    if (error.isEmpty()) {
+        error = readValues(given, request);
+    }
+    return error;
+}
+
+// What the given options mean, or why they mean nothing.
+Parsed interpret(const Given &given, bool windowOptions)
+{
+    Request request;
+    request.verbose = given.contains(QStringLiteral("verbose"));
+    if (given.contains(QStringLiteral("help")) || given.contains(QStringLiteral("version"))) {
+        request.command = given.contains(QStringLiteral("help")) ? Request::Command::Help
+                                                                 : Request::Command::Version;
+        return { request, QString() };
+    }
+    const int commands = int(given.contains(QStringLiteral("scan")))
+        + int(given.contains(QStringLiteral("list-interfaces")))
+        + int(given.contains(QStringLiteral("identify")));
+    if (commands == 0 && given.size() == int(request.verbose)) {
+        return { request, QString() }; // the window
+    }
+    const QString error = commands != 1
+        ? QStringLiteral("give one of --scan, --list-interfaces, --identify")
+        : windowOptions ? QStringLiteral("Qt's window options apply to the window only")
+                        : readRequest(given, &request);
+    return error.isEmpty() ? Parsed { request, QString() } : Parsed { std::nullopt, error };
 }
 
 bool writeOut(const QByteArray &text)
@@ -199,8 +282,10 @@ std::optional<QString> chooseInterface(Controller &controller, const QString &as
         *exitCode = Usage;
         return std::nullopt;
     }
-    // Says why on standard error when it is not.
+    // Asks the system again: the address may have gone since the inventory was taken.
     if (!controller.isInterfaceAvailable(candidates.first())) {
+        QTextStream(stderr) << "lumisweep: no interface has the address " << candidates.first()
+                            << '\n';
         *exitCode = Failed;
         return std::nullopt;
     }
@@ -221,34 +306,83 @@ DeviceTableWriter::Table interfaceTable(const InterfaceInventory &inventory)
     return table;
 }
 
-int scan(Controller &controller, Terminal &terminal, const QString &interfaceIp,
-         const Request &request)
+// The end of a scan request, whatever it was: the rows on standard output as a complete table,
+// JSON array or CSV file, so that a script reads well-formed output with every exit code but 2.
+int printRows(const QVector<DeviceRow> &rows, const Request &request, int exitCode)
 {
+    return writeOut(DeviceTableWriter::write(request.format, DeviceTableWriter::devices(rows)))
+        ? exitCode
+        : Failed;
+}
+
+// What the user should know about how the scan went, on standard error.
+void tellHowItWent(Controller &controller, const CommandLineScan &run, const QString &interface)
+{
+    QTextStream err(stderr);
+    if (run.failure() == Controller::ScanFailure::InterfaceLost) {
+        err << "lumisweep: interface " << interface << " went away during the scan\n";
+    } else {
+        // The info line's words, about the swept range.
+        const QString range = controller.getSweptSubnet();
+        for (const QString &notice : run.notices()) {
+            err << "lumisweep: " << (range.isEmpty() ? QString() : range + QStringLiteral(": "))
+                << notice << '\n';
+        }
+    }
+    // Announced devices without a row are otherwise invisible: the user may look for them.
+    const int unresolved = controller.getUnresolvedCount();
+    if (unresolved > 0) {
+        err << "lumisweep: " << unresolved
+            << (unresolved == 1 ? " announced instance gave no address\n"
+                                : " announced instances gave no address\n");
+    }
+}
+
+int runScan(Controller &controller, Terminal &terminal, const QString &interfaceIp,
+            const Request &request)
+{
+    const QString interface = QStringLiteral("%1 (%2)").arg(
+        controller.inventory().interfaceNameOf(interfaceIp), interfaceIp);
     controller.setRange(request.range);
     CommandLineScan run(&controller, &terminal);
     const CommandLineScan::Outcome outcome = run.run(interfaceIp, request.scanType, request.waitMs);
     controller.shutdown();
-    // Announced devices without a row are otherwise invisible: the user may look for them.
-    const int unresolved = controller.getUnresolvedCount();
-    if (request.scanType == Controller::ScanType::Mdns && unresolved > 0) {
-        QTextStream(stderr) << unresolved
-                            << (unresolved == 1 ? " announced instance gave no address\n"
-                                                : " announced instances gave no address\n");
-    }
+    tellHowItWent(controller, run, interface);
     // What was found is printed also when the scan ended early; the code says how it ended.
-    const QVector<DeviceRow> rows = run.rows();
-    if ((outcome != CommandLineScan::Outcome::Failed || !rows.isEmpty())
-        && !writeOut(DeviceTableWriter::write(request.format, DeviceTableWriter::devices(rows)))) {
+    return printRows(run.rows(), request,
+                     outcome == CommandLineScan::Outcome::Failed            ? Failed
+                         : outcome == CommandLineScan::Outcome::Interrupted ? Interrupted
+                                                                            : Done);
+}
+
+int scan(Controller &controller, Terminal &terminal, const Request &request)
+{
+    if (request.scanType == Controller::ScanType::Mdns) {
+        // The browse listens on every interface: there is none to choose.
+        return runScan(controller, terminal, QString(), request);
+    }
+    int exitCode = Done;
+    const std::optional<QString> interfaceIp
+        = chooseInterface(controller, request.interface, &exitCode);
+    if (interfaceIp && request.scanType == Controller::ScanType::HttpDownload
+        && !request.range.isEmpty() && !controller.hasRouteTo(request.range)) {
+        QTextStream(stderr) << "lumisweep: no route to " << request.range << '\n';
+        exitCode = Failed;
+    }
+    if (exitCode == Usage) {
+        return Usage;
+    }
+    return exitCode == Done ? runScan(controller, terminal, *interfaceIp, request)
+                            : printRows({}, request, exitCode);
+}
+
+int identify(Controller &controller, const QString &address)
+{
+    if (!controller.indicateDevice(address)) {
+        QTextStream(stderr) << "lumisweep: Identify device: " << address << " failed\n";
         return Failed;
     }
-    switch (outcome) {
-    case CommandLineScan::Outcome::Failed:
-        return Failed;
-    case CommandLineScan::Outcome::Interrupted:
-        return Interrupted;
-    case CommandLineScan::Outcome::Done:
-        break;
-    }
+    QTextStream(stdout) << "Identify device: " << address << " successful\n";
     return Done;
 }
 
@@ -312,7 +446,8 @@ QString helpText()
     QString text = QStringLiteral(
         "Usage: lumisweep [--verbose]                    the window\n"
         "       lumisweep --scan arp|http|mdns [options]  a scan, printed\n"
-        "       lumisweep --list-interfaces | --identify ADDRESS\n\n"
+        "       lumisweep --list-interfaces | --identify ADDRESS\n"
+        "An option that the scan or command does not use is an error.\n\n"
         "Finds network video encoders on the local IPv4 network and lists them.\n\n"
         "Options:\n");
     for (const Option &option : kOptions) {
@@ -350,29 +485,19 @@ int run(int argc, char **argv, const Request &request)
     ConsolePrompts prompts;
     Controller controller(nullptr, &prompts);
     controller.setSweepDelay(0); // no window to draw before the sweep
-    QObject::connect(&controller, &Controller::infoMessage,
-                     [](const QString &message) { QTextStream(stderr) << message << '\n'; });
     switch (request.command) {
     case Request::Command::ListInterfaces:
         return writeOut(
                    DeviceTableWriter::write(request.format, interfaceTable(controller.inventory())))
             ? Done
             : Failed;
-    case Request::Command::Identify: {
-        const bool sent = controller.indicateDevice(request.identify);
-        QTextStream(sent ? stdout : stderr)
-            << "Identify device: " << request.identify << (sent ? " successful\n" : " failed\n");
-        return sent ? Done : Failed;
-    }
+    case Request::Command::Identify:
+        return identify(controller, request.identify);
     case Request::Command::Scan:
-        break;
+        return scan(controller, terminal, request);
     default:
         return Usage;
     }
-    int exitCode = Done;
-    const std::optional<QString> interfaceIp
-        = chooseInterface(controller, request.interface, &exitCode);
-    return interfaceIp ? scan(controller, terminal, *interfaceIp, request) : exitCode;
 }
 
 int usageError(const QString &message)

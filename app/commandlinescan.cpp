@@ -14,7 +14,12 @@ CommandLineScan::CommandLineScan(Controller *controller, Terminal *terminal)
     : m_controller(controller)
 {
     connect(controller, &Controller::arpScanDone, this, &CommandLineScan::onScanDone);
-    connect(controller, &Controller::scanFailed, this, [this] { finish(Outcome::Failed); });
+    connect(controller, &Controller::scanFailed, this, [this](Controller::ScanFailure reason) {
+        m_failure = reason;
+        finish(Outcome::Failed);
+    });
+    connect(controller, &Controller::infoMessage, this,
+            [this](const QString &message) { m_notices << message; });
     connect(controller, &Controller::deviceQueriesSettled, this, [this] {
         if (m_waitingForQueries) {
             finish(Outcome::Done);

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <optional>
+
 class Terminal;
 
 // One scan run from the command line through the Controller, as the window runs it, until its
@@ -24,6 +26,10 @@ public:
     CommandLineScan(Controller *controller, Terminal *terminal);
     Outcome run(const QString &interfaceIp, Controller::ScanType scanType, int browseMs);
     QVector<DeviceRow> rows() const { return m_controller->deviceRows(); }
+    // Why the scan failed, when it did.
+    std::optional<Controller::ScanFailure> failure() const { return m_failure; }
+    // What the Controller had to say on the window's info line, in order.
+    QStringList notices() const { return m_notices; }
 
 private:
     void onScanDone();
@@ -36,6 +42,8 @@ private:
     bool m_waitingForQueries = false;
     bool m_finished = false;
     Outcome m_outcome = Outcome::Done;
+    std::optional<Controller::ScanFailure> m_failure;
+    QStringList m_notices;
     QEventLoop m_loop;
     QTimer m_progress;
     QElapsedTimer m_clock;

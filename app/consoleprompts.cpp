@@ -13,7 +13,8 @@ void ConsolePrompts::showMessage(const Message &message)
         static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
         text.replace(link, QStringLiteral("\\2 (\\1)")).remove(tag);
     }
-    QTextStream(stderr) << message.title << ": " << text << '\n';
+    // The box's title has no place on a line that names the program.
+    QTextStream(stderr) << "lumisweep: " << text << '\n';
 }
 
 std::optional<QString> ConsolePrompts::askText(const QString &, const QString &)

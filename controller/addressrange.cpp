@@ -51,23 +51,45 @@ QVector<quint32> fromInterface(const QString &ipString, const QString &netmask)
     return addresses;
 }
 
-QVector<quint32> fromRange(const QString &cidr)
+NamedRange readRange(const QString &cidr)
 {
+    NamedRange range;
     const QStringList parts = cidr.split(QLatin1Char('/'));
     bool ok = false;
-    const int prefix = parts.size() == 2 ? parts.at(1).toInt(&ok) : -1;
-    const std::optional<quint32> network
+    range.prefix = parts.size() == 2 ? parts.at(1).toInt(&ok) : -1;
+    const std::optional<quint32> address
         = parts.isEmpty() ? std::nullopt : Ipv4Text::parse(parts.at(0));
-    // Digits only, and the network's own address: "10.0.0.5/24" names no range of its own.
-    if (!ok || !network || prefix < kWidestPrefix || prefix > 32
-        || parts.at(1) != QString::number(prefix)
-        || (prefix < 32 && (*network & ~(~quint32(0) << (32 - prefix))) != 0)) {
+    // Digits only: no sign, no leading zero, no blank.
+    if (!ok || !address || range.prefix < 0 || range.prefix > 32
+        || parts.at(1) != QString::number(range.prefix)) {
+        return range;
+    }
+    range.network = range.prefix == 0 ? 0 : *address & (~quint32(0) << (32 - range.prefix));
+    if (range.prefix < kWidestPrefix) {
+        range.problem = NamedRange::Problem::TooWide;
+    } else if (range.network != *address) {
+        range.problem = NamedRange::Problem::HostBitsSet;
+    } else {
+        range.problem = NamedRange::Problem::None;
+    }
+    return range;
+}
+
+QString NamedRange::text() const
+{
+    return QStringLiteral("%1/%2").arg(Ipv4Text::format(network)).arg(prefix);
+}
+
+QVector<quint32> fromRange(const QString &cidr)
+{
+    const NamedRange range = readRange(cidr);
+    if (range.problem != NamedRange::Problem::None) {
         return {};
     }
-    const quint32 size = prefix == 32 ? 1 : quint32(1) << (32 - prefix);
+    const quint32 size = range.prefix == 32 ? 1 : quint32(1) << (32 - range.prefix);
     const quint32 skip = size > 2 ? 1 : 0;
     QVector<quint32> addresses(static_cast<int>(size - 2 * skip));
-    std::iota(addresses.begin(), addresses.end(), *network + skip);
+    std::iota(addresses.begin(), addresses.end(), range.network + skip);
     return addresses;
 }
 

@@ -149,7 +149,8 @@ void TestScans::mdnsScan()
     program.start(QCoreApplication::applicationDirPath() + "/../lumisweep",
                   { "--scan", "mdns", "--wait", "1", "--format", "csv" });
     QVERIFY(program.waitForFinished(60000));
-    QCOMPARE(program.readAllStandardError(), QByteArray("1 announced instance gave no address\n"));
+    QCOMPARE(program.readAllStandardError(),
+             QByteArray("lumisweep: 1 announced instance gave no address\n"));
 }
 
 void TestScans::stopping_data()
@@ -226,15 +227,20 @@ void TestScans::commandLine_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("rows"); // null: any rows, as long as the output parses
     QTest::addColumn<QString>("interrupt"); // "SIGNAL@log text": sent once the text is logged
+    QTest::addColumn<QString>("says"); // what standard error holds, if anything in particular
     const QString from = Lan::scannerIp();
     const auto add = [](const char *name, const QStringList &arguments, int exitCode,
-                        const QStringList &rows = {}, const QString &interrupt = {}) {
-        QTest::newRow(name) << arguments << exitCode << rows << interrupt;
+                        const QStringList &rows = {}, const QString &interrupt = {},
+                        const QString &says = {}) {
+        QTest::newRow(name) << arguments << exitCode << rows << interrupt << says;
     };
     const QStringList json { "--format", "json", "--verbose" };
-    add("arp", QStringList { "--scan", "arp", "--interface", from } + json, 0, kArp);
+    // The verbose log shows each value as the row reads it: UTF-8 as UTF-8, quoted.
+    add("arp", QStringList { "--scan", "arp", "--interface", from } + json, 0, kArp, {},
+        QString::fromUtf8("Data: \"Café ★ Nord\""));
     add("http", QStringList { "--scan", "http", "--interface", "lan0" } + json, 0, kHttp);
-    add("mdns", QStringList { "--scan", "mdns", "--wait", "2" } + json, 0, kMdns);
+    add("mdns", QStringList { "--scan", "mdns", "--wait", "2" } + json, 0, kMdns, {},
+        QString::fromUtf8(",\"3.2-Über\","));
     // Interrupted at every moment of a scan: 130, and whatever was found as well-formed output.
     const struct
     {
@@ -253,7 +259,10 @@ void TestScans::commandLine_data()
         { "mdns, SIGTERM while browsing", "mdns", "TERM@successfully to run DNSServiceBrowse" },
     };
     for (const auto &row : interrupts) {
-        add(row.name, QStringList { "--scan", row.scan, "--wait", "60" } + json, 130, QStringList(),
+        // Long enough for the interrupt to come first.
+        const QStringList wait
+            = row.scan == QLatin1String("mdns") ? QStringList { "--wait", "60" } : QStringList();
+        add(row.name, QStringList { "--scan", row.scan } + wait + json, 130, QStringList(),
             row.interrupt);
     }
     add("output that cannot be written",
@@ -267,10 +276,22 @@ void TestScans::commandLine_data()
         1);
     add("unknown scan", { "--scan", "ping" }, 2);
     add("malformed interface", { "--scan", "arp", "--interface", "198.18.0.300" }, 2);
-    add("unavailable interface", { "--scan", "arp", "--interface", "198.18.0.99" }, 1);
-    add("unknown interface name", { "--scan", "arp", "--interface", "eth9" }, 1);
+    // A scan that cannot run still writes its (empty) table: an empty JSON array here.
+    add("unavailable interface",
+        { "--scan", "arp", "--interface", "198.18.0.99", "--format", "json" }, 1, {}, {},
+        "lumisweep: no interface has the address 198.18.0.99\n");
+    add("unknown interface name", { "--scan", "arp", "--interface", "eth9", "--format", "json" }, 1,
+        {}, {}, "lumisweep: no interface named 'eth9' has an IPv4 address\n");
+    // The kernel refuses the range: a route of type unreachable, for this row only.
+    add("routed range without a route",
+        { "sh", "-c",
+          "ip route add unreachable 192.0.2.0/24 || exit 9; "
+          "\"$0\" --scan http --range 192.0.2.0/24 --format json; status=$?; "
+          "ip route del unreachable 192.0.2.0/24; exit $status" },
+        1, {}, {}, "lumisweep: no route to 192.0.2.0/24\n");
     add("identify taken", { "--identify", "198.18.0.10" }, 0);
-    add("identify refused", { "--identify", "198.18.0.50" }, 1);
+    add("identify refused", { "--identify", "198.18.0.50" }, 1, {}, {},
+        "lumisweep: Identify device: 198.18.0.50 failed\n");
 }
 
 void TestScans::commandLine()
@@ -279,12 +300,14 @@ void TestScans::commandLine()
     QFETCH(int, exitCode);
     QFETCH(QStringList, rows);
     QFETCH(QString, interrupt);
+    QFETCH(QString, says);
     if (QTest::currentDataTag() == QLatin1String("rescan, 2 s later")) {
         QTest::qWait(2000); // the leaver's entry goes STALE, as minutes would on a real LAN
     }
     QProcess program;
     const QString lumisweep = QCoreApplication::applicationDirPath() + "/../lumisweep";
-    if (arguments.last().startsWith('>')) {
+    const bool toFile = arguments.last().startsWith('>');
+    if (toFile) {
         program.setStandardOutputFile(arguments.takeLast().mid(1));
     }
     if (arguments.first().startsWith("--")) {
@@ -305,11 +328,18 @@ void TestScans::commandLine()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
     QVERIFY2(exitCode == 0 || exitCode == 130 || !log.isEmpty(), "it says why");
+    // A message is its own line; a piece of the log need not be.
+    const QByteArray expected = says.toUtf8();
+    QVERIFY2(('\n' + log).contains(expected.endsWith('\n') ? '\n' + expected : expected),
+             log.constData());
     const QByteArray output = program.readAllStandardOutput();
-    if (!interrupt.isEmpty()) {
+    // Whatever happened, short of a usage error, a JSON array: of the rows found, maybe none.
+    if (exitCode != 2 && !toFile && arguments.join(' ').contains("--format json")) {
         QJsonParseError error;
         QVERIFY2(QJsonDocument::fromJson(output, &error).isArray(),
                  qPrintable(error.errorString()));
+    }
+    if (!interrupt.isEmpty()) {
         return;
     }
     QCOMPARE(QJsonDocument::fromJson(output).array(), jsonRows(rows));
@@ -321,6 +351,7 @@ void TestScans::helperEngine_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QString>("interrupt");
+    QTest::addColumn<QString>("says");
     const QStringList arp { "--scan", "arp", "--format", "json" };
     const QString twinA = row(40, "02-06-00-00-00-40", "", "") + "|conflict";
     const QString twinB = row(40, "D0-C8-00-00-00-41", "", "") + "|conflict";
@@ -334,16 +365,16 @@ void TestScans::helperEngine_data()
                               firewalled };
     // Two devices on one address are two rows, neither with the other's answers; the late and
     // the once-deaf device are found; the firewalled one answers ARP only.
-    QTest::newRow("sweep") << arp << 0 << found << QString();
+    QTest::newRow("sweep") << arp << 0 << found << QString() << QString();
     // The leaver is gone; the firewalled device, cached by now, is listed all the same.
     QStringList rescan = found;
     rescan.removeAt(3);
-    QTest::newRow("rescan, 2 s later") << arp << 0 << rescan << QString();
+    QTest::newRow("rescan, 2 s later") << arp << 0 << rescan << QString() << QString();
     // Another subnet on the link: found, but with no route to ask it anything.
     QTest::newRow("another subnet's range")
         << (QStringList(arp) << "--range"
                              << "10.77.0.0/24")
-        << 0 << QStringList { "row|10.77.0.5|08-EA-40-00-07-05||" } << QString();
+        << 0 << QStringList { "row|10.77.0.5|08-EA-40-00-07-05||" } << QString() << QString();
 }
 
 void TestScans::inventory()
@@ -353,9 +384,10 @@ void TestScans::inventory()
     }
     ControllerFixture ctrl;
     // Text order; a shared address once; a down adapter and 127.0.0.2 included, 127.0.0.1 not.
-    QCOMPARE(ctrl->getNetworkList(),
-             (QStringList { "10.0.0.5", "10.99.0.1", "127.0.0.2", "169.254.7.7", "172.16.0.1",
-                            "192.168.1.10", "192.168.1.9", "198.18.0.1", "198.19.7.1" }));
+    QCOMPARE(
+        ctrl->getNetworkList(),
+        (QStringList { "10.0.0.5", "10.98.0.1", "10.99.0.1", "127.0.0.2", "169.254.7.7",
+                       "172.16.0.1", "192.168.1.10", "192.168.1.9", "198.18.0.1", "198.19.7.1" }));
     QVERIFY(ctrl->isInterfaceAvailable("192.168.1.9"));
     QCOMPARE(QProcess::execute("ip", { "addr", "del", "192.168.1.9/24", "dev", "ethB" }), 0);
     QVERIFY(!ctrl->isInterfaceAvailable("192.168.1.9"));
@@ -379,6 +411,25 @@ void TestScans::sweepsEndWithTheirInterface()
     QCOMPARE(QProcess::execute("ip", { "link", "del", "ethF" }), 0);
     QTRY_COMPARE(ctrl.scan.lines, (QStringList { "done", "info|The interface is not available!" }));
     // The swept subnet is reachable through the default route now, and nothing went there.
+    QCOMPARE(Lan::gatewayCount(), 0);
+
+    // The command line, whichever ARP engine it takes, ends the same way, names the interface,
+    // and still writes a JSON array of what it found (nothing here).
+    QProcess program;
+    program.start(QCoreApplication::applicationDirPath() + "/../lumisweep",
+                  { "--scan", "arp", "--interface", "ethG", "--format", "json" });
+    const auto sent = [] {
+        QFile counter("/sys/class/net/ethG/statistics/tx_packets");
+        return counter.open(QIODevice::ReadOnly) ? counter.readAll().trimmed().toInt() : -1;
+    };
+    const int before = sent();
+    QTRY_VERIFY_WITH_TIMEOUT(sent() > before + 50, 30000); // the sweep's first requests
+    QCOMPARE(QProcess::execute("ip", { "link", "del", "ethG" }), 0);
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.readAllStandardOutput().trimmed(), QByteArray("[\n]"));
+    QCOMPARE(program.readAllStandardError(),
+             QByteArray("lumisweep: interface ethG (10.98.0.1) went away during the scan\n"));
     QCOMPARE(Lan::gatewayCount(), 0);
 }
 

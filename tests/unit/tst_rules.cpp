@@ -408,49 +408,89 @@ void TestRules::neighbourShare()
 
 void TestRules::commandLine_data()
 {
-    // Arguments ('' an empty one) | what they ask for: the command, then scan type, format, wait
-    // in ms and interface, or "usage: " and the start of the error.
-    rows({ { "nothing: the window", " | window" },
-           { "the debug log with the window", "--verbose | window verbose" },
-           { "Qt's window options", "-platform offscreen --reverse | window" },
-           { "a scan, defaults", "--scan arp | scan 1 table 3000" },
-           { "every option, both spellings",
-             "--scan=mdns --interface lan0 --format json --wait 0.0001 --verbose | "
-             "scan 3 json 1 lan0 verbose" },
-           { "an address", "--scan http --interface 198.18.0.1 | scan 2 table 3000 198.18.0.1" },
-           { "list, csv", "--list-interfaces --format csv | list" },
-           { "help wins", "--scan arp -h | help" },
-           { "version", "-v | version" },
-           { "wait not a number", "--scan mdns --wait nan | usage: --wait needs" },
-           { "wait infinite", "--scan mdns --wait inf | usage: --wait needs" },
-           { "wait zero", "--scan mdns --wait 0 | usage: --wait needs" },
-           { "wait too long", "--scan mdns --wait 3600.5 | usage: --wait needs" },
-           { "empty interface", "--scan arp --interface '' | usage: --interface needs a value" },
-           { "empty inline value", "--scan= | usage: --scan needs a value" },
-           { "value missing at the end", "--scan | usage: --scan needs a value" },
-           { "repeated option", "--scan arp --scan http | usage: --scan is given more" },
-           { "unknown option", "--bogus | usage: unknown option '--bogus'" },
-           { "stray argument", "--scan arp extra | usage: unexpected argument 'extra'" },
-           { "a lone dash", "- | usage: unexpected argument" },
-           { "octet over 255",
-             "--scan arp --interface 198.18.0.300 | usage: '198.18.0.300' is not" },
-           { "identify over 255", "--identify 198.18.0.999 | usage: '198.18.0.999' is not" },
-           { "other scripts' digits", "--identify \u0661.18.0.1 | usage: '\u0661.18.0.1' is not" },
-           { "two commands", "--scan arp --list-interfaces | usage: give one of" },
-           { "options without a command", "--format json | usage: give one of" },
-           { "unknown scan", "--scan ping | usage: unknown scan type 'ping'" },
-           { "unknown format", "--scan arp --format xml | usage: unknown format 'xml'" },
-           { "a switch with a value", "--scan arp --verbose=1 | usage: --verbose takes no value" },
-           { "window options with a scan",
-             "--scan arp -style fusion | usage: Qt's window options apply" } });
+    // What the arguments ask for: the command, then for a scan its type, format, wait in ms,
+    // interface and range; or "usage: " and the error.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("meaning");
+    const auto add = [](const char *name, const QStringList &arguments, const QString &meaning) {
+        QTest::newRow(name) << arguments << meaning;
+    };
+    add("nothing: the window", {}, "window");
+    add("the debug log with the window", { "--verbose" }, "window verbose");
+    add("Qt's window options", { "-platform", "offscreen", "--reverse" }, "window");
+    add("a scan, defaults", { "--scan", "arp" }, "scan 1 table 3000");
+    add("an mDNS scan, both spellings",
+        { "--scan=mdns", "--format", "json", "--wait", "0.0001", "--verbose" },
+        "scan 3 json 1 verbose");
+    add("a sweep of a range from an interface",
+        { "--scan", "http", "--interface=lan0", "--range", "10.20.0.0/16" },
+        "scan 2 table 3000 lan0 10.20.0.0/16");
+    add("an address", { "--scan", "http", "--interface", "198.18.0.1" },
+        "scan 2 table 3000 198.18.0.1");
+    add("a /32", { "--scan", "arp", "--range", "198.18.0.7/32" },
+        "scan 1 table 3000 198.18.0.7/32");
+    add("list, csv", { "--list-interfaces", "--format", "csv" }, "list");
+    add("help wins", { "--scan", "arp", "-h" }, "help");
+    add("version", { "-v" }, "version");
+    const QString wait = "usage: --wait needs a number of seconds above 0, up to 3600";
+    add("wait not a number", { "--scan", "mdns", "--wait", "nan" }, wait);
+    add("wait infinite", { "--scan", "mdns", "--wait", "inf" }, wait);
+    add("wait zero", { "--scan", "mdns", "--wait", "0" }, wait);
+    add("wait too long", { "--scan", "mdns", "--wait", "3600.5" }, wait);
+    add("empty interface", { "--scan", "arp", "--interface", "" },
+        "usage: --interface needs a value");
+    add("empty inline value", { "--scan=" }, "usage: --scan needs a value");
+    add("value missing at the end", { "--scan" }, "usage: --scan needs a value");
+    add("repeated option", { "--scan", "arp", "--scan", "http" },
+        "usage: --scan is given more than once");
+    add("unknown option", { "--bogus" }, "usage: unknown option '--bogus'");
+    add("stray argument", { "--scan", "arp", "extra" }, "usage: unexpected argument 'extra'");
+    add("a lone dash", { "-" }, "usage: unexpected argument '-'");
+    add("octet over 255", { "--scan", "arp", "--interface", "198.18.0.300" },
+        "usage: '198.18.0.300' is not an IPv4 address");
+    add("identify over 255", { "--identify", "198.18.0.999" },
+        "usage: '198.18.0.999' is not an IPv4 address");
+    add("other scripts' digits", { "--identify", "\u0661.18.0.1" },
+        "usage: '\u0661.18.0.1' is not an IPv4 address");
+    add("two commands", { "--scan", "arp", "--list-interfaces" },
+        "usage: give one of --scan, --list-interfaces, --identify");
+    add("options without a command", { "--format", "json" },
+        "usage: give one of --scan, --list-interfaces, --identify");
+    add("unknown scan", { "--scan", "ping" }, "usage: unknown scan type 'ping'");
+    add("unknown format", { "--scan", "arp", "--format", "xml" }, "usage: unknown format 'xml'");
+    add("a switch with a value", { "--scan", "arp", "--verbose=1" },
+        "usage: --verbose takes no value");
+    add("window options with a scan", { "--scan", "arp", "-style", "fusion" },
+        "usage: Qt's window options apply to the window only");
+    // A range is a network's own address and a prefix of at most 16 bits' hosts.
+    add("host bits set", { "--scan", "arp", "--range", "198.18.0.5/24" },
+        "usage: 198.18.0.5/24 has host bits set; did you mean 198.18.0.0/24?");
+    add("wider than a /16", { "--scan", "http", "--range", "10.0.0.0/8" },
+        "usage: 10.0.0.0/8 is wider than a /16");
+    add("no prefix", { "--scan", "arp", "--range", "198.18.0.0" },
+        "usage: '198.18.0.0' is not a range: network/prefix, such as 192.168.0.0/24");
+    add("prefix with a leading zero", { "--scan", "arp", "--range", "198.18.0.0/024" },
+        "usage: '198.18.0.0/024' is not a range: network/prefix, such as 192.168.0.0/24");
+    add("prefix over 32", { "--scan", "arp", "--range", "198.18.0.0/33" },
+        "usage: '198.18.0.0/33' is not a range: network/prefix, such as 192.168.0.0/24");
+    // An option where it does nothing is an error, never silently ignored.
+    add("wait with a sweep", { "--scan", "http", "--wait", "2" },
+        "usage: --wait does not apply to --scan http");
+    add("an interface for the browse", { "--scan", "mdns", "--interface", "lan0" },
+        "usage: --interface does not apply to --scan mdns");
+    add("a range for the browse", { "--scan", "mdns", "--range", "10.0.0.0/24" },
+        "usage: --range does not apply to --scan mdns");
+    add("a range for the list", { "--list-interfaces", "--range", "10.0.0.0/24" },
+        "usage: --range does not apply to --list-interfaces");
+    add("a format for identify", { "--identify", "198.18.0.10", "--format", "json" },
+        "usage: --format does not apply to --identify");
 }
 
 void TestRules::commandLine()
 {
     using Command = CommandLine::Request::Command;
-    QFETCH(QStringList, f);
-    QStringList arguments = f[0].split(' ', Qt::SkipEmptyParts);
-    arguments.replaceInStrings(QRegularExpression("^''$"), QString());
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, meaning);
     const CommandLine::Parsed parsed = CommandLine::parse(arguments);
     QString got;
     if (!parsed.request) {
@@ -464,11 +504,13 @@ void TestRules::commandLine()
                        .arg(int(r.scanType))
                        .arg(QStringList { "table", "json", "csv" }.at(int(r.format)))
                        .arg(r.waitMs);
-            got += r.interface.isEmpty() ? QString() : ' ' + r.interface;
+            for (const QString &value : { r.interface, r.range }) {
+                got += value.isEmpty() ? QString() : ' ' + value;
+            }
         }
         got += r.verbose ? " verbose" : "";
     }
-    QVERIFY2(got.startsWith(f[1]), qPrintable(got));
+    QCOMPARE(got, meaning);
 }
 
 void TestRules::helperReports_data()
