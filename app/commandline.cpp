@@ -480,6 +480,9 @@ int run(int argc, char **argv, const Request &request)
     if (!request.verbose) {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     }
+    // Warnings are messages to the user as well: they name the program as every message does.
+    qSetMessagePattern(QStringLiteral("%{if-warning}lumisweep: %{endif}%{if-critical}lumisweep: "
+                                      "%{endif}%{if-category}%{category}: %{endif}%{message}"));
     Terminal terminal;
     terminal.catchInterrupts();
     ConsolePrompts prompts;
