@@ -3,10 +3,8 @@
 #include "base/ipv4text.h"
 #include "discovery/bonjourwinservice.h"
 #include "discovery/sweepstate.h"
-#include "platform/arpengine.h"
 
 #include <QDebug>
-#include <QNetworkInterface>
 
 #include <algorithm>
 
@@ -40,7 +38,6 @@ HelperArpSweep::~HelperArpSweep()
 
 void HelperArpSweep::start(const QString &helperPath, const QString &interfaceName, quint32 source)
 {
-    m_interfaceName = interfaceName;
     m_engine = new ArpEngine(this);
     if (!helperPath.isEmpty()) {
         m_engine->setHelperPath(helperPath);
@@ -184,7 +181,7 @@ void HelperArpSweep::onHeard(quint32 address, const QByteArray &mac)
     }
 }
 
-void HelperArpSweep::onFailed(const QString &reason)
+void HelperArpSweep::onFailed(ArpEngine::Failure failure, const QString &reason)
 {
     if (!m_running) {
         emit unavailable(reason);
@@ -192,8 +189,7 @@ void HelperArpSweep::onFailed(const QString &reason)
     }
     m_running = false;
     m_wake.stop();
-    const QNetworkInterface link = QNetworkInterface::interfaceFromName(m_interfaceName);
-    if (!link.isValid() || !(link.flags() & QNetworkInterface::IsUp)) {
+    if (failure == ArpEngine::Failure::LinkLost) {
         m_state->abandon();
         return;
     }

@@ -1,6 +1,8 @@
 #ifndef HELPERARPSWEEP_H
 #define HELPERARPSWEEP_H
 
+#include "platform/arpengine.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSharedPointer>
@@ -10,7 +12,6 @@
 
 #include <deque>
 
-class ArpEngine;
 class BonjourWinService;
 class SweepState;
 
@@ -64,7 +65,7 @@ private:
     void sendBatch(const QVector<int> &indices);
     void onReplied(quint32 address, const QByteArray &mac);
     void onHeard(quint32 address, const QByteArray &mac);
-    void onFailed(const QString &reason);
+    void onFailed(ArpEngine::Failure failure, const QString &reason);
     void finish(int index);
     int indexOf(quint32 address) const;
 
@@ -75,7 +76,6 @@ private:
     const QSharedPointer<SweepState> m_state;
     ArpEngine *m_engine = nullptr;
     QString m_helperPath;
-    QString m_interfaceName;
     bool m_running = false;
     bool m_batchOut = false;
     QVector<Asked> m_asked;
