@@ -47,13 +47,15 @@ bool kernelCanSweep(const QVector<quint32> &addresses, int interfaceIndex, bool 
     if (httpProbe && namedRange) {
         return true;
     }
+    if (interfaceIndex == 0 || !namedRange) {
+        return interfaceIndex != 0;
+    }
     Ipv4Route route;
-    return interfaceIndex != 0
-        && (!namedRange || std::all_of(addresses.cbegin(), addresses.cend(), [&](quint32 address) {
-               const Ipv4Route::Hop hop = route.to(address);
-               return hop.kind == Ipv4Route::Kind::Local
-                   || (hop.kind == Ipv4Route::Kind::OnLink && hop.interfaceIndex == interfaceIndex);
-           }));
+    return std::all_of(addresses.cbegin(), addresses.cend(), [&](quint32 address) {
+        const Ipv4Route::Hop hop = route.to(address);
+        return hop.kind == Ipv4Route::Kind::Local
+            || (hop.kind == Ipv4Route::Kind::OnLink && hop.interfaceIndex == interfaceIndex);
+    });
 }
 
 } // namespace
