@@ -1,9 +1,9 @@
 #!/bin/bash
 # The ARP helper (lumisweep-arp) on its own, in a simulated LAN: what it finds on a /24 (two
 # devices on one address, a late and a once-deaf device after a second request, a firewalled
-# one), a device of another subnet once its range is sent, the frame rate a device receives, and
-# that it runs on its file capability alone, with no capability left once it is ready, and exits
-# 1 without one. Prints the figures; exit status 1 when a check fails.
+# one), a device of another subnet once its range is sent, the frame rate a device receives at
+# the helper's one rate, and that it runs on its file capability alone, with no capability left
+# once it is ready, and exits 1 without one. Prints the figures; exit status 1 when a check fails.
 #
 #   sudo bench/arp-helper.sh [BUILD_DIR]
 set -u
@@ -137,7 +137,12 @@ deaf_once() {
     grep -q "arp request from $scanner dropped" "$LUMISWEEP_LAN_DIR/sim-$net.31.log" \
         && ! has "$tmp/pass1" "$net.31" 02-06-00-00-00-31 && has "$tmp/pass2" "$net.31" 02-06-00-00-00-31
 }
-no_repeats() { [ -z "$(sort "$tmp"/pass* "$tmp/other" | grep -v idle | uniq -d)" ]; }
+no_repeats() { # one line per answer and request: no file holds a line twice
+    local file
+    for file in "$tmp"/pass* "$tmp/other"; do
+        [ -z "$(grep -v idle "$file" | sort | uniq -d)" ] || return 1
+    done
+}
 echo "first pass: $(grep -c '^reply' "$tmp/pass1") replies, the last (800 ms late) after $((pass1_us / 1000)) ms;" \
     "second pass: $(grep -c '^reply' "$tmp/pass2") new; heard: $(grep -hc '^heard' "$tmp"/pass* | paste -sd+ | bc)"
 replies "$tmp/pass1" "$tmp/pass2" "$tmp/other" | sed 's/^/    /'
@@ -146,25 +151,19 @@ check "the late device (800 ms)" has "$tmp/pass1" "$net.30" 0C-8C-24-00-00-30
 check "the once-deaf device: silent first, found on the second request" deaf_once
 check "the firewalled device" has "$tmp/pass1" "$net.40" D0-C8-00-00-00-40
 check "another subnet's device, once its range is sent" has "$tmp/other" 10.77.0.5 08-EA-40-00-00-05
-check "one line per pair and kind" no_repeats
+check "one line per answer and request" no_repeats
 
-# 2. The rate: 8192 requests at the default, 1000 after "rate 500", counted at a device.
+# 2. The rate: 8192 requests, counted at a device.
 capture "$LUMISWEEP_LAN_NAME-d1" "$tmp/frames"
 start_helper "$helper"
 echo "send 11.0.0.0-11.0.31.255" >&"${HELPER[1]}"
 collect "$tmp/rate1"
-echo "rate 500" >&"${HELPER[1]}"
-echo "send 12.0.0.0-12.0.3.231" >&"${HELPER[1]}"
-collect "$tmp/rate2"
 end_helper
 wait
 read -r n1 s1 r1 m1 < <(rate_of "$tmp/frames" 11.0)
-read -r n2 s2 r2 m2 < <(rate_of "$tmp/frames" 12.0)
 echo "rate: $n1 requests in $s1 s at a device, $r1/s mean, at most $m1 in any second (limit 2000)"
-echo "rate 500: $n2 requests in $s2 s, $r2/s mean, at most $m2 in any second"
-check "every request reached the device" [ "$n1/$n2" = 8192/1000 ]
+check "every request reached the device" [ "$n1" = 8192 ]
 check "at most 2000 frames in any second" [ "$m1" -le 2000 ]
-check "at most 500 frames in any second after rate 500" [ "$m2" -le 500 ]
 
 # 3. The file capability alone, as a user without any: ready, then no capability left.
 cp "$helper" "$tmp/lumisweep-arp"

@@ -1,7 +1,8 @@
 #!/bin/bash
 # One LAN's figures for bench/run-report.sh, inside the LAN's scanner namespace: lumisweep's ARP
 # sweep next to arp-scan and nmap; with 'full' also the rescan after a device left, the command
-# line against arp-scan, the scan to its last full row and the HTTP probe sweep. 'unprivileged'
+# line against arp-scan, the scan to its last full row, the window's scan through the ARP helper
+# (as root) in turns with arp-scan, three of each, and the HTTP probe sweep. 'unprivileged'
 # is the command line's ARP scan alone, without root's capability for raw sockets. 'helper' is the
 # sweep through the ARP helper, run by a user whose helper holds the capability, next to arp-scan;
 # 'helper-rescan' a rescan two seconds after a sweep, by the helper and by the kernel's path,
@@ -97,4 +98,9 @@ timed cli "$BUILD/lumisweep" --scan arp --format json --interface "$LUMISWEEP_LA
 echo "cli_found=$(grep -c '"ip"' "$out.cli.out")" >>"$out"
 timed clipeer arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
 "$BUILD/bench/scanbench" "$LUMISWEEP_LAN_SCANNER_IP" 1 | keys scan
+for round in 1 2 3; do
+    SCANBENCH_ARP_HELPER="$BUILD/lumisweep-arp" "$BUILD/bench/scanbench" \
+        "$LUMISWEEP_LAN_SCANNER_IP" 1 | keys "windowhelper$round"
+    timed "windowpeer$round" arp-scan -q -I "$LUMISWEEP_LAN_IFACE" "$net"
+done
 "$BUILD/bench/sweepbench" http "$net" | keys http

@@ -116,6 +116,12 @@ row "--scan arp --format json, whole process, s" "$(field s24 cli_s) ($(field s2
     "arp-scan, whole" "$(field s24 clipeer_s)" "$(ratio "$(field s24 cli_s)" "$(field s24 clipeer_s)")"
 row "ARP scan /24 to last full row, s (rows)" \
     "$(field s24 scan_last_complete_row_s) ($(field s24 scan_complete_rows))" - - -
+median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+ours=$(median3 "$(field s24 windowhelper1_done_s)" "$(field s24 windowhelper2_done_s)" \
+    "$(field s24 windowhelper3_done_s)")
+peer=$(median3 "$(field s24 windowpeer1_s)" "$(field s24 windowpeer2_s)" "$(field s24 windowpeer3_s)")
+row "  via the helper, start to end, s (median of 3)" "$ours ($(field s24 windowhelper1_complete_rows))" \
+    arp-scan "$peer" "$(ratio "$ours" "$peer")"
 row "HTTP probe sweep /24, s (found)" "$(field s24 http_seconds) ($(field s24 http_found))" - - -
 ours=$(awk '/^lumisweep startDiscover/ {print $3}' "$work/mdns")
 peer=$(awk '/^avahi-browse/ {print $5}' "$work/mdns")

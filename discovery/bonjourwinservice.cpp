@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -37,6 +38,26 @@ int sweptInterface(const QVector<quint32> &addresses)
         }
     }
     return 0;
+}
+
+// Whether the kernel's path can sweep the addresses: they must be on the link of interfaceIndex,
+// a range the user named all of it (an ARP sweep would end at its first address off the link,
+// after half a table), unless an HTTP probe may go through a router.
+bool kernelCanSweep(const QVector<quint32> &addresses, int interfaceIndex, bool httpProbe,
+                    bool namedRange)
+{
+    if (httpProbe && namedRange) {
+        return true;
+    }
+    if (interfaceIndex == 0 || !namedRange) {
+        return interfaceIndex != 0;
+    }
+    Ipv4Route route;
+    return std::all_of(addresses.cbegin(), addresses.cend(), [&](quint32 address) {
+        const Ipv4Route::Hop hop = route.to(address);
+        return hop.kind == Ipv4Route::Kind::Local
+            || (hop.kind == Ipv4Route::Kind::OnLink && hop.interfaceIndex == interfaceIndex);
+    });
 }
 
 } // namespace
@@ -115,11 +136,11 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
             qDebug().noquote() << "ARP engine: the helper" << path;
         });
         connect(m_helperSweep.get(), &HelperArpSweep::unavailable, this,
-                [this, addresses, interfaceIndex](const QString &reason) {
+                [this, addresses, interfaceIndex, origin](const QString &reason) {
                     qDebug().noquote()
                         << "ARP engine: the kernel's neighbour table; the helper cannot run:"
                         << reason;
-                    if (interfaceIndex == 0) {
+                    if (!kernelCanSweep(addresses, interfaceIndex, false, origin.namedRange)) {
                         emit arpHelperUnavailable(reason);
                         m_sweep->abandon();
                     } else {
@@ -129,7 +150,7 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
         m_helperSweep->start(m_arpHelperPath, origin.interfaceName, origin.source);
         return;
     }
-    if (interfaceIndex == 0 && !(httpProbe && origin.namedRange)) {
+    if (!kernelCanSweep(addresses, interfaceIndex, httpProbe, origin.namedRange)) {
         // Not on any link of this machine: the end comes through the event loop, as above.
         QTimer::singleShot(0, m_sweep.data(), &SweepState::abandon);
         return;

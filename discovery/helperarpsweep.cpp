@@ -3,10 +3,8 @@
 #include "base/ipv4text.h"
 #include "discovery/bonjourwinservice.h"
 #include "discovery/sweepstate.h"
-#include "platform/arpengine.h"
 
 #include <QDebug>
-#include <QNetworkInterface>
 
 #include <algorithm>
 
@@ -28,6 +26,7 @@ HelperArpSweep::HelperArpSweep(BonjourWinService *service, QVector<quint32> addr
     , m_subnetLast(subnetLast)
     , m_state(std::move(state))
     , m_asked(m_addresses.size(), Asked::Not)
+    , m_firstAskedMs(m_addresses.size(), 0)
 {
     m_wake.setSingleShot(true);
     connect(&m_wake, &QTimer::timeout, this, &HelperArpSweep::pump);
@@ -40,7 +39,6 @@ HelperArpSweep::~HelperArpSweep()
 
 void HelperArpSweep::start(const QString &helperPath, const QString &interfaceName, quint32 source)
 {
-    m_interfaceName = interfaceName;
     m_engine = new ArpEngine(this);
     if (!helperPath.isEmpty()) {
         m_engine->setHelperPath(helperPath);
@@ -65,19 +63,7 @@ void HelperArpSweep::start(const QString &helperPath, const QString &interfaceNa
     connect(m_engine, &ArpEngine::replied, this, &HelperArpSweep::onReplied);
     connect(m_engine, &ArpEngine::heard, this, &HelperArpSweep::onHeard);
     connect(m_engine, &ArpEngine::failed, this, &HelperArpSweep::onFailed);
-    connect(m_engine, &ArpEngine::idle, this, [this] {
-        m_batchOut = false;
-        const qint64 sentMs = m_clock.elapsed();
-        for (const int index : qAsConst(m_inBatch)) {
-            if (m_asked.at(index) == Asked::Once) {
-                m_secondRequests.push_back({ index, sentMs + kSecondRequestAfterMs });
-            } else if (m_asked.at(index) == Asked::Twice) {
-                m_lastChances.push_back({ index, sentMs + kAnswerTimeMs });
-            }
-        }
-        m_inBatch.clear();
-        pump();
-    });
+    connect(m_engine, &ArpEngine::idle, this, &HelperArpSweep::onIdle);
     m_engine->start(interfaceName, source);
 }
 
@@ -92,22 +78,15 @@ void HelperArpSweep::stop()
 
 void HelperArpSweep::pump()
 {
-    if (!m_running || m_batchOut || m_state->isStopping()) {
+    if (!m_running || m_state->isStopping()) {
         return;
     }
     const qint64 now = m_clock.elapsed();
-    while (!m_lastChances.empty() && m_lastChances.front().atMs <= now) {
-        const int index = m_lastChances.front().index;
-        m_lastChances.pop_front();
-        if (m_asked.at(index) == Asked::Twice) {
-            finish(index); // silent: two requests and their time
-        }
-    }
-    if (!m_running) {
+    if (!giveUpSilent(now)) {
         return; // that was the last address, and the sweep has ended
     }
     QVector<int> batch;
-    while (batch.size() < kBatch && !m_secondRequests.empty()
+    while (!m_batchOut && batch.size() < kBatch && !m_secondRequests.empty()
            && m_secondRequests.front().atMs <= now) {
         const int index = m_secondRequests.front().index;
         m_secondRequests.pop_front();
@@ -115,7 +94,7 @@ void HelperArpSweep::pump()
             batch << index;
         }
     }
-    while (batch.size() < kBatch && m_next < m_addresses.size()) {
+    while (!m_batchOut && batch.size() < kBatch && m_next < m_addresses.size()) {
         if (m_asked.at(m_next) == Asked::Not) {
             batch << m_next;
         }
@@ -123,17 +102,28 @@ void HelperArpSweep::pump()
     }
     if (!batch.isEmpty()) {
         sendBatch(batch);
-        return;
     }
-    qint64 wakeAt = -1;
-    for (const std::deque<Due> *due : { &m_secondRequests, &m_lastChances }) {
-        if (!due->empty()) {
-            wakeAt = wakeAt < 0 ? due->front().atMs : std::min(wakeAt, due->front().atMs);
-        }
+    // A second request waits for the batch out there; giving up waits for nothing.
+    qint64 wakeAt = m_giveUps.empty() ? -1 : m_giveUps.front().atMs;
+    if (!m_batchOut && !m_secondRequests.empty()) {
+        const qint64 due = m_secondRequests.front().atMs;
+        wakeAt = wakeAt < 0 ? due : std::min(wakeAt, due);
     }
     if (wakeAt >= 0) {
         m_wake.start(int(std::max<qint64>(1, wakeAt - now)));
     }
+}
+
+bool HelperArpSweep::giveUpSilent(qint64 now)
+{
+    while (m_running && !m_giveUps.empty() && m_giveUps.front().atMs <= now) {
+        const int index = m_giveUps.front().index;
+        m_giveUps.pop_front();
+        if (m_asked.at(index) == Asked::Twice) {
+            finish(index);
+        }
+    }
+    return m_running;
 }
 
 void HelperArpSweep::sendBatch(const QVector<int> &indices)
@@ -152,6 +142,26 @@ void HelperArpSweep::sendBatch(const QVector<int> &indices)
     }
     m_inBatch = indices;
     m_batchOut = true;
+}
+
+void HelperArpSweep::onIdle()
+{
+    // Every frame of the batch is out: its requests are timed from now, which is at or after
+    // each of them left.
+    m_batchOut = false;
+    const qint64 sentMs = m_clock.elapsed();
+    for (const int index : qAsConst(m_inBatch)) {
+        if (m_asked.at(index) == Asked::Once) {
+            m_firstAskedMs[index] = sentMs;
+            m_secondRequests.push_back({ index, sentMs + kSecondRequestAfterMs });
+        } else if (m_asked.at(index) == Asked::Twice) {
+            // Second requests go in the order they fell due, so these times never decrease.
+            const qint64 firstOver = m_firstAskedMs.at(index) + kAnswerWindowMs + kReportSlackMs;
+            m_giveUps.push_back({ index, std::max(firstOver, sentMs + kSecondAnswerMs) });
+        }
+    }
+    m_inBatch.clear();
+    pump();
 }
 
 void HelperArpSweep::onReplied(quint32 address, const QByteArray &mac)
@@ -184,7 +194,7 @@ void HelperArpSweep::onHeard(quint32 address, const QByteArray &mac)
     }
 }
 
-void HelperArpSweep::onFailed(const QString &reason)
+void HelperArpSweep::onFailed(ArpEngine::Failure failure, const QString &reason)
 {
     if (!m_running) {
         emit unavailable(reason);
@@ -192,8 +202,7 @@ void HelperArpSweep::onFailed(const QString &reason)
     }
     m_running = false;
     m_wake.stop();
-    const QNetworkInterface link = QNetworkInterface::interfaceFromName(m_interfaceName);
-    if (!link.isValid() || !(link.flags() & QNetworkInterface::IsUp)) {
+    if (failure == ArpEngine::Failure::LinkLost) {
         m_state->abandon();
         return;
     }

@@ -75,7 +75,8 @@ std::array<std::uint8_t, kLength> request(const Mac &own, std::uint32_t source,
     return frame;
 }
 
-Kind classify(const std::uint8_t *frame, std::size_t length, const Mac &own, Sender *sender)
+Kind classify(const std::uint8_t *frame, std::size_t length, const Mac &own, std::uint32_t source,
+              Sender *sender)
 {
     if (length < kLength || get16(frame + kEtherType) != kEtherTypeArp
         || get16(frame + kHardwareType) != kHardwareEthernet
@@ -84,29 +85,23 @@ Kind classify(const std::uint8_t *frame, std::size_t length, const Mac &own, Sen
         return Kind::Ignored;
     }
     const std::uint16_t op = get16(frame + kOp);
-    if (op != kOpRequest && op != kOpReply) {
-        return Kind::Ignored;
-    }
     const std::uint8_t *senderMac = frame + kSenderMac;
-    const std::uint32_t senderAddress = get32(frame + kSenderAddress);
-    // Our own requests, and senders no host can be: a group or zero MAC, or a probe's 0.0.0.0
-    // that names nobody.
+    const std::uint32_t target = get32(frame + kTargetAddress);
+    // A probe claims its target; anything else names its sender.
+    const std::uint32_t address
+        = get32(frame + kSenderAddress) ? get32(frame + kSenderAddress) : target;
+    // Our own requests, and senders no host can be: a group or zero MAC, or no address at all.
     const bool zeroMac = std::all_of(senderMac, senderMac + 6, [](std::uint8_t b) { return !b; });
-    if (sameMac(senderMac, own) || (senderMac[0] & 1) || zeroMac || senderAddress == 0) {
+    const bool toUs = sameMac(frame + kDestination, own);
+    if ((op != kOpRequest && op != kOpReply) || sameMac(senderMac, own) || (senderMac[0] & 1)
+        || zeroMac || address == 0 || !(toUs || sameMac(frame + kDestination, kBroadcast))) {
         return Kind::Ignored;
     }
-    Kind kind = Kind::Ignored;
-    if (op == kOpReply
-        && (sameMac(frame + kDestination, own) || sameMac(frame + kTargetMac, own))) {
-        kind = Kind::Reply;
-    } else if (sameMac(frame + kDestination, kBroadcast)) {
-        kind = Kind::Heard;
-    }
-    if (kind != Kind::Ignored) {
-        sender->address = senderAddress;
-        std::copy(senderMac, senderMac + 6, sender->mac.begin());
-    }
-    return kind;
+    sender->address = address;
+    std::copy(senderMac, senderMac + 6, sender->mac.begin());
+    const bool answersUs = op == kOpReply && target == source
+        && (toUs || sameMac(frame + kTargetMac, own)) && get32(frame + kSenderAddress) != 0;
+    return answersUs ? Kind::Reply : Kind::Heard;
 }
 
 std::string formatMac(const Mac &mac)

@@ -8,7 +8,8 @@
 
 // Ethernet frames of IPv4 ARP as the helper sends and reads them. Reading takes any bytes: what
 // arrives on the link comes from hosts nobody vouches for, so only a well-formed Ethernet/IPv4
-// ARP frame of another host yields anything, and then only the sender's two addresses.
+// ARP frame of another host, broadcast or addressed to us, yields anything, and then only the
+// sender's two addresses.
 namespace ArpFrame {
 
 constexpr std::size_t kLength = 42; // Ethernet header and ARP body, without padding
@@ -16,8 +17,8 @@ using Mac = std::array<std::uint8_t, 6>;
 
 enum class Kind {
     Ignored,
-    Reply, // a reply addressed to us
-    Heard // a broadcast request or announcement of another host
+    Reply, // a reply to our MAC and our source address: an answer if we asked its sender
+    Heard // any other frame of another host: a request, an announcement, a probe, a reply
 };
 
 struct Sender
@@ -29,8 +30,11 @@ struct Sender
 // A broadcast "who has target, tell source" from own.
 std::array<std::uint8_t, kLength> request(const Mac &own, std::uint32_t source,
                                           std::uint32_t target);
-// What the frame is to us; for Reply and Heard, *sender holds its sender fields.
-Kind classify(const std::uint8_t *frame, std::size_t length, const Mac &own, Sender *sender);
+// What the frame is to the helper whose interface has own and whose source address is source;
+// for Reply and Heard, *sender holds the sender's MAC and address. A probe's sender has no
+// address yet (0.0.0.0): its address is then the one it claims, the probe's target.
+Kind classify(const std::uint8_t *frame, std::size_t length, const Mac &own, std::uint32_t source,
+              Sender *sender);
 
 // Six upper-case hex pairs joined by '-'.
 std::string formatMac(const Mac &mac);

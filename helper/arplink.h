@@ -2,37 +2,45 @@
 #define ARPLINK_H
 
 #include "arpframe.h"
+#include "linkwatch.h"
 #include "platform/fdholder_linux.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
-// The one privileged step of the ARP helper: a packet socket for ARP on one Ethernet interface,
-// filtered in the kernel to IPv4 ARP, then every capability given up for good.
+// The helper's link: the packet socket, bound to one Ethernet interface and filtered in the
+// kernel to IPv4 ARP, and what makes the helper entitled to speak on it: the interface (by index)
+// up and running, with the MAC it had at the start, and the source address still one of its own.
+// None of this needs a privilege; it runs after every capability is gone.
 namespace ArpLink {
 
 enum class Status {
     Ok,
     Refused, // the interface or the address is not one the helper may use
-    Unavailable // the socket cannot be had here (no CAP_NET_RAW, ...)
+    Unavailable // the socket cannot be set up here
 };
 
 struct Link
 {
     FdHolder socket;
+    std::string name;
+    int index = 0;
     ArpFrame::Mac mac {};
+    std::uint32_t source = 0; // host byte order
 };
 
 // Letters, digits, '.', '_' and '-', 1 to 15 of them, not starting with '-' or '.'.
 bool isValidInterfaceName(std::string_view name);
 
-// interfaceName must be an up Ethernet interface that ARP runs on, and source one of its IPv4
-// addresses (host byte order).
-Status open(const std::string &interfaceName, std::uint32_t source, Link *link, std::string *error);
+// Binds socket, a packet socket that receives nothing yet, to interfaceName, once that is an
+// Ethernet interface that ARP runs on and source one of its IPv4 addresses.
+Status open(FdHolder socket, const std::string &interfaceName, std::uint32_t source,
+            LinkWatch *watch, Link *link, std::string *error);
 
-// Empties the effective, permitted and inheritable sets and forbids gaining any again.
-bool dropPrivileges(std::string *error);
+// Why the helper may no longer speak for the link's address, or nothing while it may.
+std::optional<std::string> lostBecause(const Link &link, LinkWatch *watch);
 
 } // namespace ArpLink
 

@@ -56,16 +56,6 @@ std::optional<Request> parse(std::string_view line)
     if (line.size() >= kMaxLineLength) {
         return std::nullopt;
     }
-    Request request;
-    if (startsWith(line, "rate ")) {
-        const std::optional<std::uint32_t> rate = parseNumber(line.substr(5), 4);
-        if (!rate || *rate < 1 || *rate > kMaxRate) {
-            return std::nullopt;
-        }
-        request.kind = Request::Kind::Rate;
-        request.rate = *rate;
-        return request;
-    }
     if (!startsWith(line, "send ")) {
         return std::nullopt;
     }
@@ -77,17 +67,11 @@ std::optional<Request> parse(std::string_view line)
     if (!first || !last || *last < *first || std::uint64_t(*last - *first) + 1 > kMaxRangeSize) {
         return std::nullopt;
     }
-    request.first = *first;
-    request.last = *last;
-    request.ranged = dash != std::string_view::npos;
-    return request;
+    return Request { *first, *last, dash != std::string_view::npos };
 }
 
 std::string format(const Request &request)
 {
-    if (request.kind == Request::Kind::Rate) {
-        return "rate " + std::to_string(request.rate);
-    }
     std::string line = "send " + formatIpv4(request.first);
     if (request.ranged) {
         line += '-' + formatIpv4(request.last);

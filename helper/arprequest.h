@@ -13,7 +13,6 @@
 //
 //   send A.B.C.D            one ARP request to that address
 //   send A.B.C.D-E.F.G.H    one to each address of the inclusive, ascending range
-//   rate N                  frames per second, 1..kMaxRate
 //
 // Addresses are four groups of decimal digits, 0..255, without leading zeros, so that every
 // accepted line has exactly one spelling (the one format() gives back).
@@ -21,18 +20,14 @@ namespace ArpRequest {
 
 // A line with its terminating LF.
 constexpr std::size_t kMaxLineLength = 64;
-constexpr std::uint32_t kMaxRate = 2000;
 // The widest range one line may ask for, a /16.
 constexpr std::uint64_t kMaxRangeSize = 65536;
 
 struct Request
 {
-    enum class Kind { Send, Rate };
-    Kind kind = Kind::Send;
     std::uint32_t first = 0; // host byte order
     std::uint32_t last = 0; // == first for a single address
     bool ranged = false; // written as A-B, even when A == B
-    std::uint32_t rate = 0;
 };
 
 // line without its LF; nothing when it is not one of the forms above.

@@ -16,25 +16,37 @@ class QProcess;
 //
 // The helper is trusted no further than its protocol: a line that is not exactly one of its
 // reports ends the session as failed. failed() also comes when the helper is missing, has no
-// capability (then use the kernel's path), or exits; it is the last signal of a session. Per
-// run the helper asks at most 65,536 distinct addresses, each at most three times, and ends the
-// session when asked for more. Lives in the thread that creates it; addresses in host byte order,
-// MACs as six bytes.
+// capability (then use the kernel's path), loses its link, or exits; it is the last signal of a
+// session. The helper asks at most 65,536 distinct addresses a run, and one address at most
+// three times in any 10 s; it ends the session when asked for more. It reports every answer to
+// each request (replied), and, rate-limited, what else it hears on the link (heard). Lives in
+// the thread that creates it; addresses in host byte order, MACs as six bytes.
 class ArpEngine : public QObject
 {
     Q_OBJECT
 public:
+    enum class Failure {
+        // The helper cannot run here: missing, without CAP_NET_RAW, or it refused the interface
+        // or the address. The kernel's path can do instead.
+        Unavailable,
+        // Once ready: the address left the interface, its MAC changed, or it went down or away.
+        LinkLost,
+        // Once ready: it broke its protocol, refused a request, failed, crashed or exited.
+        Broken
+    };
+    Q_ENUM(Failure)
+
     // One line of the helper, parsed.
     struct Report
     {
         enum class Kind { Ready, Reply, Heard, Idle, Error };
+        enum class Error { Refused, Unavailable, Lost, Failed };
         Kind kind = Kind::Idle;
         quint32 address = 0;
         QByteArray mac;
+        Error error = Error::Failed; // an Error's kind
         QString text; // an Error's text
     };
-
-    static constexpr int kMaxRate = 2000;
 
     explicit ArpEngine(QObject *parent = nullptr);
     ~ArpEngine() override;
@@ -47,8 +59,6 @@ public:
     void start(const QString &interfaceName, quint32 source);
     // One request to each address of first..last.
     void send(quint32 first, quint32 last);
-    // Frames per second, 1..kMaxRate; the helper starts at kMaxRate.
-    void setRate(int framesPerSecond);
     // Ends the session, waiting a bounded time for the helper; no signal comes after it.
     void stop();
     bool isRunning() const { return m_process != nullptr; }
@@ -61,11 +71,13 @@ signals:
     void replied(quint32 address, const QByteArray &mac);
     void heard(quint32 address, const QByteArray &mac);
     void idle();
-    void failed(const QString &reason);
+    void failed(ArpEngine::Failure failure, const QString &reason);
 
 private:
     void readReports();
-    void fail(const QString &reason);
+    // False when the report ended the session.
+    bool handle(const Report &report, const QByteArray &line);
+    void fail(Failure failure, const QString &reason);
     void end(bool gently);
 
     QProcess *m_process = nullptr;

@@ -1,9 +1,14 @@
 #include "arpengine.h"
 
+#include "base/ipv4text.h"
+#include "base/logtext.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QProcess>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcArp, "lumisweep.arp")
 
@@ -15,55 +20,11 @@ constexpr int kMaxLine = 256;
 constexpr int kStopWaitMs = 1000;
 constexpr quint64 kMaxLineAddresses = 65536;
 
-// For the log and the reason: printable ASCII as is, every other byte as \xHH, bounded.
-QString quoted(const QByteArray &bytes)
-{
-    constexpr int kShown = 120;
-    QString text = QStringLiteral("\"");
-    for (const char c : bytes.left(kShown)) {
-        const auto byte = uchar(c);
-        if (byte >= 0x20 && byte < 0x7f && c != '"' && c != '\\') {
-            text += QLatin1Char(c);
-        } else {
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-        }
-    }
-    return text + (bytes.size() > kShown ? QStringLiteral("\"...") : QStringLiteral("\""));
-}
-
-bool isDecimal(const QByteArray &text, int maxDigits)
-{
-    if (text.isEmpty() || text.size() > maxDigits || (text.size() > 1 && text.at(0) == '0')) {
-        return false;
-    }
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
+// The helper writes each address in its one spelling, without leading zeros.
 std::optional<quint32> parseAddress(const QByteArray &text)
 {
-    const QList<QByteArray> groups = text.split('.');
-    if (groups.size() != 4) {
-        return std::nullopt;
-    }
-    quint32 address = 0;
-    for (const QByteArray &group : groups) {
-        if (!isDecimal(group, 3) || group.toUInt() > 255) {
-            return std::nullopt;
-        }
-        address = address << 8 | group.toUInt();
-    }
-    return address;
-}
-
-QByteArray formatAddress(quint32 address)
-{
-    return QByteArray::number(address >> 24) + '.' + QByteArray::number(address >> 16 & 0xff) + '.'
-        + QByteArray::number(address >> 8 & 0xff) + '.' + QByteArray::number(address & 0xff);
+    const std::optional<quint32> address = Ipv4Text::parse(QString::fromLatin1(text));
+    return address && Ipv4Text::format(*address).toLatin1() == text ? address : std::nullopt;
 }
 
 // Six upper-case hex pairs joined by '-', as the helper writes them.
@@ -80,6 +41,33 @@ std::optional<QByteArray> parseMac(const QByteArray &text)
         }
     }
     return QByteArray::fromHex(QByteArray(text).replace('-', QByteArray()));
+}
+
+// "error KIND TEXT": a known kind, then printable ASCII.
+std::optional<ArpEngine::Report> parseError(const QByteArray &line)
+{
+    using Error = ArpEngine::Report::Error;
+    static const QList<QPair<QByteArray, Error>> kinds {
+        { "refused", Error::Refused },
+        { "unavailable", Error::Unavailable },
+        { "lost", Error::Lost },
+        { "failed", Error::Failed },
+    };
+    const QByteArray kind = line.mid(6).split(' ').value(0);
+    const QByteArray text = line.mid(6 + kind.size() + 1);
+    const auto known = std::find_if(kinds.cbegin(), kinds.cend(),
+                                    [&kind](const auto &entry) { return entry.first == kind; });
+    const bool printable = std::all_of(line.cbegin(), line.cend(),
+                                       [](char c) { return uchar(c) >= 0x20 && uchar(c) < 0x7f; });
+    if (!line.startsWith("error ") || known == kinds.cend() || text.isEmpty() || !printable
+        || line.at(6 + kind.size()) != ' ') {
+        return std::nullopt;
+    }
+    ArpEngine::Report report;
+    report.kind = ArpEngine::Report::Kind::Error;
+    report.error = known->second;
+    report.text = QString::fromLatin1(text);
+    return report;
 }
 
 } // namespace
@@ -116,18 +104,20 @@ void ArpEngine::start(const QString &interfaceName, quint32 source)
             [this](int code, QProcess::ExitStatus status) {
                 readReports();
                 if (m_process) {
-                    fail(status == QProcess::CrashExit
+                    fail(m_ready ? Failure::Broken : Failure::Unavailable,
+                         status == QProcess::CrashExit
                              ? QStringLiteral("the ARP helper crashed")
                              : QStringLiteral("the ARP helper exited with status %1").arg(code));
                 }
             });
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) {
-            fail(QStringLiteral("cannot start the ARP helper %1: %2")
+            fail(Failure::Unavailable,
+                 QStringLiteral("cannot start the ARP helper %1: %2")
                      .arg(m_helperPath, m_process->errorString()));
         }
     });
-    m_process->start(m_helperPath, { interfaceName, QString::fromLatin1(formatAddress(source)) });
+    m_process->start(m_helperPath, { interfaceName, Ipv4Text::format(source) });
 }
 
 void ArpEngine::send(quint32 first, quint32 last)
@@ -138,17 +128,11 @@ void ArpEngine::send(quint32 first, quint32 last)
     // The helper takes at most a /16 per line.
     for (quint64 from = first; from <= last; from += kMaxLineAddresses) {
         const auto to = quint32(qMin<quint64>(last, from + kMaxLineAddresses - 1));
-        const QByteArray line = from == to
-            ? "send " + formatAddress(quint32(from)) + '\n'
-            : "send " + formatAddress(quint32(from)) + '-' + formatAddress(to) + '\n';
-        m_process->write(line);
-    }
-}
-
-void ArpEngine::setRate(int framesPerSecond)
-{
-    if (m_process) {
-        m_process->write("rate " + QByteArray::number(qBound(1, framesPerSecond, kMaxRate)) + '\n');
+        QString line = QStringLiteral("send ") + Ipv4Text::format(quint32(from));
+        if (to != from) {
+            line += QLatin1Char('-') + Ipv4Text::format(to);
+        }
+        m_process->write(line.toLatin1() + '\n');
     }
 }
 
@@ -183,8 +167,9 @@ void ArpEngine::readReports()
         const int end = pending.indexOf('\n');
         if (end < 0) {
             if (pending.size() > kMaxLine) {
-                fail(QStringLiteral("the ARP helper wrote a line too long: %1")
-                         .arg(quoted(pending)));
+                fail(Failure::Broken,
+                     QStringLiteral("the ARP helper wrote a line too long: %1")
+                         .arg(LogText::quoted(pending)));
             }
             return;
         }
@@ -194,41 +179,54 @@ void ArpEngine::readReports()
         if (!report
             || (report->kind != Report::Kind::Error
                 && (report->kind == Report::Kind::Ready) == m_ready)) {
-            fail(QStringLiteral("the ARP helper wrote %1").arg(quoted(line)));
+            fail(Failure::Broken,
+                 QStringLiteral("the ARP helper wrote %1").arg(LogText::quoted(line)));
             return;
         }
-        switch (report->kind) {
-        case Report::Kind::Ready:
-            if (report->address != m_source) {
-                fail(QStringLiteral("the ARP helper is ready on another address: %1")
-                         .arg(quoted(line)));
-                return;
-            }
-            m_ready = true;
-            emit ready(report->mac);
-            break;
-        case Report::Kind::Reply:
-            emit replied(report->address, report->mac);
-            break;
-        case Report::Kind::Heard:
-            emit heard(report->address, report->mac);
-            break;
-        case Report::Kind::Idle:
-            emit idle();
-            break;
-        case Report::Kind::Error:
-            fail(QStringLiteral("the ARP helper failed: %1").arg(quoted(report->text.toLatin1())));
+        if (!handle(*report, line)) {
             return;
         }
     }
 }
 
-void ArpEngine::fail(const QString &reason)
+bool ArpEngine::handle(const Report &report, const QByteArray &line)
+{
+    switch (report.kind) {
+    case Report::Kind::Ready:
+        if (report.address != m_source) {
+            fail(Failure::Broken,
+                 QStringLiteral("the ARP helper is ready on another address: %1")
+                     .arg(LogText::quoted(line)));
+            return false;
+        }
+        m_ready = true;
+        emit ready(report.mac);
+        break;
+    case Report::Kind::Reply:
+        emit replied(report.address, report.mac);
+        break;
+    case Report::Kind::Heard:
+        emit heard(report.address, report.mac);
+        break;
+    case Report::Kind::Idle:
+        emit idle();
+        break;
+    case Report::Kind::Error:
+        fail(report.error == Report::Error::Lost ? Failure::LinkLost
+                 : m_ready                       ? Failure::Broken
+                                                 : Failure::Unavailable,
+             QStringLiteral("the ARP helper failed: %1").arg(LogText::quoted(report.text)));
+        return false;
+    }
+    return true;
+}
+
+void ArpEngine::fail(Failure failure, const QString &reason)
 {
     // Before "ready" this is the usual way to learn that the kernel path must do: no warning.
     qCDebug(lcArp).noquote() << reason;
     end(false);
-    emit failed(reason);
+    emit failed(failure, reason);
 }
 
 std::optional<ArpEngine::Report> ArpEngine::parseReport(const QByteArray &line)
@@ -238,15 +236,8 @@ std::optional<ArpEngine::Report> ArpEngine::parseReport(const QByteArray &line)
         report.kind = Report::Kind::Idle;
         return report;
     }
-    if (line.startsWith("error ") && line.size() > 6) {
-        for (const char c : line) {
-            if (uchar(c) < 0x20 || uchar(c) >= 0x7f) {
-                return std::nullopt;
-            }
-        }
-        report.kind = Report::Kind::Error;
-        report.text = QString::fromLatin1(line.mid(6));
-        return report;
+    if (line.startsWith("error ")) {
+        return parseError(line);
     }
     const QList<QByteArray> words = line.split(' ');
     if (words.size() != 3) {

@@ -23,7 +23,7 @@ LinuxNetlink::LinuxNetlink()
 }
 
 LinuxNetlink::Result LinuxNetlink::get(unsigned short type, const void *header, int headerSize,
-                                       unsigned short attribute, quint32 networkOrderAddress,
+                                       unsigned short attribute, std::uint32_t networkOrderAddress,
                                        const Reader &read)
 {
     if (!isOpen() || NLMSG_LENGTH(headerSize) + RTA_LENGTH(4) > kMaxRequestSize) {

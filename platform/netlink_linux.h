@@ -3,15 +3,15 @@
 
 #include "fdholder_linux.h"
 
-#include <QtGlobal>
-
+#include <cstdint>
 #include <functional>
 #include <optional>
 
 struct nlmsghdr;
 
 // One rtnetlink socket of the Linux network layer: a request to the kernel and its answer. No
-// privileges are needed for the reads used here (routes, neighbour entries and tables).
+// privileges are needed for the reads used here (routes, neighbour entries and tables, links and
+// addresses). Plain C++ without Qt, so that the ARP helper reads links and addresses with it too.
 class LinuxNetlink
 {
 public:
@@ -31,7 +31,7 @@ public:
     // follows the netlink header, attribute one address attribute (type and IPv4 address in
     // network byte order).
     Result get(unsigned short type, const void *header, int headerSize, unsigned short attribute,
-               quint32 networkOrderAddress, const Reader &read);
+               std::uint32_t networkOrderAddress, const Reader &read);
     // Asks for every object of a kind (RTM_GETNEIGH, RTM_GETNEIGHTBL, ...) and hands each one to
     // read; Read only when the kernel sent all of them and read could use each.
     Result dump(unsigned short type, const void *header, int headerSize, const Reader &read);
@@ -46,7 +46,7 @@ private:
     Result answer(const AnswerHandler &handle);
 
     FdHolder m_socket;
-    quint32 m_sequence = 0;
+    std::uint32_t m_sequence = 0;
 };
 
 #endif // NETLINK_LINUX_H
