@@ -2,8 +2,21 @@
 
 #include <QQmlEngine>
 
+namespace {
+
+// Under the C locale Qt's collator compares character codes and ignores numeric mode (10 before
+// 9, É after Z). Someone whose session runs with LANG=C still reads 9 before 10: the table then
+// sorts as in English.
+QLocale collationLocale()
+{
+    const QLocale locale;
+    return locale.language() == QLocale::C ? QLocale(QLocale::English) : locale;
+}
+
+} // namespace
+
 SortFilterProxyModel::SortFilterProxyModel(QObject *parent)
-    : QSortFilterProxyModel(parent), m_collator(QLocale())
+    : QSortFilterProxyModel(parent), m_collator(collationLocale())
 {
     m_collator.setNumericMode(true);
     connect(this, SIGNAL(rowsInserted(QModelIndex, int, int)), this, SIGNAL(countChanged()));
