@@ -283,8 +283,9 @@ void Controller::onDeviceMacFound(QString ipString, QString macString, QString f
               : DeviceRow { ipString, macString, QString(), QString() });
 }
 
-void Controller::onDeviceHeardOutside(const QString &ipString, const QString &macString)
+void Controller::onDeviceHeardOutside(quint32 address, const QString &macString)
 {
+    const QString ipString = Ipv4Text::format(address);
     qDebug().noquote().nospace() << "onDeviceHeardOutside: " << ipString << ", "
                                  << LogText::quoted(macString);
     DeviceRow row { ipString, macString, QString(), QString() };

@@ -127,7 +127,7 @@ public:
 private:
     void emitRow(const DeviceRow &row);
     void admit(DeviceRow row);
-    void onDeviceHeardOutside(const QString &ipString, const QString &macString);
+    void onDeviceHeardOutside(quint32 address, const QString &macString);
     void onDeviceWithdrawn(const QString &ipString, const QString &macString);
 
     std::unique_ptr<SettingsStore> m_settings;

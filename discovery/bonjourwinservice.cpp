@@ -4,8 +4,8 @@
 #include "discovery/arpthread.h"
 #include "discovery/bonjourthread.h"
 #include "discovery/helperarpsweep.h"
+#include "discovery/reachabilityprobe.h"
 #include "discovery/sweepstate.h"
-#include "platform/icmpecho.h"
 #include "platform/ipv4route.h"
 
 #include <QDebug>
@@ -16,9 +16,6 @@
 
 namespace {
 
-// The echo payload devices of this family expect; the NUL is part of it.
-const QByteArray kEchoPayload("wholetsthedogout", 17);
-constexpr int kEchoLimitMs = 10;
 constexpr int kProbeThreadCount = 20;
 // The first addresses of a list tell which link the sweep is on; one of them may be this
 // machine's own address.
@@ -46,10 +43,32 @@ BonjourWinService::~BonjourWinService()
     shutdown();
 }
 
-bool BonjourWinService::echo(quint32 address, int interfaceIndex)
+void BonjourWinService::hostAnswered(quint32 address, const QString &macString)
 {
-    return Ipv4Text::isUnicast(address)
-        && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs, interfaceIndex);
+    emit deviceMacFound(Ipv4Text::format(address), macString, QString(), QString());
+}
+
+void BonjourWinService::hostHeardOutside(quint32 address, const QString &macString)
+{
+    emit deviceHeardOutside(address, macString);
+}
+
+void BonjourWinService::deviceAnnounced(const QString &ipString, const QString &macString,
+                                        const QString &fwString, const QString &nameString)
+{
+    emit deviceMacFound(ipString, macString, fwString, nameString);
+}
+
+void BonjourWinService::announcementWithdrawn(const QString &ipString, const QString &macString)
+{
+    emit deviceWithdrawn(ipString, macString);
+}
+
+void BonjourWinService::browseFailed(const QString &message)
+{
+    // The message first: a front end that ends on the failure has then shown why.
+    emit showWarningMessage(message, 0);
+    emit browseUnavailable();
 }
 
 void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe)
@@ -94,8 +113,8 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
         return;
     }
     if (!httpProbe && m_useArpHelper && !origin.interfaceName.isEmpty()) {
-        m_helperSweep = std::make_unique<HelperArpSweep>(this, addresses, addresses.first() - 1,
-                                                         addresses.last() + 1, m_sweep);
+        m_helperSweep = std::make_unique<HelperArpSweep>(
+            reports(), addresses, addresses.first() - 1, addresses.last() + 1, m_sweep);
         connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [this](const QString &path) {
             m_arpHelperRan = true;
             qDebug().noquote() << "ARP engine: the helper" << path;
@@ -132,8 +151,8 @@ void BonjourWinService::startWorkers(const QVector<quint32> &addresses, bool htt
     const int total = addresses.size();
     const int slice = int(std::ceil(float(total) / float(threadCount)));
     for (int i = 0; i * slice < total; ++i) {
-        m_workers.push_back(
-            std::make_unique<ARPThread>(this, addresses.mid(i * slice, slice), m_sweep, httpProbe));
+        m_workers.push_back(std::make_unique<ARPThread>(reports(), addresses.mid(i * slice, slice),
+                                                        m_sweep, httpProbe));
     }
     // Starting 256 threads takes the GUI thread tens of milliseconds, a visible freeze: they
     // are started from a thread of their own, which a stop joins before anything else.
@@ -180,7 +199,7 @@ bool BonjourWinService::pingIP(QString ipString, bool report)
 {
     // A text that is no address must not become a broadcast echo.
     const std::optional<quint32> address = Ipv4Text::parse(ipString);
-    const bool result = address && echo(*address);
+    const bool result = address && ReachabilityProbe::echo(*address);
     if (report) {
         emit pingIPResult(ipString, result);
     }
@@ -191,7 +210,7 @@ void BonjourWinService::startDiscover()
 {
     qDebug().noquote() << "BonjourWinService startDiscover";
     if (!m_bonjourThread) {
-        m_bonjourThread = std::make_unique<BonjourThread>(this, m_unresolved);
+        m_bonjourThread = std::make_unique<BonjourThread>(reports(), m_unresolved);
     }
     m_bonjourThread->startBrowse();
 }

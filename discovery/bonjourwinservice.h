@@ -1,6 +1,8 @@
 #ifndef BONJOURWINSERVICE_H
 #define BONJOURWINSERVICE_H
 
+#include "discovery/discoveryreports.h"
+
 #include <QObject>
 #include <QSharedPointer>
 #include <QVector>
@@ -29,7 +31,7 @@ struct SweepOrigin
 // probe) on worker threads, and the mDNS browse (DNS-SD, served by avahi-daemon on Linux) on a
 // thread of its own. Every host found is reported through deviceMacFound, emitted by the thread
 // that found it.
-class BonjourWinService : public QObject
+class BonjourWinService : public QObject, private DiscoveryReports
 {
     Q_OBJECT
 public:
@@ -61,10 +63,6 @@ public:
     // Ends sweep workers and the browse without any signal, e.g. before the program quits.
     void shutdown();
 
-    // The reachability probe: one ICMP echo to address (host byte order), true when it was
-    // answered in time; with an interface index, sent through that interface or not at all.
-    static bool echo(quint32 address, int interfaceIndex = 0);
-
 signals:
     void pingIPResult(QString ipString, bool bSuccess);
     void deviceMacFound(QString ipString, QString macString, QString fwString, QString nameString);
@@ -78,12 +76,21 @@ signals:
     // The mDNS browse cannot run (no DNS-SD library, no daemon); showWarningMessage says so too.
     void browseUnavailable();
     // A vendor-looking host heard on the link with an address outside the swept subnet.
-    void deviceHeardOutside(QString ipString, QString macString);
+    void deviceHeardOutside(quint32 address, QString macString);
     // A named range off this machine's links needs the ARP helper, which cannot run; the sweep
     // ends at once.
     void arpHelperUnavailable(QString reason);
 
 private:
+    // What the sweeps and the browse report, passed on as the signals above.
+    DiscoveryReports &reports() { return *this; }
+    void hostAnswered(quint32 address, const QString &macString) override;
+    void hostHeardOutside(quint32 address, const QString &macString) override;
+    void deviceAnnounced(const QString &ipString, const QString &macString, const QString &fwString,
+                         const QString &nameString) override;
+    void announcementWithdrawn(const QString &ipString, const QString &macString) override;
+    void browseFailed(const QString &message) override;
+
     void startWorkers(const QVector<quint32> &addresses, bool httpProbe);
     void endSweepThreads();
     // Stops the browse thread, if any, and deletes it; emits nothing.
