@@ -381,9 +381,9 @@ void ARPThread::probe(quint32 address, QEventLoop &loop)
     connect(
         &manager, &QNetworkAccessManager::finished, this,
         [&](QNetworkReply *reply) {
-            const DeviceProtocol::Answer answer = DeviceProtocol::read(reply);
+            const DeviceAnswer answer = DeviceProtocol::read(reply);
             answered = true;
-            if (answer.kind == DeviceProtocol::Answer::Value && !m_state->isStopping()) {
+            if (answer.kind == DeviceAnswer::Kind::Value && !m_state->isStopping()) {
                 report(address, answer.text);
             }
             loop.quit();

@@ -104,6 +104,9 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
             }
         },
         Qt::QueuedConnection);
+    // After the connection above, so that the report is on its way when this is heard.
+    connect(m_sweep.data(), &SweepState::ended, this, &BonjourWinService::sweepEnded,
+            Qt::DirectConnection);
     connect(m_sweep.data(), &SweepState::interfaceLost, this, &BonjourWinService::interfaceLost,
             Qt::DirectConnection);
     if (addresses.isEmpty()) {

@@ -70,6 +70,9 @@ signals:
     // address, which a deviceMacFound reports next.
     void deviceWithdrawn(QString ipString, QString macString);
     void arpScanDone();
+    // The current sweep came to its end, emitted in the thread that ended it; arpScanDone follows
+    // through the event loop, unless a stop has reported the end first.
+    void sweepEnded();
     void showWarningMessage(QString message, int type);
     // The swept interface went away during a sweep; arpScanDone follows.
     void interfaceLost();

@@ -65,10 +65,17 @@ QString decodeBody(const QByteArray &body, const QString &path)
     return decoded;
 }
 
-Answer read(QNetworkReply *reply)
+DeviceAnswer read(QNetworkReply *reply)
 {
+    const QString path = pathOf(reply->url());
+    DeviceAnswer answer;
+    answer.endpoint = path == deviceNamePath()
+        ? DeviceAnswer::Endpoint::DeviceName
+        : (path == fwVersionPath() ? DeviceAnswer::Endpoint::FwVersion
+                                   : DeviceAnswer::Endpoint::MacAddress);
     if (BoundedBody::error(reply) != QNetworkReply::NoError) {
-        return { Answer::Failed, QString() };
+        answer.kind = DeviceAnswer::Kind::Failed;
+        return answer;
     }
     const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
     qDebug().noquote().nospace() << "contentTypeHeader: " << LogText::quoted(contentType);
@@ -77,14 +84,16 @@ Answer read(QNetworkReply *reply)
     if (!encoding.isEmpty() && encoding != "identity") {
         qDebug().noquote().nospace()
             << "contentEncoding: " << LogText::quoted(encoding) << " (not accepted)";
-        return { Answer::Ignored, QString() };
+        return answer;
     }
-    if (!isAcceptedContentType(contentType)) {
-        return { Answer::Ignored, QString() };
+    if (path.isEmpty() || !isAcceptedContentType(contentType)) {
+        return answer;
     }
     const QByteArray body = BoundedBody::readAll(reply);
     qDebug().noquote().nospace() << "Data: " << LogText::quoted(body);
-    return { Answer::Value, decodeBody(body, pathOf(reply->url())) };
+    answer.kind = DeviceAnswer::Kind::Value;
+    answer.text = decodeBody(body, path);
+    return answer;
 }
 
 } // namespace DeviceProtocol

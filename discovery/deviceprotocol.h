@@ -1,6 +1,8 @@
 #ifndef DEVICEPROTOCOL_H
 #define DEVICEPROTOCOL_H
 
+#include "base/deviceanswer.h"
+
 #include <QByteArray>
 #include <QNetworkRequest>
 #include <QString>
@@ -29,18 +31,9 @@ bool isAcceptedContentType(const QString &contentType);
 // device name is UTF-8, the other values Latin-1.
 QString decodeBody(const QByteArray &body, const QString &path);
 
-struct Answer
-{
-    enum Kind {
-        Value, // text holds the value
-        Failed, // the device did not answer (error, timeout): an empty value
-        Ignored // an answer the protocol does not accept: no value at all
-    };
-    Kind kind = Ignored;
-    QString text;
-};
-// Reads a finished reply by the protocol's rules, and logs what the device sent.
-Answer read(QNetworkReply *reply);
+// Reads a finished reply to one of the protocol's requests by the protocol's rules, and logs what
+// the device sent.
+DeviceAnswer read(QNetworkReply *reply);
 
 } // namespace DeviceProtocol
 

@@ -16,7 +16,7 @@ QLocale collationLocale()
 } // namespace
 
 SortFilterProxyModel::SortFilterProxyModel(QObject *parent)
-    : QSortFilterProxyModel(parent), m_collator(collationLocale())
+    : QSortFilterProxyModel(parent), m_collator(collationLocale()), m_hexCollator(collationLocale())
 {
     m_collator.setNumericMode(true);
     connect(this, SIGNAL(rowsInserted(QModelIndex, int, int)), this, SIGNAL(countChanged()));
@@ -144,9 +144,12 @@ bool SortFilterProxyModel::lessThan(const QModelIndex &left, const QModelIndex &
 {
     if (m_collator.caseSensitivity() != sortCaseSensitivity()) {
         m_collator.setCaseSensitivity(sortCaseSensitivity());
+        m_hexCollator.setCaseSensitivity(sortCaseSensitivity());
     }
+    // A MAC address is hexadecimal: its runs of digits are no numbers (02 would sort after 0C).
+    const QCollator &collator = sortRole() == "mac" ? m_hexCollator : m_collator;
     const int role = QSortFilterProxyModel::sortRole();
-    return m_collator.compare(left.data(role).toString(), right.data(role).toString()) < 0;
+    return collator.compare(left.data(role).toString(), right.data(role).toString()) < 0;
 }
 
 int SortFilterProxyModel::roleNumberOf(const QByteArray &name) const

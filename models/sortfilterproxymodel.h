@@ -12,7 +12,8 @@
 // with the proxy's sort case sensitivity, and runs of digits as numbers. So addresses sort by
 // their numbers (.9 < .10 < .100, an address before a name), versions by their numeric parts
 // (2.9.0 < 2.10.0 < 10.0.1, 2.10 < 2.10.0 < 2.10.0-beta < 2.10.1, an empty one first, 10.0 <
-// v2.0), and names as people expect ("Cam 9" < "Cam 10").
+// v2.0), and names as people expect ("Cam 9" < "Cam 10"). The role named "mac" sorts as text:
+// hexadecimal digits are no numbers (02-06 < 08-EA < 0C-8C < D0-C8).
 class SortFilterProxyModel : public QSortFilterProxyModel
 {
     Q_OBJECT
@@ -62,8 +63,9 @@ protected:
 private:
     int roleNumberOf(const QByteArray &name) const;
 
-    // Follows the sort case sensitivity, which the base class sorts with before it says so.
+    // Follow the sort case sensitivity, which the base class sorts with before it says so.
     mutable QCollator m_collator;
+    mutable QCollator m_hexCollator;
 };
 
 #endif // SORTFILTERPROXYMODEL_H

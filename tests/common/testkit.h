@@ -79,6 +79,8 @@ public:
     }
     Controller *operator->() const { return m_controller; }
     Controller *get() const { return m_controller; }
+    // The engine whose root context holds "ctrl" and is the discovery service's parent.
+    QQmlEngine *engine() const { return m_engine.get(); }
     QString dataFolder() const { return m_home.path() + QStringLiteral("/Lumisweep"); }
     SignalRecorder scan;
 
@@ -113,8 +115,13 @@ public:
                 dialog->setTextValue(typed);
                 accept ? dialog->accept() : dialog->reject();
             } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+                // A path in another folder is taken once the dialog has read that folder: until
+                // then it still holds the name it suggested.
+                if (accept && files->selectedFiles().value(0) != typed) {
+                    files->selectFile(typed);
+                    return;
+                }
                 seen << files->windowTitle();
-                files->selectFile(typed);
                 // accept() checks the typed path as a click would; it is protected, a slot.
                 QMetaObject::invokeMethod(files, accept ? "accept" : "reject");
             }

@@ -23,7 +23,7 @@ private slots:
 
 private:
     void makeProxy();
-    void append(const QString &ip, const QVariant &fw, const QString &name);
+    void append(const QString &ip, const QString &mac, const QVariant &fw, const QString &name);
     QStringList ips() const;
 
     QQmlEngine m_engine;
@@ -32,11 +32,12 @@ private:
     QStandardItemModel *m_devices = nullptr;
 };
 
-void TestProxyModel::append(const QString &ip, const QVariant &fw, const QString &name)
+void TestProxyModel::append(const QString &ip, const QString &mac, const QVariant &fw,
+                            const QString &name)
 {
     auto *item = new QStandardItem;
     item->setData(ip, IpRole);
-    item->setData("D0-C8-00-00-00-" + ip.section('.', 3), MacRole);
+    item->setData(mac, MacRole);
     item->setData(fw, FwRole);
     item->setData(name, NameRole);
     m_devices->appendRow(item);
@@ -71,10 +72,10 @@ void TestProxyModel::makeProxy()
     m_devices = new QStandardItemModel(m_owner.get());
     m_devices->setItemRoleNames(
         { { IpRole, "ip" }, { MacRole, "mac" }, { FwRole, "fw" }, { NameRole, "name" } });
-    append("192.168.1.2", "2.10.0", "Lobby");
-    append("192.168.1.10", "10.0.1", "Garage");
-    append("192.168.1.9", "2.9.0", "lobby annex");
-    append("192.168.1.100", "2.10.0-beta", "Écluse");
+    append("192.168.1.2", "0c-8c-24-00-00-02", "2.10.0", "Lobby");
+    append("192.168.1.10", "02-06-00-00-00-10", "10.0.1", "Garage");
+    append("192.168.1.9", "08-EA-40-00-00-09", "2.9.0", "lobby annex");
+    append("192.168.1.100", "D0-C8-00-00-01-00", "2.10.0-beta", "Écluse");
 }
 
 void TestProxyModel::sortAndFilter_data()
@@ -98,6 +99,7 @@ void TestProxyModel::sortAndFilter_data()
     add("fw by numeric parts", "fw", 0, "", "", 1, "9 2 100 10");
     add("fw descending", "fw", 1, "", "", 1, "10 100 2 9");
     add("name by the locale, any case", "name", 0, "", "", 1, "100 10 2 9");
+    add("mac as hexadecimal text, any case", "mac", 0, "", "", 1, "10 9 2 100");
     add("unknown sort role keeps source order", "nope", 0, "", "", 1, "2 10 9 100");
     add("empty pattern, unknown role", "ip", 0, "nope", "", 0, "2 9 10 100");
     add("any role matches", "ip", 0, "", "lobby", 2, "2 9");
@@ -138,7 +140,7 @@ void TestProxyModel::sortAndFilter()
     QCOMPARE(m_proxy->property("sortRole").toByteArray(),
              sortRole == "nope" ? QByteArray() : sortRole);
     // Changes of the source, under the model tester's eye.
-    append("10.0.0.1", "1", "First");
+    append("10.0.0.1", "02-06-00-00-00-01", "1", "First");
     m_devices->removeRows(0, 1);
     m_proxy->setProperty("source", QVariant::fromValue<QObject *>(nullptr));
     QCOMPARE(m_proxy->rowCount(), 0);
@@ -156,7 +158,7 @@ void TestProxyModel::countRolesAndGet()
     m_proxy->setProperty("source", QVariant::fromValue<QObject *>(m_devices));
     QCOMPARE(m_proxy->property("count").toInt(), 4);
     QCOMPARE(changed.count(), 0); // a reset is no insertion
-    append("192.168.1.5", QVariant(42), "Numeric");
+    append("192.168.1.5", "02-06-00-00-00-05", QVariant(42), "Numeric");
     m_devices->removeRow(0);
     QCOMPARE(changed.count(), 2);
     m_proxy->setProperty("filterRole", QByteArray("nam")); // names match byte for byte

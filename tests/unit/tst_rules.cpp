@@ -4,10 +4,9 @@
 #include "base/logtext.h"
 #include "controller/addressrange.h"
 #include "controller/devicetablewriter.h"
-#include "controller/hostadmission.h"
+#include "controller/devicestore.h"
 #include "controller/vendorprefix.h"
 #include "discovery/deviceprotocol.h"
-#include "discovery/devicerecords.h"
 #include "discovery/neighbourbudget.h"
 #include "discovery/neighbourpresence.h"
 #include "discovery/neighbourshare.h"
@@ -17,6 +16,7 @@
 #include "platform/arpengine.h"
 #include "tests/common/testkit.h"
 
+#include <QAbstractItemModelTester>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -63,7 +63,7 @@ private slots:
     void tableWriters();
     void hostileOutput_data();
     void hostileOutput();
-    void recordAssembly();
+    void deviceStore();
     void neighbourBudget();
 };
 
@@ -522,20 +522,21 @@ void TestRules::tableWriters_data()
     QTest::newRow("table") << int(DeviceTableWriter::Format::Table)
                            << "IP Address   Mac Address        FW Version  Device Name"
             + QByteArray(29, ' ') + "Note\n198.18.0.9   D0-C8-00-00-00-09  1.0         Cam"
-            + QByteArray(37, ' ') + "\n198.18.0.10  02-06-00-00-00-10  =1+2        " + name
-            + "  conflict\n";
-    QTest::newRow("json") << int(DeviceTableWriter::Format::Json)
-                          << QByteArray(
-                                 "[{\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\",\"mac\":"
-                                 "\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"conflict\":true,"
-                                 "\"firmware\":\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":"
-                                 "\"02-06-00-00-00-10\",\"name\":"
-                                 "\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"}]");
-    QTest::newRow("csv") << int(DeviceTableWriter::Format::Csv)
-                         << QByteArray(
-                                "ip,mac,firmware,name,note\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
-                                "Cam,\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
-                                "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\",conflict\r\n");
+            + QByteArray(37, ' ') + "no encoder answer\n198.18.0.10  02-06-00-00-00-10  =1+2"
+            + QByteArray(8, ' ') + name + "  conflict\n";
+    QTest::newRow("json")
+        << int(DeviceTableWriter::Format::Json)
+        << QByteArray("[{\"answered\":false,\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\","
+                      "\"mac\":\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"conflict\":true,"
+                      "\"firmware\":\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":"
+                      "\"02-06-00-00-00-10\",\"name\":"
+                      "\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"}]");
+    QTest::newRow("csv")
+        << int(DeviceTableWriter::Format::Csv)
+        << QByteArray(
+               "ip,mac,firmware,name,note\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
+               "Cam,no encoder answer\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
+               "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\",conflict\r\n");
 }
 
 void TestRules::tableWriters()
@@ -544,6 +545,7 @@ void TestRules::tableWriters()
     QFETCH(QByteArray, text);
     QVector<DeviceRow> rows { { "198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam" },
                               { "198.18.0.10", "02-06-00-00-00-10", "=1+2", kHostile } };
+    rows[0].answered = false;
     rows[1].conflict = true;
     QByteArray written = DeviceTableWriter::write(DeviceTableWriter::Format(format),
                                                   DeviceTableWriter::devices(rows));
@@ -615,46 +617,79 @@ void TestRules::hostileOutput()
     }
 }
 
-void TestRules::recordAssembly()
+void TestRules::deviceStore()
 {
-    using Verdict = HostAdmission::Verdict;
-    HostAdmission admission;
+    using Admission = DeviceStore::Admission;
+    using Kind = DeviceAnswer::Kind;
+    using Endpoint = DeviceAnswer::Endpoint;
+    const quint32 nine = *Ipv4Text::parse("198.18.0.9");
+    const quint32 ten = *Ipv4Text::parse("198.18.0.10");
+    const quint32 hundred = *Ipv4Text::parse("198.18.0.100");
+    DeviceStore store;
+    QAbstractItemModelTester tester(&store, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    int shown = 0;
+    connect(&store, &DeviceStore::shown, [&shown] { ++shown; });
+    const auto report = [](quint32 address, const QString &mac) {
+        return DeviceStore::Report { address, mac, QString(), QString() };
+    };
     // The vendor test comes before the once-per-scan test; a second MAC on an address is a
-    // second device, the same MAC again is not.
-    QCOMPARE(admission.admit("198.18.0.9", "00-11-22-33-44-55"), Verdict::Rejected);
-    QCOMPARE(admission.admit("198.18.0.9", "D0-C8-00-00-00-09"), Verdict::New);
-    QCOMPARE(admission.admit("198.18.0.9", "d0-c8-00-00-00-09"), Verdict::Rejected);
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::Conflict);
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::Rejected);
-    QCOMPARE(admission.macsOf("198.18.0.9"),
-             (QStringList { "D0-C8-00-00-00-09", "02-06-00-00-00-99" }));
-    admission.forget("198.18.0.9");
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::New);
-    admission.clear();
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::New);
-
-    DeviceRecords records;
-    records.start("198.18.0.9", "D0-C8-00-00-00-09");
-    records.start("198.18.0.10", "02-06-00-00-00-10");
-    QVERIFY(!records.store("198.18.0.9", kName, "Lobby"));
-    QCOMPARE(*records.store("198.18.0.9", kFw, ""),
-             (DeviceRow { "198.18.0.9", "D0-C8-00-00-00-09", "", "Lobby" }));
-    // A reply for a host without record starts one that is never reported.
-    QVERIFY(!records.store("198.18.0.77", kName, "Stray")
-            && !records.store("198.18.0.77", kFw, ""));
-    // Incomplete rows in address text order (.10 before .9), with firmware and name empty
-    // even when one of them came.
-    records.store("198.18.0.10", kName, "Cam");
-    records.start("198.18.0.100", "08-EA-40-00-00-64");
-    QCOMPARE(records.incompleteRows(),
-             (QVector<DeviceRow> { { "198.18.0.10", "02-06-00-00-00-10", "", "" },
-                                   { "198.18.0.100", "08-EA-40-00-00-64", "", "" } }));
-    QCOMPARE(DeviceRecords::announced("1.2.3.4", "m", "xNULLx", "Cam NULL"),
-             (DeviceRow { "1.2.3.4", "m", "", "" }));
-    QCOMPARE(DeviceRecords::announced("1.2.3.4", "m", "1.0", "null"),
-             (DeviceRow { "1.2.3.4", "m", "1.0", "null" }));
-    records.clear();
-    QVERIFY(records.incompleteRows().isEmpty());
+    // second device, the same MAC in another letter case is not.
+    QCOMPARE(store.admit(report(nine, "00-11-22-33-44-55")), Admission::Rejected);
+    QCOMPARE(store.admit(report(nine, "D0-C8-00-00-00-09")), Admission::Ask);
+    QCOMPARE(store.admit(report(nine, "d0-c8-00-00-00-09")), Admission::Rejected);
+    QCOMPARE(store.admit(report(ten, "02-06-00-00-00-10")), Admission::Ask);
+    QCOMPARE(store.admit(report(hundred, "08-EA-40-00-00-64")), Admission::Ask);
+    QCOMPARE(store.otherHostCount(), 1);
+    // A row once name and firmware have come, a failure counting as an empty value, an ignored
+    // answer not at all.
+    store.answer(nine, { Endpoint::DeviceName, Kind::Value, "Lobby" });
+    store.answer(nine, { Endpoint::FwVersion, Kind::Ignored, "x" });
+    QCOMPARE(store.rowCount(), 0);
+    store.answer(nine, { Endpoint::FwVersion, Kind::Failed, QString() });
+    QCOMPARE(store.rows(),
+             (QVector<DeviceRow> { { "198.18.0.9", "D0-C8-00-00-00-09", "", "Lobby" } }));
+    // A device that gave no valid answer to either question is marked, and keeps its row.
+    store.answer(hundred, { Endpoint::DeviceName, Kind::Failed, QString() });
+    store.answer(hundred, { Endpoint::FwVersion, Kind::Ignored, QString() });
+    store.answer(ten, { Endpoint::DeviceName, Kind::Value, "Cam" });
+    // The end of a sweep: incomplete devices in address text order (.10 before .100), with
+    // firmware and name empty even when one of them came.
+    const QVector<DeviceRow> incomplete = store.showIncomplete();
+    DeviceRow mute { "198.18.0.100", "08-EA-40-00-00-64", "", "" };
+    mute.answered = false;
+    QCOMPARE(incomplete,
+             (QVector<DeviceRow> { { "198.18.0.10", "02-06-00-00-00-10", "", "" }, mute }));
+    QCOMPARE(mute.note(), QString("no encoder answer"));
+    // A second device on .10: both rows show the conflict and neither a name, also after an
+    // answer that would complete one of them.
+    QCOMPARE(store.admit(report(ten, "0C-8C-24-00-00-11")), Admission::Conflict);
+    store.answer(ten, { Endpoint::FwVersion, Kind::Value, "1.0" });
+    DeviceRow twinA { "198.18.0.10", "02-06-00-00-00-10", "", "" };
+    DeviceRow twinB { "198.18.0.10", "0C-8C-24-00-00-11", "", "" };
+    twinA.conflict = twinB.conflict = true;
+    QCOMPARE(store.rows(), (QVector<DeviceRow> { store.rows().at(0), twinA, twinB, mute }));
+    QCOMPARE(store.conflictCount(), 1);
+    QCOMPARE(shown, 5);
+    // The model: one row per device in the order they appeared, the row's marks its own.
+    QCOMPARE(store.rowCount(), 4);
+    const QModelIndex last = store.index(3);
+    QCOMPARE(store.data(last, DeviceStore::IpRole).toString(), QString("198.18.0.10"));
+    QCOMPARE(store.data(last, DeviceStore::ConflictRole).toBool(), true);
+    QCOMPARE(store.data(store.index(2), DeviceStore::AnsweredRole).toBool(), false);
+    QCOMPARE(store.roleNames().value(DeviceStore::NoteRole), QByteArray("note"));
+    // An announcement shows at once, its NULL texts emptied; one that moves away takes its row
+    // along, and the device left on the address is no longer in a conflict.
+    DeviceStore::Report announced { nine, "08-EA-40-00-00-99", "xNULLx", "Cam NULL" };
+    announced.announced = true;
+    QCOMPARE(store.admit(announced), Admission::Conflict);
+    QCOMPARE(store.rows().at(0), (DeviceRow { "198.18.0.9", "08-EA-40-00-00-99", "", "", true }));
+    store.withdraw(nine, "08-ea-40-00-00-99");
+    QCOMPARE(store.rows().at(0), (DeviceRow { "198.18.0.9", "D0-C8-00-00-00-09", "", "Lobby" }));
+    QCOMPARE(store.rowCount(), 4);
+    QCOMPARE(store.admit(announced), Admission::Conflict);
+    store.clear();
+    QCOMPARE(store.rowCount(), 0);
+    QCOMPARE(store.admit(report(nine, "D0-C8-00-00-00-09")), Admission::Ask);
 }
 
 void TestRules::neighbourBudget()
