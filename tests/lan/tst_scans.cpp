@@ -1,18 +1,24 @@
-// The real Controller with its real discovery service in the simulated LAN, one scan type after
-// the other, each compared with the whole table the user ends up with; then how scans stop, the
-// identify command, the command line, and what the interface inventory sees.
+// The real Controller with its real discovery service in the simulated LAN, and the real program
+// on its command line: each scan type compared with the whole table the user ends up with, then
+// how scans stop, the identify command, the command line's exits and interrupts, the ARP helper,
+// and what the interface inventory sees.
+#include "base/ipv4text.h"
+#include "controller/devicetablewriter.h"
+#include "discovery/bonjourwinservice.h"
 #include "tests/common/testkit.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QThread>
+#include <QSemaphore>
 
 #include <csignal>
 
 namespace {
-// Recorded rows ("row|ip|mac|fw|name") as the command line's JSON gives them.
+// Recorded rows ("row|ip|mac|fw|name", then flags: "conflict", "outsideSubnet", "unanswered")
+// as the command line's JSON gives them.
 QJsonArray jsonRows(const QStringList &rows)
 {
     QJsonArray array;
@@ -20,19 +26,76 @@ QJsonArray jsonRows(const QStringList &rows)
         const QStringList f = line.split('|');
         QJsonObject row { { "ip", f[1] }, { "mac", f[2] }, { "firmware", f[3] }, { "name", f[4] } };
         for (const QString &flag : f.mid(5)) {
-            row.insert(flag, true);
+            flag == "unanswered" ? row.insert("answered", false) : row.insert(flag, true);
         }
         array.append(row);
     }
     return array;
 }
 
+// The rows as deviceFound gives them, without the flags.
+QStringList withoutFlags(const QStringList &rows)
+{
+    QStringList bare;
+    for (const QString &row : rows) {
+        bare << row.section('|', 0, 4);
+    }
+    bare.sort();
+    return bare;
+}
+
+// What the program's lumisweep-arp helper is, and where tests' scripts are.
+QString buildFile(const QString &name)
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../" + name);
+}
+
+// Whether the process has its handlers for both interrupts in place, as /proc says.
+bool catchesInterrupts(qint64 pid)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray text = status.readAll();
+    const int at = text.indexOf("SigCgt:");
+    const quint64 caught
+        = text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
+    const quint64 both = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+    return (caught & both) == both;
+}
+
+// The names of the process's threads (Qt names each after its class).
+QStringList threadNames(qint64 pid)
+{
+    QStringList names;
+    for (const QString &task : QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs)) {
+        QFile comm(QString("/proc/%1/task/%2/comm").arg(pid).arg(task));
+        if (comm.open(QIODevice::ReadOnly)) {
+            names << QString::fromLatin1(comm.readAll().trimmed());
+        }
+    }
+    return names;
+}
+
+// Whether the kernel's neighbour entry for address is no longer confirmed (STALE), or gone
+// (FAILED, none), as minutes would leave it on a real LAN.
+bool neighbourAged(const QString &address)
+{
+    QProcess ip;
+    ip.start("ip", { "-4", "neigh", "show", address });
+    ip.waitForFinished();
+    const QString state
+        = QString::fromLatin1(ip.readAllStandardOutput()).simplified().section(' ', -1);
+    return state == "STALE" || state == "FAILED" || state.isEmpty();
+}
+
 const QString kCam10 = row(10, "02-06-00-00-00-10", "1.0.10", "Cam 10");
 const QString kLobby = row(11, "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder");
 const QString kNoName = row(12, "08-EA-40-00-00-12", "3.0", "");
-const QString kTextPlain = row(13, "0C-8C-24-00-00-13", "", "");
+const QString kTextPlain = row(13, "0C-8C-24-00-00-13", "", "") + "|unanswered";
 const QString kUtf8 = row(14, "02-06-00-00-00-14", "4.0", QString::fromUtf8("Café ★ Nord"));
-const QString kHangs = row(15, "D0-C8-00-00-00-15", "", "");
+const QString kHangs = row(15, "D0-C8-00-00-00-15", "", "") + "|unanswered";
 const QString kLate = row(16, "D0-C8-00-00-00-16", "5.0", "Late");
 const QString kDeaf = row(17, "0C-8C-24-00-00-17", "5.1", "Deaf once");
 const QString kLeaver = row(18, "02-06-00-00-00-18", "6.0", "Leaver");
@@ -61,54 +124,93 @@ private slots:
     void identify();
     void commandLine_data();
     void commandLine();
-    // In the LAN of the ARP helper (engine.topology), as root or as a user the helper's
+    // In the LAN of the ARP helper (engine.topology), as root and as a user the helper's
     // capability serves:
     void helperEngine_data();
     void helperEngine() { commandLine(); }
     // In the LAN of several adapters (interfaces.topology):
     void inventory();
     void sweepsEndWithTheirInterface();
+
+private:
+    // The Controller's sweep of the given type, its table compared with table.
+    void sweepInProcess(int type, const QStringList &table);
+    void addCommandColumns();
 };
 
 void TestScans::sweeps_data()
 {
     QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("program"); // empty: the Controller in this process
     QTest::addColumn<QStringList>("table");
-    // Both late devices are found; the leaver answers its two queries, then leaves the LAN.
-    QTest::newRow("arp") << 1 << (QStringList(kArp) << kLeaver);
-    // Its neighbour entry still names its MAC, but it no longer answers: no row.
-    QTest::newRow("arp, 2 s after the leaver left") << 1 << kArp;
+    // Both late devices are found; the leaver answers its two queries, then leaves the LAN. The
+    // text/plain and the silent device are listed, marked as not answering as encoders.
+    QTest::newRow("arp") << 1 << QStringList() << (QStringList(kArp) << kLeaver);
+    // Without the raw-socket capability, as most users run it: no echo, so a neighbour the
+    // kernel knew already must answer a knock to count. The leaver's entry may still name its
+    // MAC, but it no longer answers: no row.
+    QTest::newRow("arp without CAP_NET_RAW, the leaver's entry aged")
+        << 1
+        << QStringList { "setpriv",
+                         "--bounding-set=-net_raw",
+                         "--inh-caps=-net_raw",
+                         "--",
+                         "sh",
+                         "-c",
+                         "exec \"$0\" --scan arp --format json --interface lan0" }
+        << kArp;
     // Only accepted /public/macAddress replies count: not the text/plain or silent devices.
     // The slow ARP answerers are reached through the neighbour entries the ARP scans left.
-    QTest::newRow("http probe") << 2 << kHttp;
+    QTest::newRow("http probe") << 2 << QStringList() << kHttp;
 }
 
 void TestScans::sweeps()
 {
     QFETCH(int, type);
+    QFETCH(QStringList, program);
     QFETCH(QStringList, table);
-    if (QTest::currentDataTag() == QLatin1String("arp, 2 s after the leaver left")) {
-        QTest::qWait(2000);
+    if (program.isEmpty()) {
+        sweepInProcess(type, table);
+        return;
     }
+    QTRY_VERIFY_WITH_TIMEOUT(neighbourAged("198.18.0.18"), 10000);
+    QProcess lumisweep;
+    lumisweep.start(program.first(), program.mid(1) << buildFile("lumisweep"));
+    QVERIFY(lumisweep.waitForFinished(60000));
+    QCOMPARE(lumisweep.exitCode(), 0);
+    QCOMPARE(QJsonDocument::fromJson(lumisweep.readAllStandardOutput()).array(), jsonRows(table));
+}
+
+void TestScans::sweepInProcess(int type, const QStringList &table)
+{
     ControllerFixture ctrl;
-    LogCapture log;
+    QStringList atEnd;
+    connect(ctrl.get(), &Controller::arpScanDone, this, [&] {
+        for (const DeviceRow &device : ctrl->deviceRows()) {
+            atEnd << device.ip;
+        }
+    });
     QCOMPARE(ctrl->getArpProgress(), 0);
     ctrl->startDiscover(Lan::scannerIp(), type);
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.count("done"), 1, 60000);
     QCOMPARE(ctrl->getArpProgress(), 100);
     QTRY_COMPARE_WITH_TIMEOUT(ctrl->pendingDeviceQueries(), 0, 30000);
-    table.sort();
-    QCOMPARE(ctrl.scan.table(), table);
-    // What is still incomplete at the end is listed then, in address text order. The hanging
-    // device may have timed out before the end on a slow machine; the text/plain one never fills.
-    QStringList atEnd;
-    for (const QString &line : log.lines().filter("onArpScanDone: ")) {
-        atEnd << line.section(' ', 1).section(';', 0, 0);
+    // Every device has its row when the end is reported, complete or not.
+    QStringList devices;
+    for (const QString &row : table) {
+        devices << row.section('|', 1, 1);
     }
-    QStringList sorted = atEnd;
-    sorted.sort();
-    QCOMPARE(atEnd, sorted);
-    QCOMPARE(atEnd.contains("198.18.0.13"), type == 1);
+    QCOMPARE(QSet<QString>(atEnd.cbegin(), atEnd.cend()),
+             QSet<QString>(devices.cbegin(), devices.cend()));
+    QCOMPARE(ctrl.scan.table(), withoutFlags(table));
+    // The rows as the command line and the CSV export write them, in address order.
+    QStringList ordered = table;
+    std::sort(ordered.begin(), ordered.end(), [](const QString &a, const QString &b) {
+        return *Ipv4Text::parse(a.section('|', 1, 1)) < *Ipv4Text::parse(b.section('|', 1, 1));
+    });
+    const QByteArray json = DeviceTableWriter::write(
+        DeviceTableWriter::Format::Json, DeviceTableWriter::devices(ctrl->deviceRows()));
+    QCOMPARE(QJsonDocument::fromJson(json).array(), jsonRows(ordered));
     QCOMPARE(ctrl.scan.count("done"), 1);
 }
 
@@ -132,7 +234,8 @@ void TestScans::mdnsScan()
         { "-s", "-H", "mover.local", "Mover", "_encoder._tcp", "80", "MAC=0c:8c:24:00:00:60" });
     address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.60" });
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.size(), kMdns.size() + 1, 15000);
-    address.terminate();
+    // SIGTERM: avahi-publish withdraws its record before it exits.
+    ::kill(address.processId(), SIGTERM);
     QVERIFY(address.waitForFinished());
     address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.61" });
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.mid(kMdns.size()),
@@ -140,59 +243,64 @@ void TestScans::mdnsScan()
                                              "gone|198.18.0.60|0C-8C-24-00-00-60",
                                              row(61, "0C-8C-24-00-00-60", "", "Mover") }),
                               15000);
+    QCOMPARE(ctrl->deviceRows().size(), kMdns.size() + 1);
 
-    // The instance without an address record has no row; it is counted, and the command line
-    // says so, also when the browse ends before its resolve has given up.
+    // The instance without an address record has no row; it is counted.
     ctrl->stopDiscover(3);
     QCOMPARE(ctrl->getUnresolvedCount(), 1);
-    QProcess program;
-    program.start(QCoreApplication::applicationDirPath() + "/../lumisweep",
-                  { "--scan", "mdns", "--wait", "1", "--format", "csv" });
-    QVERIFY(program.waitForFinished(60000));
-    QCOMPARE(program.readAllStandardError(), QByteArray("1 announced instance gave no address\n"));
 }
 
 void TestScans::stopping_data()
 {
-    // Where the stop comes | the scan type. The sweep ends inside stopDiscover: incomplete rows,
-    // then the end, once. Before the delayed start, the start is cancelled and nothing follows.
-    // "end": the workers have ended the sweep, and its report still waits in the event queue.
-    rows({ { "mid-sweep, the slow server's answers on their way", "198.18.0.20 | 1" },
-           { "before the sweep starts", " | 1" },
-           { "after the sweep's own end, not yet reported", "end | 2" } });
+    QTest::addColumn<int>("type");
+    // A device whose queries must be in flight when the stop comes; empty: none.
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<bool>("afterItsEnd"); // the sweep has ended, its report still queued
+    // The sweep ends inside stopDiscover: incomplete rows, then the end, once. Before the
+    // delayed start, the start is cancelled and nothing follows.
+    QTest::newRow("mid-sweep, the slow server's answers on their way")
+        << 1 << "198.18.0.20" << false;
+    QTest::newRow("before the sweep starts") << 1 << "" << false;
+    QTest::newRow("after the sweep's own end, not yet reported") << 1 << "" << true;
 }
 
 void TestScans::stopping()
 {
-    QFETCH(QStringList, f);
+    QFETCH(int, type);
+    QFETCH(QString, asked);
+    QFETCH(bool, afterItsEnd);
     ControllerFixture ctrl;
-    LogCapture log;
-    ctrl->startDiscover(Lan::scannerIp(), f[1].toInt());
-    if (f[0] == "end") {
+    // Released in the worker that ends the sweep, right after it has queued its report.
+    QSemaphore ended;
+    connect(ctrl.engine()->rootContext()->findChild<BonjourWinService *>(),
+            &BonjourWinService::sweepEnded, [&ended] { ended.release(); });
+    const QString simLog = "sim-" + asked + ".log";
+    const int logged = Lan::file(simLog).size();
+    ctrl->startDiscover(Lan::scannerIp(), type);
+    if (afterItsEnd) {
+        // No event is handled while this waits: the end stays queued.
         QTRY_VERIFY_WITH_TIMEOUT(ctrl->getArpProgress() > 0, 20000);
-        // No events from here on: the end the last worker reports stays queued.
-        while (ctrl->getArpProgress() < 100) {
-            QThread::msleep(10);
-        }
-        QThread::msleep(200); // the last worker reports after counting its address
-    } else {
-        const QString found = "1. onDeviceMacFound: \"" + f[0] + '"';
-        QTRY_VERIFY_WITH_TIMEOUT(f[0].isEmpty() || !log.lines().filter(found).isEmpty(), 20000);
+        QVERIFY(ended.tryAcquire(1, 60000));
+    } else if (!asked.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Lan::file(simLog).mid(logged).contains("http GET /public/deviceName"), 20000);
     }
     const int before = ctrl.scan.lines.size();
     QCOMPARE(ctrl.scan.count("done"), 0);
-    ctrl->stopDiscover(f[1].toInt());
+    ctrl->stopDiscover(type);
     const QStringList duringStop = ctrl.scan.lines.mid(before);
     QVERIFY(!duringStop.isEmpty() && duringStop.last() == "done");
     QCOMPARE(duringStop.filter(QRegularExpression("\\|\\|$")).size(), duringStop.size() - 1);
-    if (f[0].isEmpty()) {
+    if (asked.isEmpty() && !afterItsEnd) {
         QTest::qWait(1500);
         QCOMPARE(ctrl.scan.lines, duringStop);
         return;
     }
-    // The answers already on their way still complete their devices; no device is new.
+    // The answers already on their way still complete their devices; no device is new, and
+    // the end the sweep reported itself is not reported again.
     QTRY_COMPARE_WITH_TIMEOUT(ctrl->pendingDeviceQueries(), 0, 30000);
     QVERIFY(ctrl.scan.table().contains(kSlow));
+    QCOMPARE(ctrl.scan.count("done"), 1);
     for (const QString &line : ctrl.scan.lines.mid(before + duringStop.size())) {
         QVERIFY2(line.startsWith("row|") && duringStop.contains(line.section('|', 0, 2) + "||"),
                  qPrintable(line));
@@ -201,63 +309,86 @@ void TestScans::stopping()
 
 void TestScans::identify_data()
 {
-    rows({ { "listening encoder", "198.18.0.10 | c0cmdset_identify-led" },
-           { "refused", "198.18.0.50 | " },
-           { "empty", " | " },
-           { "address with a path", "198.18.0.10/x | " } });
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QByteArray>("received"); // by the listening encoder; empty: not sent
+    QTest::newRow("listening encoder") << "198.18.0.10" << QByteArray("c0cmdset_identify-led");
+    QTest::newRow("refused") << "198.18.0.50" << QByteArray();
+    QTest::newRow("empty") << "" << QByteArray();
+    QTest::newRow("address with a path") << "198.18.0.10/x" << QByteArray();
 }
 
 void TestScans::identify()
 {
-    QFETCH(QStringList, f);
+    QFETCH(QString, address);
+    QFETCH(QByteArray, received);
     ControllerFixture ctrl;
     const QByteArray before = Lan::file("identify-198.18.0.10.bin");
-    QCOMPARE(ctrl->indicateDevice(f[0]), !f[1].isEmpty());
+    QCOMPARE(ctrl->indicateDevice(address), !received.isEmpty());
     // The device got exactly the command's bytes, then saw the connection close.
-    QTRY_COMPARE(Lan::file("identify-198.18.0.10.bin").mid(before.size()), f[1].toLatin1());
-    QTRY_VERIFY(f[1].isEmpty()
+    QTRY_COMPARE(Lan::file("identify-198.18.0.10.bin").mid(before.size()), received);
+    QTRY_VERIFY(received.isEmpty()
                 || Lan::file("sim-198.18.0.10.log")
                        .contains("identify close from 198.18.0.1 after 21 bytes"));
 }
 
+void TestScans::addCommandColumns()
+{
+    QTest::addColumn<QStringList>("arguments"); // a wrapper first, or the program's own
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("rows"); // checked when the scan ran to its end
+    QTest::addColumn<QString>("stderrHolds");
+    // An interrupt, once the program catches it, and once a thread of the program runs, or a
+    // simulator has logged a text (new since the start), when named.
+    QTest::addColumn<int>("interrupt");
+    QTest::addColumn<QString>("thread");
+    QTest::addColumn<QString>("simLog");
+    QTest::addColumn<QByteArray>("simText");
+}
+
 void TestScans::commandLine_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("rows"); // null: any rows, as long as the output parses
-    QTest::addColumn<QString>("interrupt"); // "SIGNAL@log text": sent once the text is logged
+    addCommandColumns();
     const QString from = Lan::scannerIp();
     const auto add = [](const char *name, const QStringList &arguments, int exitCode,
-                        const QStringList &rows = {}, const QString &interrupt = {}) {
-        QTest::newRow(name) << arguments << exitCode << rows << interrupt;
+                        const QStringList &rows = {}, const QString &stderrHolds = {}) {
+        QTest::newRow(name) << arguments << exitCode << rows << stderrHolds << 0 << QString()
+                            << QString() << QByteArray();
     };
-    const QStringList json { "--format", "json", "--verbose" };
-    add("arp", QStringList { "--scan", "arp", "--interface", from } + json, 0, kArp);
-    add("http", QStringList { "--scan", "http", "--interface", "lan0" } + json, 0, kHttp);
-    add("mdns", QStringList { "--scan", "mdns", "--wait", "2" } + json, 0, kMdns);
+    const QStringList json { "--format", "json" };
+    // The instance without an address record has no row, and is counted.
+    add("mdns", QStringList { "--scan", "mdns", "--wait", "2", "--verbose" } + json, 0, kMdns,
+        "1 announced instance gave no address");
     // Interrupted at every moment of a scan: 130, and whatever was found as well-formed output.
     const struct
     {
         const char *name;
         const char *scan;
-        const char *interrupt;
+        int signal;
+        const char *thread;
+        const char *simLog;
+        const char *simText;
     } interrupts[] = {
-        { "arp, Ctrl-C before the sweep", "arp", "INT@Version Number" },
-        { "arp, Ctrl-C mid-sweep", "arp", "INT@startArpScan" },
-        { "arp, SIGTERM mid-sweep", "arp", "TERM@startArpScan" },
-        { "arp, Ctrl-C with queries pending", "arp", "INT@Done Arp Scan" },
-        { "http, SIGTERM before the sweep", "http", "TERM@Version Number" },
-        { "http, Ctrl-C mid-sweep", "http", "INT@startArpScan" },
-        { "http, SIGTERM with queries pending", "http", "TERM@onDeviceMacFound: \"198.18.0.20\"" },
-        { "mdns, Ctrl-C before the browse", "mdns", "INT@Version Number" },
-        { "mdns, SIGTERM while browsing", "mdns", "TERM@successfully to run DNSServiceBrowse" },
+        { "arp, Ctrl-C before the sweep", "arp", SIGINT, "", "", "" },
+        { "arp, Ctrl-C mid-sweep", "arp", SIGINT, "", "sim-198.18.0.16.log", "arp request" },
+        { "arp, SIGTERM mid-sweep", "arp", SIGTERM, "", "sim-198.18.0.16.log", "arp request" },
+        { "arp, Ctrl-C with queries pending", "arp", SIGINT, "", "sim-198.18.0.20.log",
+          "GET /public/deviceName" },
+        { "http, SIGTERM before the sweep", "http", SIGTERM, "", "", "" },
+        { "http, Ctrl-C mid-sweep", "http", SIGINT, "", "sim-198.18.0.10.log",
+          "GET /public/macAddress" },
+        { "http, SIGTERM with queries pending", "http", SIGTERM, "", "sim-198.18.0.20.log",
+          "GET /public/deviceName" },
+        { "mdns, Ctrl-C before the browse", "mdns", SIGINT, "", "", "" },
+        { "mdns, SIGTERM while browsing", "mdns", SIGTERM, "BonjourThread", "", "" },
     };
     for (const auto &row : interrupts) {
-        add(row.name, QStringList { "--scan", row.scan, "--wait", "60" } + json, 130, QStringList(),
-            row.interrupt);
+        QTest::newRow(row.name) << (QStringList { "--scan", row.scan, "--wait", "60" } + json)
+                                << 130 << QStringList() << QString() << row.signal
+                                << QString(row.thread) << QString(row.simLog)
+                                << QByteArray(row.simText);
     }
     add("output that cannot be written",
-        QStringList { "--scan", "arp", "--interface", from, "--format", "json", ">/dev/full" }, 1);
+        QStringList { "--scan", "mdns", "--wait", "0.5", "--format", "json", ">/dev/full" }, 1);
     // As on a machine without the library: every file the loader could find is /dev/null.
     add("no DNS-SD library",
         { "unshare", "--mount", "sh", "-c",
@@ -265,8 +396,6 @@ void TestScans::commandLine_data()
           "awk '/libdns_sd/{print $NF}'); do mount --bind /dev/null $(readlink -f $f); done; "
           "exec \"$0\" --scan mdns" },
         1);
-    add("unknown scan", { "--scan", "ping" }, 2);
-    add("malformed interface", { "--scan", "arp", "--interface", "198.18.0.300" }, 2);
     add("unavailable interface", { "--scan", "arp", "--interface", "198.18.0.99" }, 1);
     add("unknown interface name", { "--scan", "arp", "--interface", "eth9" }, 1);
     add("identify taken", { "--identify", "198.18.0.10" }, 0);
@@ -278,35 +407,41 @@ void TestScans::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QStringList, rows);
-    QFETCH(QString, interrupt);
-    if (QTest::currentDataTag() == QLatin1String("rescan, 2 s later")) {
-        QTest::qWait(2000); // the leaver's entry goes STALE, as minutes would on a real LAN
+    QFETCH(QString, stderrHolds);
+    QFETCH(int, interrupt);
+    QFETCH(QString, thread);
+    QFETCH(QString, simLog);
+    QFETCH(QByteArray, simText);
+    if (QTest::currentDataTag() == QLatin1String("rescan, the leaver's entry aged")) {
+        QTRY_VERIFY_WITH_TIMEOUT(neighbourAged("198.18.0.18"), 10000);
     }
     QProcess program;
-    const QString lumisweep = QCoreApplication::applicationDirPath() + "/../lumisweep";
     if (arguments.last().startsWith('>')) {
         program.setStandardOutputFile(arguments.takeLast().mid(1));
     }
+    const int logged = simLog.isEmpty() ? 0 : Lan::file(simLog).size();
     if (arguments.first().startsWith("--")) {
-        program.start(lumisweep, arguments);
+        program.start(buildFile("lumisweep"), arguments);
     } else {
-        program.start(arguments.first(), arguments.mid(1) << lumisweep);
+        program.start(arguments.first(), arguments.mid(1) << buildFile("lumisweep"));
     }
     QVERIFY(program.waitForStarted());
-    QByteArray log;
-    if (!interrupt.isEmpty()) {
-        // The debug log says where the scan is; the signal goes once it has got there.
-        const QByteArray moment = interrupt.section('@', 1).toUtf8();
-        QTRY_VERIFY_WITH_TIMEOUT((log += program.readAllStandardError()).contains(moment), 30000);
-        ::kill(program.processId(), interrupt.startsWith("INT") ? SIGINT : SIGTERM);
+    if (interrupt != 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(catchesInterrupts(program.processId()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            thread.isEmpty() || threadNames(program.processId()).contains(thread), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            simLog.isEmpty() || Lan::file(simLog).mid(logged).contains(simText), 30000);
+        ::kill(program.processId(), interrupt);
     }
     QVERIFY(program.waitForFinished(60000));
-    log += program.readAllStandardError();
+    const QByteArray log = program.readAllStandardError();
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
     QVERIFY2(exitCode == 0 || exitCode == 130 || !log.isEmpty(), "it says why");
+    QVERIFY2(log.contains(stderrHolds.toUtf8()), log.constData());
     const QByteArray output = program.readAllStandardOutput();
-    if (!interrupt.isEmpty()) {
+    if (interrupt != 0) {
         QJsonParseError error;
         QVERIFY2(QJsonDocument::fromJson(output, &error).isArray(),
                  qPrintable(error.errorString()));
@@ -317,14 +452,12 @@ void TestScans::commandLine()
 
 void TestScans::helperEngine_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("rows");
-    QTest::addColumn<QString>("interrupt");
+    addCommandColumns();
     const QStringList arp { "--scan", "arp", "--format", "json" };
     const QString twinA = row(40, "02-06-00-00-00-40", "", "") + "|conflict";
     const QString twinB = row(40, "D0-C8-00-00-00-41", "", "") + "|conflict";
-    const QString firewalled = row(60, "0C-8C-24-00-00-60", "", "");
+    // Answers ARP only: no HTTP reaches it.
+    const QString firewalled = row(60, "0C-8C-24-00-00-60", "", "") + "|unanswered";
     const QStringList found { row(10, "02-06-00-00-00-10", "1.0", "Cam 10"),
                               row(16, "D0-C8-00-00-00-16", "5.0", "Late"),
                               row(17, "0C-8C-24-00-00-17", "5.1", "Deaf once"),
@@ -332,18 +465,28 @@ void TestScans::helperEngine_data()
                               twinA,
                               twinB,
                               firewalled };
+    const auto add = [](const char *name, const QStringList &arguments, const QStringList &rows) {
+        QTest::newRow(name) << arguments << 0 << rows << QString() << 0 << QString() << QString()
+                            << QByteArray();
+    };
     // Two devices on one address are two rows, neither with the other's answers; the late and
     // the once-deaf device are found; the firewalled one answers ARP only.
-    QTest::newRow("sweep") << arp << 0 << found << QString();
+    add("sweep", arp, found);
     // The leaver is gone; the firewalled device, cached by now, is listed all the same.
     QStringList rescan = found;
     rescan.removeAt(3);
-    QTest::newRow("rescan, 2 s later") << arp << 0 << rescan << QString();
+    add("rescan, the leaver's entry aged", arp, rescan);
     // Another subnet on the link: found, but with no route to ask it anything.
-    QTest::newRow("another subnet's range")
-        << (QStringList(arp) << "--range"
-                             << "10.77.0.0/24")
-        << 0 << QStringList { "row|10.77.0.5|08-EA-40-00-07-05||" } << QString();
+    add("another subnet's range",
+        QStringList(arp) << "--range"
+                         << "10.77.0.0/24",
+        { "row|10.77.0.5|08-EA-40-00-07-05||" });
+    // As a user, the build folder's helper holding CAP_NET_RAW, as README's setcap line leaves
+    // it on a user's machine.
+    add("a user, the helper holding the capability",
+        { qEnvironmentVariable("LUMISWEEP_SOURCE_DIR") + "/tests/lan/with-helper-capability.sh",
+          buildFile("lumisweep-arp"), "--", "sh", "-c", "exec \"$0\" " + arp.join(' ') },
+        rescan);
 }
 
 void TestScans::inventory()
@@ -375,7 +518,13 @@ void TestScans::sweepsEndWithTheirInterface()
     // The swept adapter goes away mid-sweep: nothing more is sent, the scan ends and says why.
     ctrl.scan.lines.clear();
     ctrl->startDiscover("10.99.0.1", 1);
-    QTest::qWait(600); // the delayed start, then every worker waits for its silent neighbour
+    const auto asking = [] {
+        QProcess ip;
+        ip.start("ip", { "-4", "neigh", "show", "dev", "ethF" });
+        ip.waitForFinished();
+        return !ip.readAllStandardOutput().trimmed().isEmpty();
+    };
+    QTRY_VERIFY(asking()); // the workers wait for their silent neighbours
     QCOMPARE(QProcess::execute("ip", { "link", "del", "ethF" }), 0);
     QTRY_COMPARE(ctrl.scan.lines, (QStringList { "done", "info|The interface is not available!" }));
     // The swept subnet is reachable through the default route now, and nothing went there.
