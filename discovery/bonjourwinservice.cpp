@@ -90,7 +90,31 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
     endSweepThreads();
     m_arpHelperRan = false;
     const int interfaceIndex = addresses.isEmpty() ? 0 : sweptInterface(addresses);
-    m_sweep.reset(new SweepState(addresses.size(), interfaceIndex, origin.namedRange));
+    newSweep(addresses.size(), interfaceIndex, origin.namedRange);
+    if (addresses.isEmpty()) {
+        // Nothing to sweep: the end comes through the event loop, as it does for a sweep, so a
+        // caller sees it after this call and a stop can still take its place.
+        QTimer::singleShot(0, m_sweep.data(), &SweepState::endIfEmpty);
+        return;
+    }
+    if (!httpProbe && m_useArpHelper && !origin.interfaceName.isEmpty()) {
+        startHelperSweep(addresses, interfaceIndex, origin);
+        return;
+    }
+    if (interfaceIndex == 0 && !(httpProbe && origin.namedRange)) {
+        // Not on any link of this machine: the end comes through the event loop, as above.
+        QTimer::singleShot(0, m_sweep.data(), &SweepState::abandon);
+        return;
+    }
+    if (!httpProbe) {
+        qDebug().noquote() << "ARP engine: the kernel's neighbour table";
+    }
+    startWorkers(addresses, httpProbe);
+}
+
+void BonjourWinService::newSweep(int addressCount, int interfaceIndex, bool namedRange)
+{
+    m_sweep.reset(new SweepState(addressCount, interfaceIndex, namedRange));
     m_endReported = false;
     // Queued also from this thread: a stop that comes while the end waits in the queue reports
     // the end itself, and this one is then dropped, as is one of a sweep that is no longer
@@ -109,43 +133,29 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
             Qt::DirectConnection);
     connect(m_sweep.data(), &SweepState::interfaceLost, this, &BonjourWinService::interfaceLost,
             Qt::DirectConnection);
-    if (addresses.isEmpty()) {
-        // Nothing to sweep: the end comes through the event loop, as it does for a sweep, so a
-        // caller sees it after this call and a stop can still take its place.
-        QTimer::singleShot(0, m_sweep.data(), &SweepState::endIfEmpty);
-        return;
-    }
-    if (!httpProbe && m_useArpHelper && !origin.interfaceName.isEmpty()) {
-        m_helperSweep = std::make_unique<HelperArpSweep>(
-            reports(), addresses, addresses.first() - 1, addresses.last() + 1, m_sweep);
-        connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [this](const QString &path) {
-            m_arpHelperRan = true;
-            qDebug().noquote() << "ARP engine: the helper" << path;
-        });
-        connect(m_helperSweep.get(), &HelperArpSweep::unavailable, this,
-                [this, addresses, interfaceIndex](const QString &reason) {
-                    qDebug().noquote()
-                        << "ARP engine: the kernel's neighbour table; the helper cannot run:"
-                        << reason;
-                    if (interfaceIndex == 0) {
-                        emit arpHelperUnavailable(reason);
-                        m_sweep->abandon();
-                    } else {
-                        startWorkers(addresses, false);
-                    }
-                });
-        m_helperSweep->start(m_arpHelperPath, origin.interfaceName, origin.source);
-        return;
-    }
-    if (interfaceIndex == 0 && !(httpProbe && origin.namedRange)) {
-        // Not on any link of this machine: the end comes through the event loop, as above.
-        QTimer::singleShot(0, m_sweep.data(), &SweepState::abandon);
-        return;
-    }
-    if (!httpProbe) {
-        qDebug().noquote() << "ARP engine: the kernel's neighbour table";
-    }
-    startWorkers(addresses, httpProbe);
+}
+
+void BonjourWinService::startHelperSweep(const QVector<quint32> &addresses, int interfaceIndex,
+                                         const SweepOrigin &origin)
+{
+    m_helperSweep = std::make_unique<HelperArpSweep>(reports(), addresses, addresses.first() - 1,
+                                                     addresses.last() + 1, m_sweep);
+    connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [this](const QString &path) {
+        m_arpHelperRan = true;
+        qDebug().noquote() << "ARP engine: the helper" << path;
+    });
+    connect(m_helperSweep.get(), &HelperArpSweep::unavailable, this,
+            [this, addresses, interfaceIndex](const QString &reason) {
+                qDebug().noquote()
+                    << "ARP engine: the kernel's neighbour table; the helper cannot run:" << reason;
+                if (interfaceIndex == 0) {
+                    emit arpHelperUnavailable(reason);
+                    m_sweep->abandon();
+                } else {
+                    startWorkers(addresses, false);
+                }
+            });
+    m_helperSweep->start(m_arpHelperPath, origin.interfaceName, origin.source);
 }
 
 void BonjourWinService::startWorkers(const QVector<quint32> &addresses, bool httpProbe)

@@ -94,6 +94,10 @@ private:
     void announcementWithdrawn(const QString &ipString, const QString &macString) override;
     void browseFailed(const QString &message) override;
 
+    // A new current sweep, whose end is reported once, by itself or by a stop.
+    void newSweep(int addressCount, int interfaceIndex, bool namedRange);
+    void startHelperSweep(const QVector<quint32> &addresses, int interfaceIndex,
+                          const SweepOrigin &origin);
     void startWorkers(const QVector<quint32> &addresses, bool httpProbe);
     void endSweepThreads();
     // Stops the browse thread, if any, and deletes it; emits nothing.
