@@ -1,7 +1,7 @@
 #ifndef TESTKIT_H
 #define TESTKIT_H
 // The kit every test shares: the real Controller on a throw-away data folder, one recorder of
-// signals, one closer of modal boxes, a log catcher, data rows, and the simulated LAN's facts.
+// signals, one closer of modal boxes, a log catcher, and the simulated LAN's facts.
 
 #include "controller/controller.h"
 
@@ -166,15 +166,6 @@ private:
 inline QString row(int host, const QString &mac, const QString &fw, const QString &name)
 {
     return QStringLiteral("row|198.18.0.%1|%2|%3|%4").arg(host).arg(mac, fw, name);
-}
-
-// Rows of a data-driven test in one text column "f": the fields separated by " | ".
-inline void rows(std::initializer_list<std::pair<const char *, QString>> list)
-{
-    QTest::addColumn<QStringList>("f");
-    for (const auto &row : list) {
-        QTest::newRow(row.first) << row.second.split(QStringLiteral(" | "));
-    }
 }
 
 // The simulated LAN the test runs in (tools/simlan/simlan.sh); tests skip outside it.

@@ -2,8 +2,6 @@
 // on its command line: each scan type compared with the whole table the user ends up with, then
 // how scans stop, the identify command, the command line's exits and interrupts, the ARP helper,
 // and what the interface inventory sees.
-#include "base/ipv4text.h"
-#include "controller/devicetablewriter.h"
 #include "discovery/bonjourwinservice.h"
 #include "tests/common/testkit.h"
 
@@ -54,15 +52,12 @@ QString buildFile(const QString &name)
 bool catchesInterrupts(qint64 pid)
 {
     QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray text = status.readAll();
-    const int at = text.indexOf("SigCgt:");
-    const quint64 caught
-        = text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
-    const quint64 both = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
-    return (caught & both) == both;
+    status.open(QIODevice::ReadOnly);
+    const QRegularExpression caughtMask("SigCgt:\\s*(\\w+)");
+    const quint64 caught = caughtMask.match(QString::fromLatin1(status.readAll()))
+                               .captured(1)
+                               .toULongLong(nullptr, 16);
+    return (caught >> (SIGINT - 1) & 1) && (caught >> (SIGTERM - 1) & 1);
 }
 
 // The names of the process's threads (Qt names each after its class).
@@ -90,6 +85,33 @@ bool neighbourAged(const QString &address)
     return state == "STALE" || state == "FAILED" || state.isEmpty();
 }
 
+// One run of the program: its arguments (a wrapper first, or the program's own), how it must end,
+// the rows it must print when it ran to its end, and what its standard error must hold. An
+// interrupt goes once the program catches it, and once a thread of it runs or a simulator has
+// logged a text (new since the start), when named.
+struct Run
+{
+    QStringList arguments;
+    int exitCode = 0;
+    QStringList rows;
+    QString stderrHolds;
+    int interrupt = 0;
+    QString thread;
+    QString simLog;
+    QByteArray simText;
+};
+
+Run exits(const QStringList &arguments, int exitCode, const QStringList &rows = {},
+          const QString &stderrHolds = {})
+{
+    Run run;
+    run.arguments = arguments;
+    run.exitCode = exitCode;
+    run.rows = rows;
+    run.stderrHolds = stderrHolds;
+    return run;
+}
+
 const QString kCam10 = row(10, "02-06-00-00-00-10", "1.0.10", "Cam 10");
 const QString kLobby = row(11, "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder");
 const QString kNoName = row(12, "08-EA-40-00-00-12", "3.0", "");
@@ -108,6 +130,7 @@ const QStringList kArp { kCam10, kLobby, kNoName, kTextPlain, kUtf8,
                          kHangs, kLate,  kDeaf,   kQuoted,    kSlow };
 const QStringList kHttp { kCam10, kLobby, kNoName, kUtf8, kLate, kDeaf, kQuoted, kSlow };
 } // namespace
+Q_DECLARE_METATYPE(Run)
 
 class TestScans : public QObject
 {
@@ -135,7 +158,6 @@ private slots:
 private:
     // The Controller's sweep of the given type, its table compared with table.
     void sweepInProcess(int type, const QStringList &table);
-    void addCommandColumns();
 };
 
 void TestScans::sweeps_data()
@@ -203,14 +225,6 @@ void TestScans::sweepInProcess(int type, const QStringList &table)
     QCOMPARE(QSet<QString>(atEnd.cbegin(), atEnd.cend()),
              QSet<QString>(devices.cbegin(), devices.cend()));
     QCOMPARE(ctrl.scan.table(), withoutFlags(table));
-    // The rows as the command line and the CSV export write them, in address order.
-    QStringList ordered = table;
-    std::sort(ordered.begin(), ordered.end(), [](const QString &a, const QString &b) {
-        return *Ipv4Text::parse(a.section('|', 1, 1)) < *Ipv4Text::parse(b.section('|', 1, 1));
-    });
-    const QByteArray json = DeviceTableWriter::write(
-        DeviceTableWriter::Format::Json, DeviceTableWriter::devices(ctrl->deviceRows()));
-    QCOMPARE(QJsonDocument::fromJson(json).array(), jsonRows(ordered));
     QCOMPARE(ctrl.scan.count("done"), 1);
 }
 
@@ -331,128 +345,98 @@ void TestScans::identify()
                        .contains("identify close from 198.18.0.1 after 21 bytes"));
 }
 
-void TestScans::addCommandColumns()
-{
-    QTest::addColumn<QStringList>("arguments"); // a wrapper first, or the program's own
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("rows"); // checked when the scan ran to its end
-    QTest::addColumn<QString>("stderrHolds");
-    // An interrupt, once the program catches it, and once a thread of the program runs, or a
-    // simulator has logged a text (new since the start), when named.
-    QTest::addColumn<int>("interrupt");
-    QTest::addColumn<QString>("thread");
-    QTest::addColumn<QString>("simLog");
-    QTest::addColumn<QByteArray>("simText");
-}
-
 void TestScans::commandLine_data()
 {
-    addCommandColumns();
-    const QString from = Lan::scannerIp();
-    const auto add = [](const char *name, const QStringList &arguments, int exitCode,
-                        const QStringList &rows = {}, const QString &stderrHolds = {}) {
-        QTest::newRow(name) << arguments << exitCode << rows << stderrHolds << 0 << QString()
-                            << QString() << QByteArray();
-    };
+    QTest::addColumn<Run>("run");
     const QStringList json { "--format", "json" };
     // The instance without an address record has no row, and is counted.
-    add("mdns", QStringList { "--scan", "mdns", "--wait", "2", "--verbose" } + json, 0, kMdns,
-        "1 announced instance gave no address");
+    QTest::newRow("mdns") << exits(QStringList { "--scan", "mdns", "--wait", "2", "--verbose" }
+                                       + json,
+                                   0, kMdns, "1 announced instance gave no address");
     // Interrupted at every moment of a scan: 130, and whatever was found as well-formed output.
-    const struct
-    {
-        const char *name;
-        const char *scan;
-        int signal;
-        const char *thread;
-        const char *simLog;
-        const char *simText;
-    } interrupts[] = {
-        { "arp, Ctrl-C before the sweep", "arp", SIGINT, "", "", "" },
-        { "arp, Ctrl-C mid-sweep", "arp", SIGINT, "", "sim-198.18.0.16.log", "arp request" },
-        { "arp, SIGTERM mid-sweep", "arp", SIGTERM, "", "sim-198.18.0.16.log", "arp request" },
-        { "arp, Ctrl-C with queries pending", "arp", SIGINT, "", "sim-198.18.0.20.log",
-          "GET /public/deviceName" },
-        { "http, SIGTERM before the sweep", "http", SIGTERM, "", "", "" },
-        { "http, Ctrl-C mid-sweep", "http", SIGINT, "", "sim-198.18.0.10.log",
-          "GET /public/macAddress" },
-        { "http, SIGTERM with queries pending", "http", SIGTERM, "", "sim-198.18.0.20.log",
-          "GET /public/deviceName" },
-        { "mdns, Ctrl-C before the browse", "mdns", SIGINT, "", "", "" },
-        { "mdns, SIGTERM while browsing", "mdns", SIGTERM, "BonjourThread", "", "" },
+    const auto interrupted = [&json](const char *scan, int signal, const char *thread = "",
+                                     const char *simLog = "", const char *simText = "") {
+        Run run = exits(QStringList { "--scan", scan, "--wait", "60" } + json, 130);
+        run.interrupt = signal;
+        run.thread = thread;
+        run.simLog = simLog;
+        run.simText = simText;
+        return run;
     };
-    for (const auto &row : interrupts) {
-        QTest::newRow(row.name) << (QStringList { "--scan", row.scan, "--wait", "60" } + json)
-                                << 130 << QStringList() << QString() << row.signal
-                                << QString(row.thread) << QString(row.simLog)
-                                << QByteArray(row.simText);
-    }
-    add("output that cannot be written",
-        QStringList { "--scan", "mdns", "--wait", "0.5", "--format", "json", ">/dev/full" }, 1);
+    QTest::newRow("arp, Ctrl-C before the sweep") << interrupted("arp", SIGINT);
+    QTest::newRow("arp, Ctrl-C mid-sweep")
+        << interrupted("arp", SIGINT, "", "sim-198.18.0.16.log", "arp request");
+    QTest::newRow("arp, SIGTERM mid-sweep")
+        << interrupted("arp", SIGTERM, "", "sim-198.18.0.16.log", "arp request");
+    QTest::newRow("arp, Ctrl-C with queries pending")
+        << interrupted("arp", SIGINT, "", "sim-198.18.0.20.log", "GET /public/deviceName");
+    QTest::newRow("http, SIGTERM before the sweep") << interrupted("http", SIGTERM);
+    QTest::newRow("http, Ctrl-C mid-sweep")
+        << interrupted("http", SIGINT, "", "sim-198.18.0.10.log", "GET /public/macAddress");
+    QTest::newRow("http, SIGTERM with queries pending")
+        << interrupted("http", SIGTERM, "", "sim-198.18.0.20.log", "GET /public/deviceName");
+    QTest::newRow("mdns, Ctrl-C before the browse") << interrupted("mdns", SIGINT);
+    QTest::newRow("mdns, SIGTERM while browsing") << interrupted("mdns", SIGTERM, "BonjourThread");
+    QTest::newRow("output that cannot be written")
+        << exits({ "--scan", "mdns", "--wait", "0.5", "--format", "json", ">/dev/full" }, 1);
     // As on a machine without the library: every file the loader could find is /dev/null.
-    add("no DNS-SD library",
-        { "unshare", "--mount", "sh", "-c",
-          "for f in $(ldconfig -p | "
-          "awk '/libdns_sd/{print $NF}'); do mount --bind /dev/null $(readlink -f $f); done; "
-          "exec \"$0\" --scan mdns" },
-        1);
-    add("unavailable interface", { "--scan", "arp", "--interface", "198.18.0.99" }, 1);
-    add("unknown interface name", { "--scan", "arp", "--interface", "eth9" }, 1);
-    add("identify taken", { "--identify", "198.18.0.10" }, 0);
-    add("identify refused", { "--identify", "198.18.0.50" }, 1);
+    QTest::newRow("no DNS-SD library")
+        << exits({ "unshare", "--mount", "sh", "-c",
+                   "for f in $(ldconfig -p | awk '/libdns_sd/{print $NF}'); do "
+                   "mount --bind /dev/null $(readlink -f $f); done; exec \"$0\" --scan mdns" },
+                 1);
+    QTest::newRow("unavailable interface")
+        << exits({ "--scan", "arp", "--interface", "198.18.0.99" }, 1);
+    QTest::newRow("unknown interface name") << exits({ "--scan", "arp", "--interface", "eth9" }, 1);
+    QTest::newRow("identify taken") << exits({ "--identify", "198.18.0.10" }, 0);
+    QTest::newRow("identify refused") << exits({ "--identify", "198.18.0.50" }, 1);
 }
 
 void TestScans::commandLine()
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, rows);
-    QFETCH(QString, stderrHolds);
-    QFETCH(int, interrupt);
-    QFETCH(QString, thread);
-    QFETCH(QString, simLog);
-    QFETCH(QByteArray, simText);
+    QFETCH(Run, run);
     if (QTest::currentDataTag() == QLatin1String("rescan, the leaver's entry aged")) {
         QTRY_VERIFY_WITH_TIMEOUT(neighbourAged("198.18.0.18"), 10000);
     }
     QProcess program;
-    if (arguments.last().startsWith('>')) {
-        program.setStandardOutputFile(arguments.takeLast().mid(1));
+    if (run.arguments.last().startsWith('>')) {
+        program.setStandardOutputFile(run.arguments.takeLast().mid(1));
     }
-    const int logged = simLog.isEmpty() ? 0 : Lan::file(simLog).size();
-    if (arguments.first().startsWith("--")) {
-        program.start(buildFile("lumisweep"), arguments);
+    const int logged = Lan::file(run.simLog).size();
+    if (run.arguments.first().startsWith("--")) {
+        program.start(buildFile("lumisweep"), run.arguments);
     } else {
-        program.start(arguments.first(), arguments.mid(1) << buildFile("lumisweep"));
+        program.start(run.arguments.first(), run.arguments.mid(1) << buildFile("lumisweep"));
     }
     QVERIFY(program.waitForStarted());
-    if (interrupt != 0) {
-        QTRY_VERIFY_WITH_TIMEOUT(catchesInterrupts(program.processId()), 30000);
+    if (run.interrupt != 0) {
+        const qint64 pid = program.processId();
+        QTRY_VERIFY_WITH_TIMEOUT(catchesInterrupts(pid), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(run.thread.isEmpty() || threadNames(pid).contains(run.thread),
+                                 30000);
         QTRY_VERIFY_WITH_TIMEOUT(
-            thread.isEmpty() || threadNames(program.processId()).contains(thread), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            simLog.isEmpty() || Lan::file(simLog).mid(logged).contains(simText), 30000);
-        ::kill(program.processId(), interrupt);
+            run.simLog.isEmpty() || Lan::file(run.simLog).mid(logged).contains(run.simText), 30000);
+        ::kill(pid, run.interrupt);
     }
     QVERIFY(program.waitForFinished(60000));
     const QByteArray log = program.readAllStandardError();
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), exitCode);
-    QVERIFY2(exitCode == 0 || exitCode == 130 || !log.isEmpty(), "it says why");
-    QVERIFY2(log.contains(stderrHolds.toUtf8()), log.constData());
+    QCOMPARE(program.exitCode(), run.exitCode);
+    QVERIFY2(run.exitCode == 0 || run.exitCode == 130 || !log.isEmpty(), "it says why");
+    QVERIFY2(log.contains(run.stderrHolds.toUtf8()), log.constData());
     const QByteArray output = program.readAllStandardOutput();
-    if (interrupt != 0) {
+    if (run.interrupt != 0) {
         QJsonParseError error;
         QVERIFY2(QJsonDocument::fromJson(output, &error).isArray(),
                  qPrintable(error.errorString()));
         return;
     }
-    QCOMPARE(QJsonDocument::fromJson(output).array(), jsonRows(rows));
+    QCOMPARE(QJsonDocument::fromJson(output).array(), jsonRows(run.rows));
 }
 
 void TestScans::helperEngine_data()
 {
-    addCommandColumns();
+    QTest::addColumn<Run>("run");
     const QStringList arp { "--scan", "arp", "--format", "json" };
     const QString twinA = row(40, "02-06-00-00-00-40", "", "") + "|conflict";
     const QString twinB = row(40, "D0-C8-00-00-00-41", "", "") + "|conflict";
@@ -466,8 +450,7 @@ void TestScans::helperEngine_data()
                               twinB,
                               firewalled };
     const auto add = [](const char *name, const QStringList &arguments, const QStringList &rows) {
-        QTest::newRow(name) << arguments << 0 << rows << QString() << 0 << QString() << QString()
-                            << QByteArray();
+        QTest::newRow(name) << exits(arguments, 0, rows);
     };
     // Two devices on one address are two rows, neither with the other's answers; the late and
     // the once-deaf device are found; the firewalled one answers ARP only.

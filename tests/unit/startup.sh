@@ -1,9 +1,9 @@
 #!/bin/bash
-# The real program: without a display it says so in one line and exits 1; offscreen it logs its
-# version and its window loads without QML errors; under Xvfb it shows "Lumisweep V2.7.1",
-# 960 x 560, as the desktop entry's window, and a session of keys and clicks writes nothing to
-# stderr (window_quit_during_sweep clicks its close button). Starting only lists interfaces;
-# nothing here scans.
+# The real program: without a display it says so in one line and exits 1; a usage error exits 2;
+# offscreen it logs its version and its window loads without QML errors; under Xvfb it shows
+# "Lumisweep V2.7.1", 960 x 560, as the desktop entry's window, and a session of keys and clicks
+# writes nothing to stderr (window_quit_during_sweep clicks its close button). Starting only
+# lists interfaces; nothing here scans.
 set -u
 . "$(dirname "$0")/../../tools/lib.sh"
 program=$1
@@ -18,6 +18,12 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" >"$tmp/app.log" 
 [ "$status" = 1 ] || fail "without a display: exit status $status, not 1"
 if [ "$(wc -l <"$tmp/app.log")" != 1 ] || ! grep -q -- '--scan' "$tmp/app.log"; then
     fail "without a display: not one line naming --scan"
+fi
+# A usage error ends before anything runs: exit status 2, and what was wrong.
+status=0
+env -u DISPLAY "$program" --scan ping >"$tmp/app.log" 2>&1 || status=$?
+if [ "$status" != 2 ] || ! grep -q "'ping'" "$tmp/app.log"; then
+    fail "--scan ping: exit status $status, not 2 with what was wrong"
 fi
 
 QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software timeout -s TERM 3 "$program" --verbose >"$tmp/app.log" 2>&1
