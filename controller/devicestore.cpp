@@ -72,6 +72,9 @@ DeviceStore::Admission DeviceStore::admit(const Report &report)
     if (report.announced) {
         device.fw = announcedText(report.fw);
         device.name = announcedText(report.name);
+    } else if (report.outsideSubnet) {
+        // Not on a subnet of this machine: there is no asking it.
+        device.fw = device.name = QString();
     }
     const auto added = m_devices.insert(key, device);
     if (shared) {
@@ -101,24 +104,22 @@ void DeviceStore::answer(quint32 address, const DeviceAnswer &answer)
         const QString value = answer.kind == DeviceAnswer::Kind::Value ? answer.text : QString();
         switch (answer.endpoint) {
         case Endpoint::DeviceName:
-            it->nameAnswer = value;
+            it->name = value;
             break;
         case Endpoint::FwVersion:
-            it->fwAnswer = value;
+            it->fw = value;
             break;
         case Endpoint::MacAddress:
             it = takeMac(it, value);
             break;
         }
     }
-    if (answer.kind != DeviceAnswer::Kind::Ignored && it->fwAnswer && it->nameAnswer) {
-        it->fw = *it->fwAnswer;
-        it->name = *it->nameAnswer;
+    if (answer.kind != DeviceAnswer::Kind::Ignored && it->fw && it->name) {
         qDebug().noquote().nospace()
             << "IP URL: " << Ipv4Text::format(address) << ";" << LogText::quoted(it->mac) << ","
-            << LogText::quoted(it->fw) << "," << LogText::quoted(it->name);
+            << LogText::quoted(*it->fw) << "," << LogText::quoted(*it->name);
         show(it);
-    } else if (it->shown) {
+    } else if (isShown(it.key())) {
         // Whether the device answered at all may be known now.
         const QModelIndex changed = index(m_rowOf.value(it.key()));
         emit dataChanged(changed, changed, { AnsweredRole, NoteRole });
@@ -147,6 +148,7 @@ DeviceStore::Devices::iterator DeviceStore::takeMac(Devices::iterator device, co
 void DeviceStore::showUnasked(quint32 address)
 {
     for (auto [it, end] = devicesAt(address); it != end; ++it) {
+        it->fw = it->name = QString();
         show(it);
     }
 }
@@ -155,8 +157,7 @@ QVector<DeviceRow> DeviceStore::showIncomplete()
 {
     QVector<Devices::iterator> incomplete;
     for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
-        if (!it->shown && !(it->fwAnswer && it->nameAnswer) && !it->announced
-            && !it->outsideSubnet) {
+        if (!isShown(it.key()) && !(it->fw && it->name)) {
             incomplete.append(it);
         }
     }
@@ -167,8 +168,6 @@ QVector<DeviceRow> DeviceStore::showIncomplete()
     });
     QVector<DeviceRow> shown;
     for (const Devices::iterator it : incomplete) {
-        it->fw.clear();
-        it->name.clear();
         show(it);
         shown.append(rowOf(it.key(), *it));
     }
@@ -182,8 +181,8 @@ void DeviceStore::withdraw(quint32 address, const QString &mac)
         return;
     }
     const DeviceRow row = rowOf(it.key(), *it);
-    const bool shown = it->shown;
     const Key key = it.key();
+    const bool shown = isShown(key);
     m_devices.erase(it);
     if (shown) {
         removeRow(key);
@@ -191,7 +190,7 @@ void DeviceStore::withdraw(quint32 address, const QString &mac)
     }
     // A device left alone on its address is no longer in a conflict.
     auto [left, end] = devicesAt(address);
-    if (left != end && std::next(left) == end && left->shown) {
+    if (left != end && std::next(left) == end && isShown(left.key())) {
         show(left);
     }
 }
@@ -214,7 +213,6 @@ void DeviceStore::show(Devices::iterator device)
         beginInsertRows(QModelIndex(), m_rows.size(), m_rows.size());
         m_rowOf.insert(device.key(), m_rows.size());
         m_rows.append(device.key());
-        device->shown = true;
         endInsertRows();
     } else {
         emit dataChanged(index(*row), index(*row));
@@ -242,7 +240,10 @@ int DeviceStore::countAt(quint32 address) const
 
 DeviceRow DeviceStore::rowOf(const Key &key, const Device &device) const
 {
-    DeviceRow row { Ipv4Text::format(key.address), device.mac, device.fw, device.name };
+    // Until both have come, neither is shown.
+    const bool complete = device.fw && device.name;
+    DeviceRow row { Ipv4Text::format(key.address), device.mac, complete ? *device.fw : QString(),
+                    complete ? *device.name : QString() };
     row.conflict = countAt(key.address) > 1;
     row.outsideSubnet = device.outsideSubnet;
     row.answered = device.validAnswer || (device.ended & kNameAndFirmware) != kNameAndFirmware;
@@ -259,7 +260,7 @@ QVector<DeviceRow> DeviceStore::rows() const
 {
     QVector<DeviceRow> rows;
     for (auto it = m_devices.cbegin(); it != m_devices.cend(); ++it) {
-        if (it->shown) {
+        if (isShown(it.key())) {
             rows.append(rowOf(it.key(), *it));
         }
     }

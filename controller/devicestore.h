@@ -107,13 +107,11 @@ private:
         QString mac; // as reported
         bool announced = false;
         bool outsideSubnet = false;
-        bool shown = false;
-        QString fw; // as shown
-        QString name;
-        // A swept device's answers so far; each is there once its query ended in a value, or
-        // in a failure (an empty value).
-        std::optional<QString> fwAnswer;
-        std::optional<QString> nameAnswer;
+        // Firmware and name as far as they are known: an announcement's, or a swept device's
+        // answers, each there once its query ended in a value or in a failure (an empty value).
+        // A row shows them once both are there.
+        std::optional<QString> fw;
+        std::optional<QString> name;
         // The questions that ended, whatever they got (a bit per endpoint), and whether any got
         // a valid answer.
         quint8 ended = 0;
@@ -125,6 +123,7 @@ private:
     // The devices admitted for address: [first, last).
     std::pair<Devices::iterator, Devices::iterator> devicesAt(quint32 address);
     int countAt(quint32 address) const;
+    bool isShown(const Key &key) const { return m_rowOf.contains(key); }
     DeviceRow rowOf(const Key &key, const Device &device) const;
     void show(Devices::iterator device);
     // The device's MAC as it answered it itself; the iterator where the device now is.
