@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMap>
 #include <QMessageBox>
 #include <QProcess>
@@ -115,13 +116,14 @@ public:
                 dialog->setTextValue(typed);
                 accept ? dialog->accept() : dialog->reject();
             } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
-                // A path in another folder is taken once the dialog has read that folder: until
-                // then it still holds the name it suggested.
-                if (accept && files->selectedFiles().value(0) != typed) {
-                    files->selectFile(typed);
-                    return;
-                }
                 seen << files->windowTitle();
+                // The folder, then the name typed into its field, as a user does it: a path
+                // given to selectFile() waits until the dialog has read its folder.
+                const QFileInfo path(typed);
+                files->setDirectory(path.absolutePath());
+                if (auto *name = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+                    name->setText(path.fileName());
+                }
                 // accept() checks the typed path as a click would; it is protected, a slot.
                 QMetaObject::invokeMethod(files, accept ? "accept" : "reject");
             }
