@@ -83,7 +83,9 @@ int main(int argc, char **argv)
 
     QQmlApplicationEngine engine;
     qmlRegisterType<SortFilterProxyModel>("SortFilterProxyModel", 1, 0, "SortFilterProxyModel");
-    Controller::registerQmlTypes();
+    // The Controller's enumerations, known to QML as those of the type Controller.
+    qmlRegisterUncreatableType<Controller>("Lumisweep", 1, 0, "Controller",
+                                           QStringLiteral("the window's controller is ctrl"));
 
     // Never deleted: it outlives the engine, whose root context parents the discovery service.
     // Held in a static so that it stays reachable until the process ends.

@@ -17,13 +17,19 @@ struct DeviceRow
     bool conflict = false;
     // Heard on the link with an address outside the swept subnet.
     bool outsideSubnet = false;
+    // False when the device was asked over HTTP as an encoder (name and firmware) and no
+    // question got a valid answer: a gadget that shares the vendor's prefix, or an encoder whose
+    // web server is down. True when it answered one, or was never asked.
+    bool answered = true;
 
     bool operator==(const DeviceRow &other) const
     {
         return ip == other.ip && mac == other.mac && fw == other.fw && name == other.name
-            && conflict == other.conflict && outsideSubnet == other.outsideSubnet;
+            && conflict == other.conflict && outsideSubnet == other.outsideSubnet
+            && answered == other.answered;
     }
-    // "conflict", "outside subnet", both, or empty.
+    // "conflict", "outside subnet", "no encoder answer", those that apply joined by ", ", or
+    // empty.
     QString note() const
     {
         QStringList notes;
@@ -32,6 +38,9 @@ struct DeviceRow
         }
         if (outsideSubnet) {
             notes << QStringLiteral("outside subnet");
+        }
+        if (!answered) {
+            notes << QStringLiteral("no encoder answer");
         }
         return notes.join(QStringLiteral(", "));
     }

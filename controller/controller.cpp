@@ -1,17 +1,13 @@
 #include "controller.h"
 
 #include "base/devicerow.h"
-#include "base/ipv4text.h"
 #include "base/logtext.h"
-#include "controller/addressrange.h"
 #include "controller/csvexport.h"
 #include "controller/devicetablewriter.h"
 #include "controller/dialogprompts.h"
+#include "controller/scanorchestration.h"
 #include "controller/settingsstore.h"
-#include "controller/vendorprefix.h"
 #include "discovery/bonjourwinservice.h"
-#include "discovery/devicequeries.h"
-#include "discovery/devicerecords.h"
 #include "discovery/identifycommand.h"
 #include "platform/processlimits.h"
 
@@ -20,13 +16,10 @@
 #include <QDebug>
 #include <QGuiApplication>
 #include <QQmlContext>
-#include <QQmlEngine>
 #include <QScreen>
 
 namespace {
 const QString kVersionKey = QStringLiteral("APP_VERSION_NUMBER");
-const QString kDefaultNetmask = QStringLiteral("255.255.255.0");
-const QString kInterfaceUnavailable = QStringLiteral("The interface is not available!");
 constexpr int kScanDelayMs = 300;
 constexpr float kReferenceDpi = 96.0f;
 } // namespace
@@ -35,8 +28,6 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     : QObject(nullptr)
     , m_settings(new SettingsStore(context ? SettingsStore::Access::ReadWrite
                                            : SettingsStore::Access::ReadOnly))
-    , m_currentIp(QLatin1String(""))
-    , m_queries(new DeviceQueries)
     , m_ownPrompts(prompts ? nullptr : new DialogPrompts)
     , m_prompts(prompts ? prompts : m_ownPrompts.get())
 {
@@ -52,11 +43,22 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
         // Once the event loop runs, so that the box stands over the window.
         QTimer::singleShot(0, this, [this] { m_prompts->warn(m_settings->problemText()); });
     }
-    connect(m_queries.get(), &DeviceQueries::rowCompleted, this, &Controller::emitRow);
-    connect(m_queries.get(), &DeviceQueries::settled, this, &Controller::deviceQueriesSettled);
+    connect(&m_devices, &DeviceAssembly::settled, this, &Controller::deviceQueriesSettled);
+    connect(&m_devices.store(), &DeviceStore::shown, this,
+            [this](const DeviceRow &row) { emit deviceFound(row.ip, row.mac, row.fw, row.name); });
+    connect(&m_devices.store(), &DeviceStore::removed, this,
+            [this](const DeviceRow &row) { emit deviceRemoved(row.ip, row.mac); });
     refreshNetworkList();
-
     m_bonjourService = new BonjourWinService(context);
+    m_scans = std::make_unique<ScanOrchestration>(m_bonjourService, m_inventory, m_devices);
+    connectService();
+    m_scanStart.setSingleShot(true);
+    m_scanStart.setInterval(kScanDelayMs);
+    connect(&m_scanStart, SIGNAL(timeout()), this, SLOT(onScanARP()));
+}
+
+void Controller::connectService()
+{
     connect(m_bonjourService, SIGNAL(showWarningMessage(QString, int)), this,
             SLOT(onShowWarningMessageBox(QString, int)));
     connect(m_bonjourService, SIGNAL(pingIPResult(QString, bool)), this,
@@ -64,19 +66,9 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     connect(m_bonjourService, SIGNAL(deviceMacFound(QString, QString, QString, QString)), this,
             SLOT(onDeviceMacFound(QString, QString, QString, QString)));
     connect(m_bonjourService, SIGNAL(arpScanDone()), this, SLOT(onArpScanDone()));
-    connect(m_bonjourService, &BonjourWinService::interfaceLost, this,
-            [this] { m_interfaceLost = true; });
-    connect(m_bonjourService, &BonjourWinService::deviceWithdrawn, this,
-            &Controller::onDeviceWithdrawn);
-    connect(m_bonjourService, &BonjourWinService::deviceHeardOutside, this,
-            &Controller::onDeviceHeardOutside);
-    connect(m_bonjourService, &BonjourWinService::arpHelperUnavailable, this,
-            [this](const QString &reason) { m_arpHelperProblem = reason; });
-    connect(m_bonjourService, &BonjourWinService::browseUnavailable, this,
-            [this] { emit scanFailed(ScanFailure::BrowseUnavailable); });
-    m_scanStart.setSingleShot(true);
-    m_scanStart.setInterval(kScanDelayMs);
-    connect(&m_scanStart, SIGNAL(timeout()), this, SLOT(onScanARP()));
+    connect(m_scans.get(), &ScanOrchestration::ended, this, &Controller::arpScanDone);
+    connect(m_scans.get(), &ScanOrchestration::infoMessage, this, &Controller::infoMessage);
+    connect(m_scans.get(), &ScanOrchestration::failed, this, &Controller::scanFailed);
 }
 
 Controller::~Controller()
@@ -85,35 +77,12 @@ Controller::~Controller()
     delete m_bonjourService.data();
 }
 
-void Controller::registerQmlTypes()
-{
-    qmlRegisterUncreatableType<Controller>("Lumisweep", 1, 0, "Controller",
-                                           QStringLiteral("the window's controller is ctrl"));
-}
-
-Controller::ScanType Controller::scanTypeOf(int value)
-{
-    switch (value) {
-    case int(ScanType::HttpDownload):
-        return ScanType::HttpDownload;
-    case int(ScanType::Mdns):
-        return ScanType::Mdns;
-    default:
-        return ScanType::Arp;
-    }
-}
-
 void Controller::shutdown()
 {
     m_scanStart.stop();
     if (m_bonjourService) {
         m_bonjourService->shutdown();
     }
-}
-
-int Controller::pendingDeviceQueries() const
-{
-    return m_queries->pendingCount();
 }
 
 QVariant Controller::getSettingsValue(QString key)
@@ -166,7 +135,7 @@ bool Controller::isInterfaceAvailable(QString ipString)
     if (m_inventory.hasUsableNetmask(ipString)) {
         return true;
     }
-    emit infoMessage(kInterfaceUnavailable);
+    emit infoMessage(InterfaceInventory::unavailableMessage());
     return false;
 }
 
@@ -183,94 +152,37 @@ bool Controller::checkStringIPV4(QString ipString)
 
 void Controller::startDiscover(QString ipString, int scanType)
 {
-    // Replies to the previous scan's queries must not land in this scan's records.
-    m_queries->clear();
-    m_admission.clear();
-    m_table.clear();
-    m_otherHosts.clear();
-    m_currentIp = ipString;
-    m_scanType = scanTypeOf(scanType);
-    m_interfaceLost = false;
-    m_arpHelperProblem.clear();
-    if (m_scanType == ScanType::Mdns) {
-        m_bonjourService->startDiscover();
-        return;
+    if (m_scans->start(ipString, scanTypeOf(scanType))) {
+        m_scanStart.start();
     }
-    if (m_scanType == ScanType::HttpDownload && !m_inventory.contains(ipString)) {
-        m_inventory.insert(ipString, kDefaultNetmask);
-    }
-    m_scanStart.start();
 }
 
 void Controller::onScanARP()
 {
-    const QString netmask = m_inventory.netmaskOf(m_currentIp);
-    const bool named = !m_range.isEmpty();
-    const QVector<quint32> addresses = named ? AddressRange::fromRange(m_range)
-                                             : AddressRange::fromInterface(m_currentIp, netmask);
-    m_sweptSubnet = named ? m_range : AddressRange::sweptSubnet(m_currentIp, netmask);
-    m_totalCount = addresses.size();
-    SweepOrigin origin;
-    origin.source = Ipv4Text::parse(m_currentIp).value_or(0);
-    origin.interfaceName = m_inventory.interfaceNameOf(m_currentIp);
-    origin.namedRange = named;
-    m_queries->setRoutedAllowed(named && m_scanType == ScanType::HttpDownload);
-    m_bonjourService->startArpScan(addresses, m_scanType == ScanType::HttpDownload, origin);
+    m_scans->startSweep();
 }
 
 int Controller::getArpProgress()
 {
-    if (m_totalCount == 0) {
-        return 0;
-    }
-    const float remaining = float(m_bonjourService->remainingCount());
-    return qBound(0, int((1.0f - remaining / float(m_totalCount)) * 100.0f), 100);
+    return m_scans->progress();
 }
 
 void Controller::stopDiscover(int scanType)
 {
-    if (scanTypeOf(scanType) == ScanType::Mdns) {
-        m_bonjourService->stopDiscover();
-        return;
-    }
-    // A stop before the delayed start leaves nothing running behind the window's back. The
-    // device queries go on: their answers complete rows of devices already found, and only
-    // the next scan drops them.
+    // A stop before the delayed start leaves nothing running behind the window's back.
     m_scanStart.stop();
-    m_flushBeforeEnd = true;
-    m_bonjourService->stopArpScan();
+    m_scans->stop(scanTypeOf(scanType));
 }
 
 void Controller::onArpScanDone()
 {
-    if (std::exchange(m_flushBeforeEnd, false)) {
+    if (m_scans->takeStop()) {
         // Stopped: what the workers found before they ended may still wait in this object's
         // queue. It is handled first, so that the end reported here comes after every device of
         // the sweep.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
-    if (m_scanType != ScanType::Mdns) {
-        for (const DeviceRow &row : m_queries->incompleteRows()) {
-            emitRow(row);
-            qDebug().noquote().nospace()
-                << "onArpScanDone: " << row.ip << ";" << LogText::quoted(row.mac);
-        }
-    }
-    emit arpScanDone();
-    const int failures = m_bonjourService->sweepFailures();
-    if (!m_arpHelperProblem.isEmpty()) {
-        emit infoMessage(QStringLiteral("A range off this computer's links needs the ARP helper, "
-                                        "which cannot run: %1")
-                             .arg(std::exchange(m_arpHelperProblem, QString())));
-        m_interfaceLost = false;
-        emit scanFailed(ScanFailure::ArpHelperUnavailable);
-    } else if (std::exchange(m_interfaceLost, false)) {
-        emit infoMessage(kInterfaceUnavailable);
-        emit scanFailed(ScanFailure::InterfaceLost);
-    } else if (failures > 0 && m_scanType != ScanType::Mdns) {
-        emit infoMessage(
-            QStringLiteral("Warning: %1 addresses could not be checked!").arg(failures));
-    }
+    m_scans->end();
 }
 
 void Controller::onDeviceMacFound(QString ipString, QString macString, QString fwString,
@@ -279,81 +191,13 @@ void Controller::onDeviceMacFound(QString ipString, QString macString, QString f
     qDebug().noquote().nospace() << "1. onDeviceMacFound: " << LogText::quoted(ipString) << ", "
                                  << LogText::quoted(macString) << "," << LogText::quoted(fwString)
                                  << "fwString" << LogText::quoted(nameString);
-    admit(m_scanType == ScanType::Mdns
-              ? DeviceRecords::announced(ipString, macString, fwString, nameString)
-              : DeviceRow { ipString, macString, QString(), QString() });
-}
-
-void Controller::onDeviceHeardOutside(const QString &ipString, const QString &macString)
-{
-    qDebug().noquote().nospace() << "onDeviceHeardOutside: " << ipString << ", "
-                                 << LogText::quoted(macString);
-    DeviceRow row { ipString, macString, QString(), QString() };
-    row.outsideSubnet = true;
-    admit(row);
-}
-
-void Controller::admit(DeviceRow row)
-{
-    switch (m_admission.admit(row.ip, row.mac)) {
-    case HostAdmission::Verdict::Rejected:
-        if (!VendorPrefix::matches(row.mac)) {
-            m_otherHosts.insert(row.ip);
-        }
-        return;
-    case HostAdmission::Verdict::Conflict:
-        // Two devices answer for one address: what the address answers over HTTP may come from
-        // either, so no row gets a name or firmware it may not have sent. The earlier device
-        // may have no row yet, its questions being on their way: it gets one now.
-        m_queries->forget(row.ip);
-        for (const QString &mac : m_admission.macsOf(row.ip)) {
-            DeviceRow device = mac == row.mac
-                ? row
-                : m_table.row(row.ip, mac).value_or(DeviceRow { row.ip, mac, {}, {} });
-            device.conflict = true;
-            emitRow(device);
-        }
-        return;
-    case HostAdmission::Verdict::New:
-        break;
-    }
-    if (m_scanType == ScanType::Mdns || row.outsideSubnet) {
-        // Nothing to ask: the announcement carries everything, and a host of another subnet
-        // cannot be asked directly.
-        emitRow(row);
-        return;
-    }
-    m_queries->ask(row.ip, row.mac);
+    m_devices.hostFound(ipString, macString, fwString, nameString);
 }
 
 void Controller::onPingIPResult(QString ipString, bool bSuccess)
 {
     if (bSuccess) {
-        m_queries->askMacAddress(ipString);
-    }
-}
-
-void Controller::emitRow(const DeviceRow &row)
-{
-    DeviceRow shown = row;
-    // A conflict outlives the answers that complete a row later.
-    shown.conflict = shown.conflict || m_admission.macsOf(row.ip).size() > 1;
-    if (shown.conflict && m_scanType != ScanType::Mdns) {
-        shown.fw.clear();
-        shown.name.clear();
-    }
-    m_table.upsert(shown);
-    emit deviceFound(shown.ip, shown.mac, shown.fw, shown.name);
-    if (!shown.note().isEmpty()) {
-        emit deviceNoted(shown.ip, shown.mac, shown.note());
-    }
-}
-
-void Controller::onDeviceWithdrawn(const QString &ipString, const QString &macString)
-{
-    m_admission.forget(ipString);
-    if (m_table.remove(ipString, macString)) {
-        emit deviceRemoved(ipString, macString);
+        m_devices.hostReachable(ipString);
     }
 }
 
@@ -362,25 +206,19 @@ void Controller::setArpHelper(bool use, const QString &path)
     m_bonjourService->setArpHelper(use, path);
 }
 
-int Controller::getConflictCount()
+void Controller::setRange(const QString &cidr)
 {
-    QSet<QString> shared;
-    for (const DeviceRow &row : m_table.rows()) {
-        if (row.conflict) {
-            shared.insert(row.ip);
-        }
-    }
-    return shared.size();
+    m_scans->setRange(cidr);
+}
+
+QString Controller::getSweptSubnet()
+{
+    return m_scans->sweptSubnet();
 }
 
 int Controller::getUnresolvedCount()
 {
     return m_bonjourService ? m_bonjourService->unresolvedInstances() : 0;
-}
-
-QString Controller::getInterfaceName(QString ipString)
-{
-    return m_inventory.interfaceNameOf(ipString);
 }
 
 bool Controller::sendTCPCommand(QString ip, quint16 port, QString command)
@@ -405,5 +243,5 @@ QString Controller::saveDeviceTable()
 
 bool Controller::hasRouteTo(const QString &cidr) const
 {
-    return BonjourWinService::anyRouted(AddressRange::fromRange(cidr));
+    return m_scans->hasRouteTo(cidr);
 }

@@ -1,13 +1,11 @@
 #ifndef CONTROLLER_H
 #define CONTROLLER_H
 
-#include "controller/devicetable.h"
-#include "controller/hostadmission.h"
+#include "controller/deviceassembly.h"
 #include "controller/interfaceinventory.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
@@ -15,15 +13,16 @@
 #include <memory>
 
 class BonjourWinService;
-class DeviceQueries;
 class QQmlContext;
+class ScanOrchestration;
 class SettingsStore;
 class UserPrompts;
 struct DeviceRow;
 
 // The one object the window reaches, as "ctrl", and the command line's way into the program:
-// settings, interface inventory, scans and device records. It holds the scan's state and hands
-// the network work to the discovery service and the device queries.
+// settings, interface inventory, scans and their devices. Its scans are run by the scan
+// orchestration on the discovery service, their devices assembled by the device assembly, whose
+// store the window shows.
 class Controller : public QObject
 {
     Q_OBJECT
@@ -45,10 +44,13 @@ public:
     explicit Controller(QQmlContext *context, UserPrompts *prompts = nullptr);
     ~Controller() override;
 
-    // Makes the enumerations known to QML as those of the type Controller in "Lumisweep" 1.0.
-    static void registerQmlTypes();
     // Any number other than 2 and 3 means ARP.
-    static ScanType scanTypeOf(int value);
+    static ScanType scanTypeOf(int value)
+    {
+        return value == int(ScanType::HttpDownload) || value == int(ScanType::Mdns)
+            ? ScanType(value)
+            : ScanType::Arp;
+    }
     // The product's version, as the title shows it.
     static QString versionNumber() { return QStringLiteral(LUMISWEEP_VERSION); }
     void refreshNetworkList() { m_inventory.refresh(); }
@@ -61,12 +63,12 @@ public:
     // without a window to draw first may start at once.
     void setSweepDelay(int milliseconds) { m_scanStart.setInterval(milliseconds); }
     // Device queries still waiting or in flight; deviceQueriesSettled when none is left.
-    int pendingDeviceQueries() const;
+    int pendingDeviceQueries() const { return m_devices.pendingQueries(); }
     // The devices of the current or last scan, one row each, in address order.
-    QVector<DeviceRow> deviceRows() const { return m_table.rows(); }
+    QVector<DeviceRow> deviceRows() const { return m_devices.store().rows(); }
     // A range to sweep instead of the interface's subnet ("network/prefix", at most a /16), for
     // the scans that follow; empty: the interface's subnet.
-    void setRange(const QString &cidr) { m_range = cidr; }
+    void setRange(const QString &cidr);
     // Whether the kernel has a route to the range ("network/prefix"), through a router or not.
     bool hasRouteTo(const QString &cidr) const;
     // Whether ARP sweeps may use the helper, and where it is (empty: the program's default).
@@ -77,9 +79,6 @@ signals:
     void deviceFound(QString ipString, QString macString, QString fwString, QString nameString);
     // The device's row is no longer true (an mDNS device announced a new address).
     void deviceRemoved(QString ipString, QString macString);
-    // What to know to read the row just found: "conflict" (another device answers for its
-    // address), "outside subnet", or both.
-    void deviceNoted(QString ipString, QString macString, QString noteString);
     void arpScanDone();
     void infoMessage(QString message);
     // The window still shows its message for each; this says which it was.
@@ -108,13 +107,20 @@ public:
     Q_INVOKABLE QString showInputAccount(QString macAddress);
     Q_INVOKABLE bool indicateDevice(QString ipString);
     // The name of the interface that has this address, empty when none has.
-    Q_INVOKABLE QString getInterfaceName(QString ipString);
+    Q_INVOKABLE QString getInterfaceName(QString ipString)
+    {
+        return m_inventory.interfaceNameOf(ipString);
+    }
     // What the last sweep covered, as "network/prefix"; empty before a sweep.
-    Q_INVOKABLE QString getSweptSubnet() { return m_sweptSubnet; }
+    Q_INVOKABLE QString getSweptSubnet();
     // Hosts of this scan that answered but are not encoders.
-    Q_INVOKABLE int getOtherHostCount() { return m_otherHosts.size(); }
+    Q_INVOKABLE int getOtherHostCount() { return m_devices.store().otherHostCount(); }
     // Addresses of this scan that more than one device answers for.
-    Q_INVOKABLE int getConflictCount();
+    Q_INVOKABLE int getConflictCount() { return m_devices.store().conflictCount(); }
+    // The scan's devices as a list model (roles ip, mac, fw, name, note, conflict,
+    // outsideSubnet, answered), one row per device: what the window's table shows, sorted by
+    // its proxy.
+    Q_INVOKABLE QObject *getDeviceModel() { return &m_devices.store(); }
 
     // The window's row actions. Fields go to the clipboard tab-separated, as spreadsheets
     // paste them.
@@ -127,33 +133,19 @@ public:
     Q_INVOKABLE int getUnresolvedCount();
 
 private:
-    void emitRow(const DeviceRow &row);
-    void admit(DeviceRow row);
-    void onDeviceHeardOutside(const QString &ipString, const QString &macString);
-    void onDeviceWithdrawn(const QString &ipString, const QString &macString);
+    void connectService();
 
     std::unique_ptr<SettingsStore> m_settings;
     // Parented to the QML root context, which may delete it first: QPointer notices that.
     QPointer<BonjourWinService> m_bonjourService;
     InterfaceInventory m_inventory;
-    HostAdmission m_admission;
-    DeviceTable m_table;
-    // Addresses of the hosts that answered without a vendor prefix.
-    QSet<QString> m_otherHosts;
-    QString m_sweptSubnet;
-    QString m_range;
-    QString m_arpHelperProblem;
-    QString m_currentIp;
-    ScanType m_scanType = ScanType::Arp;
-    int m_totalCount = 0;
-    std::unique_ptr<DeviceQueries> m_queries;
+    // A child, and so is its store: QML, which is handed that, must not take it for its own.
+    DeviceAssembly m_devices { this };
+    std::unique_ptr<ScanOrchestration> m_scans;
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts *m_prompts = nullptr;
     // The delayed start of a sweep; a stop before it fires cancels it.
     QTimer m_scanStart;
-    bool m_interfaceLost = false;
-    // A stop ends the sweep: the reports still queued come before its end.
-    bool m_flushBeforeEnd = false;
 };
 
 #endif // CONTROLLER_H

@@ -77,8 +77,9 @@ QByteArray json(const Table &table)
         for (int i = 0; i < columns; ++i) {
             object.insert(table.keys.at(i), table.rows.at(r).at(i));
         }
-        for (const QString &flag : table.flags.value(r)) {
-            object.insert(flag, true);
+        const QMap<QString, bool> flags = table.flags.value(r);
+        for (auto flag = flags.cbegin(); flag != flags.cend(); ++flag) {
+            object.insert(flag.key(), flag.value());
         }
         array.append(object);
     }
@@ -139,12 +140,15 @@ Table devices(const QVector<DeviceRow> &rows)
                     {} };
     for (const DeviceRow &row : rows) {
         devices.rows.append({ row.ip, row.mac, row.fw, row.name, row.note() });
-        QStringList flags;
+        QMap<QString, bool> flags;
         if (row.conflict) {
-            flags << QStringLiteral("conflict");
+            flags.insert(QStringLiteral("conflict"), true);
         }
         if (row.outsideSubnet) {
-            flags << QStringLiteral("outsideSubnet");
+            flags.insert(QStringLiteral("outsideSubnet"), true);
+        }
+        if (!row.answered) {
+            flags.insert(QStringLiteral("answered"), false);
         }
         devices.flags.append(flags);
     }

@@ -4,6 +4,7 @@
 #include "base/devicerow.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QStringList>
 #include <QVector>
 
@@ -23,16 +24,17 @@ struct Table
     QStringList titles; // column titles of the table format
     QStringList keys; // JSON keys and the CSV header
     QVector<QStringList> rows;
-    // A last column of notes: JSON writes it as the row's true flags instead (false ones left
-    // out), the table format only when some row has a note.
+    // A last column of notes: JSON writes it as the row's flags instead (those that say
+    // nothing left out), the table format only when some row has a note.
     bool lastIsNote = false;
-    QVector<QStringList> flags;
+    QVector<QMap<QString, bool>> flags;
 };
 
 std::optional<Format> formatNamed(const QString &name);
 // The device table: IP address, MAC address, firmware version, device name, and a note for a
-// device that shares its address with another ("conflict", JSON "conflict": true) or was heard
-// outside the swept subnet ("outside subnet", JSON "outsideSubnet": true).
+// device that shares its address with another ("conflict", JSON "conflict": true), was heard
+// outside the swept subnet ("outside subnet", JSON "outsideSubnet": true) or did not answer as
+// an encoder ("no encoder answer", JSON "answered": false).
 Table devices(const QVector<DeviceRow> &rows);
 // UTF-8 text, rows in the order given.
 QByteArray write(Format format, const Table &table);

@@ -31,6 +31,11 @@ public:
 
     // Four groups of one to three digits separated by dots, nothing around them.
     static bool hasAddressForm(const QString &text);
+    // What the user is told of an address that is not (or no longer) this machine's.
+    static QString unavailableMessage()
+    {
+        return QStringLiteral("The interface is not available!");
+    }
 
 private:
     struct Entry

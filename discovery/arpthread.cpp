@@ -1,12 +1,13 @@
 #include "arpthread.h"
 
 #include "base/ipv4text.h"
-#include "discovery/bonjourwinservice.h"
 #include "discovery/boundedbody.h"
 #include "discovery/deviceprotocol.h"
+#include "discovery/discoveryreports.h"
 #include "discovery/neighbourbudget.h"
 #include "discovery/neighbourpresence.h"
 #include "discovery/neighbourshare.h"
+#include "discovery/reachabilityprobe.h"
 #include "discovery/replytimeout.h"
 #include "discovery/sweepstate.h"
 #include "platform/ipv4route.h"
@@ -22,7 +23,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <optional>
 
 namespace {
 
@@ -88,9 +88,9 @@ struct ARPThread::Watch
     int intervalMs = kFirstLookMs;
 };
 
-ARPThread::ARPThread(BonjourWinService *service, QVector<quint32> slice,
+ARPThread::ARPThread(DiscoveryReports &reports, QVector<quint32> slice,
                      QSharedPointer<SweepState> state, bool httpProbe)
-    : m_service(service)
+    : m_reports(reports)
     , m_slice(std::move(slice))
     , m_state(std::move(state))
     , m_httpProbe(httpProbe)
@@ -117,7 +117,7 @@ void ARPThread::work()
 
 void ARPThread::report(quint32 address, const QString &macString)
 {
-    emit m_service->deviceMacFound(Ipv4Text::format(address), macString, QString(), QString());
+    m_reports.hostAnswered(address, macString);
 }
 
 ARPThread::Reach ARPThread::reach(Ipv4Route &route, quint32 address) const
@@ -218,7 +218,7 @@ void ARPThread::runArp()
             decide(now);
             continue;
         }
-        watch->echoAnswered = BonjourWinService::echo(address, m_state->interfaceIndex());
+        watch->echoAnswered = ReachabilityProbe::echo(address, m_state->interfaceIndex());
         watch->nextLookMs = clock.elapsed();
         watches.push_back(std::move(watch));
         // The pause after each address is spent watching the resolutions still open, so a slow
@@ -234,85 +234,24 @@ void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
                       std::vector<std::unique_ptr<Watch>> &watches, const QElapsedTimer &clock,
                       qint64 untilMs)
 {
-    using NeighbourPresence::Action;
-    using NeighbourPresence::Verdict;
-    const NeighbourPresence::Timing timing = timingOf(table);
-    NeighbourBudget &budget = NeighbourBudget::instance();
     // untilMs < 0: until every resolution is decided.
     while (!m_state->isStopping() && (untilMs >= 0 || !watches.empty())) {
         qint64 nextLook = untilMs >= 0 ? untilMs : clock.elapsed() + kLongestLookMs;
         for (auto it = watches.begin(); it != watches.end();) {
             Watch &watch = **it;
-            if (watch.nextLookMs > clock.elapsed()) {
-                nextLook = std::min(nextLook, watch.nextLookMs);
-                ++it;
-                continue;
-            }
-            const NeighbourTable::Entry entry = table.read(watch.address);
-            if (entry.state == NeighbourTable::Entry::State::Unknown) {
-                // An entry that could not be read proves nothing either way.
-                m_state->failAddress();
-                it = watches.erase(it);
-                continue;
-            }
-            const NeighbourPresence::Decision decision = NeighbourPresence::decide(
-                watch.start, watch.progress,
-                { stateOf(entry), entry.confirmedAgeMs, watch.clock.elapsed(), watch.echoAnswered,
-                  watch.knock.answered() },
-                timing);
-            if (decision.action != Action::None && reach(route, watch.address) == Reach::Lost) {
-                // A knock or a new round would leave through a gateway: the link is gone.
-                m_state->abandon();
-                return;
-            }
-            bool failed = false;
-            if (decision.action == Action::Knock) {
-                failed = !watch.knock.start(watch.address, m_state->interfaceIndex());
-            } else if (decision.action == Action::AskAgain) {
-                failed = !NeighbourTable::trigger(watch.address, m_state->interfaceIndex());
-                if (watch.progress.rounds > 0) {
-                    // The kernel keeps the entry unresolved for the new round.
-                    budget.extend(watch.token, unresolvedLifetimeMs(table));
+            if (watch.nextLookMs <= clock.elapsed()) {
+                const Look outcome = look(route, table, watch, clock);
+                if (outcome == Look::LinkLost) {
+                    m_state->abandon();
+                    return;
                 }
-            }
-            watch.progress = decision.progress;
-            if (!failed && decision.verdict == Verdict::Wait) {
-                watch.nextLookMs = clock.elapsed() + watch.intervalMs;
-                watch.intervalMs = std::min(watch.intervalMs * 2, kLongestLookMs);
-                nextLook = std::min(nextLook, watch.nextLookMs);
-                ++it;
-                continue;
-            }
-            if (!failed && decision.verdict == Verdict::GiveUp) {
-                // A silence counts only if the kernel refused no entry meanwhile: the refused
-                // one may have been the answer's.
-                if (!watch.silentAfterLook) {
-                    watch.silentAfterLook = budget.mark().looks;
-                }
-                const std::optional<bool> refused
-                    = budget.refusedSince(watch.mark.refusals, *watch.silentAfterLook);
-                if (!refused) {
-                    watch.nextLookMs = clock.elapsed() + NeighbourShare::kLookGapMs;
-                    nextLook = std::min(nextLook, watch.nextLookMs);
-                    ++it;
+                if (outcome == Look::Settled) {
+                    it = watches.erase(it);
                     continue;
                 }
-                failed = *refused;
             }
-            if (!failed && decision.verdict == Verdict::Answered) {
-                budget.release(watch.token);
-                report(watch.address, macText(entry.mac));
-                m_state->finishAddress();
-            } else if (reach(route, watch.address) == Reach::Lost) {
-                // No answer because the swept link is gone: the sweep ends here, and says so.
-                m_state->abandon();
-                return;
-            } else if (failed) {
-                m_state->failAddress();
-            } else {
-                m_state->finishAddress();
-            }
-            it = watches.erase(it);
+            nextLook = std::min(nextLook, watch.nextLookMs);
+            ++it;
         }
         if (untilMs >= 0 && clock.elapsed() >= untilMs) {
             return;
@@ -321,6 +260,82 @@ void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
             m_state->pause(int(std::max<qint64>(1, nextLook - clock.elapsed())));
         }
     }
+}
+
+ARPThread::Look ARPThread::look(Ipv4Route &route, NeighbourTable &table, Watch &watch,
+                                const QElapsedTimer &clock)
+{
+    using NeighbourPresence::Action;
+    using NeighbourPresence::Verdict;
+    const NeighbourTable::Entry entry = table.read(watch.address);
+    if (entry.state == NeighbourTable::Entry::State::Unknown) {
+        // An entry that could not be read proves nothing either way.
+        m_state->failAddress();
+        return Look::Settled;
+    }
+    const NeighbourPresence::Decision decision
+        = NeighbourPresence::decide(watch.start, watch.progress,
+                                    { stateOf(entry), entry.confirmedAgeMs, watch.clock.elapsed(),
+                                      watch.echoAnswered, watch.knock.answered() },
+                                    timingOf(table));
+    if (decision.action != Action::None && reach(route, watch.address) == Reach::Lost) {
+        // A knock or a new round would leave through a gateway: the link is gone.
+        return Look::LinkLost;
+    }
+    bool failed = false;
+    if (decision.action == Action::Knock) {
+        failed = !watch.knock.start(watch.address, m_state->interfaceIndex());
+    } else if (decision.action == Action::AskAgain) {
+        failed = !NeighbourTable::trigger(watch.address, m_state->interfaceIndex());
+        if (watch.progress.rounds > 0) {
+            // The kernel keeps the entry unresolved for the new round.
+            NeighbourBudget::instance().extend(watch.token, unresolvedLifetimeMs(table));
+        }
+    }
+    watch.progress = decision.progress;
+    if (!failed && decision.verdict == Verdict::Wait) {
+        watch.nextLookMs = clock.elapsed() + watch.intervalMs;
+        watch.intervalMs = std::min(watch.intervalMs * 2, kLongestLookMs);
+        return Look::Pending;
+    }
+    if (!failed && decision.verdict == Verdict::GiveUp) {
+        const std::optional<bool> refused = silenceRefused(watch);
+        if (!refused) {
+            watch.nextLookMs = clock.elapsed() + NeighbourShare::kLookGapMs;
+            return Look::Pending;
+        }
+        failed = *refused;
+    }
+    return settle(route, watch, entry.mac, decision.verdict == Verdict::Answered, failed);
+}
+
+std::optional<bool> ARPThread::silenceRefused(Watch &watch)
+{
+    // A silence counts only if the kernel refused no entry meanwhile: the refused one may have
+    // been the answer's.
+    NeighbourBudget &budget = NeighbourBudget::instance();
+    if (!watch.silentAfterLook) {
+        watch.silentAfterLook = budget.mark().looks;
+    }
+    return budget.refusedSince(watch.mark.refusals, *watch.silentAfterLook);
+}
+
+ARPThread::Look ARPThread::settle(Ipv4Route &route, Watch &watch, const QByteArray &mac,
+                                  bool answered, bool failed)
+{
+    if (!failed && answered) {
+        NeighbourBudget::instance().release(watch.token);
+        report(watch.address, macText(mac));
+        m_state->finishAddress();
+    } else if (reach(route, watch.address) == Reach::Lost) {
+        // No answer because the swept link is gone: the sweep ends here, and says so.
+        return Look::LinkLost;
+    } else if (failed) {
+        m_state->failAddress();
+    } else {
+        m_state->finishAddress();
+    }
+    return Look::Settled;
 }
 
 void ARPThread::runHttpProbe()
@@ -367,9 +382,9 @@ void ARPThread::probe(quint32 address, QEventLoop &loop)
     connect(
         &manager, &QNetworkAccessManager::finished, this,
         [&](QNetworkReply *reply) {
-            const DeviceProtocol::Answer answer = DeviceProtocol::read(reply);
+            const DeviceAnswer answer = DeviceProtocol::read(reply);
             answered = true;
-            if (answer.kind == DeviceProtocol::Answer::Value && !m_state->isStopping()) {
+            if (answer.kind == DeviceAnswer::Kind::Value && !m_state->isStopping()) {
                 report(address, answer.text);
             }
             loop.quit();

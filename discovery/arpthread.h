@@ -7,9 +7,10 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
-class BonjourWinService;
+class DiscoveryReports;
 class Ipv4Route;
 class NeighbourTable;
 class QElapsedTimer;
@@ -18,8 +19,8 @@ class SweepState;
 
 // A sweep worker of the discovery service: a consecutive slice of the addresses, each asked
 // either by ARP through the kernel's neighbour table (after one ICMP echo) or over HTTP for the
-// device's MAC address. It reports every host that answered through the service's
-// deviceMacFound, and each address's end to the state its sweep shares.
+// device's MAC address. It reports every host that answered to the service, and each address's
+// end to the state its sweep shares.
 class ARPThread : public WorkerThread
 {
     Q_OBJECT
@@ -31,7 +32,7 @@ public:
     static constexpr int kProbeLimitMs = 300;
     static constexpr int kAnswerLimitMs = 3000;
 
-    ARPThread(BonjourWinService *service, QVector<quint32> slice, QSharedPointer<SweepState> state,
+    ARPThread(DiscoveryReports &reports, QVector<quint32> slice, QSharedPointer<SweepState> state,
               bool httpProbe);
     ~ARPThread() override;
 
@@ -44,6 +45,8 @@ protected:
 
 private:
     enum class Reach { Send, Skip, Lost, Unknown };
+    // What one look at an address's neighbour entry came to.
+    enum class Look { Pending, Settled, LinkLost };
     struct Watch;
 
     void runArp();
@@ -52,6 +55,11 @@ private:
     void watch(Ipv4Route &route, NeighbourTable &table,
                std::vector<std::unique_ptr<Watch>> &watches, const QElapsedTimer &clock,
                qint64 untilMs);
+    Look look(Ipv4Route &route, NeighbourTable &table, Watch &watch, const QElapsedTimer &clock);
+    // Whether the kernel refused an entry while the address stayed silent; nothing yet when
+    // that cannot be told so soon.
+    std::optional<bool> silenceRefused(Watch &watch);
+    Look settle(Ipv4Route &route, Watch &watch, const QByteArray &mac, bool answered, bool failed);
     void runHttpProbe();
     void probe(quint32 address, QEventLoop &loop);
     bool accepts(quint32 address, QEventLoop &loop);
@@ -60,7 +68,7 @@ private:
     bool decide(Reach reach);
     void report(quint32 address, const QString &macString);
 
-    BonjourWinService *const m_service;
+    DiscoveryReports &m_reports;
     const QVector<quint32> m_slice;
     const QSharedPointer<SweepState> m_state;
     const bool m_httpProbe;

@@ -1,7 +1,7 @@
 #include "bonjourthread.h"
 
-#include "discovery/bonjourwinservice.h"
 #include "discovery/browsesession.h"
+#include "discovery/discoveryreports.h"
 #include "platform/dnssdbinding.h"
 
 #include <QDebug>
@@ -25,8 +25,8 @@ QString unavailableMessage()
 
 } // namespace
 
-BonjourThread::BonjourThread(BonjourWinService *service, std::atomic<int> &unresolved)
-    : m_service(service), m_unresolved(unresolved)
+BonjourThread::BonjourThread(DiscoveryReports &reports, std::atomic<int> &unresolved)
+    : m_reports(reports), m_unresolved(unresolved)
 {
 }
 
@@ -54,13 +54,11 @@ void BonjourThread::work()
 {
     // Everything the browse holds lives in here and is released on the way out, once, in this
     // thread, however the run ends.
-    BrowseSession session(m_service, m_stopRequested, m_unresolved);
+    BrowseSession session(m_reports, m_stopRequested, m_unresolved);
     const DNSServiceErrorType result = session.start();
     if (result != kDNSServiceErr_NoError) {
         qDebug().noquote().nospace() << "Start failed to run DNSServiceBrowse: " << result;
-        // The message first: a front end that ends on the failure has then shown why.
-        emit m_service->showWarningMessage(unavailableMessage(), 0);
-        emit m_service->browseUnavailable();
+        m_reports.browseFailed(unavailableMessage());
         return;
     }
     qDebug().noquote() << "Start successfully to run DNSServiceBrowse";

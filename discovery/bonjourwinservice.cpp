@@ -4,8 +4,8 @@
 #include "discovery/arpthread.h"
 #include "discovery/bonjourthread.h"
 #include "discovery/helperarpsweep.h"
+#include "discovery/reachabilityprobe.h"
 #include "discovery/sweepstate.h"
-#include "platform/icmpecho.h"
 #include "platform/ipv4route.h"
 
 #include <QDebug>
@@ -17,9 +17,6 @@
 
 namespace {
 
-// The echo payload devices of this family expect; the NUL is part of it.
-const QByteArray kEchoPayload("wholetsthedogout", 17);
-constexpr int kEchoLimitMs = 10;
 constexpr int kProbeThreadCount = 20;
 // The first addresses of a list tell which link the sweep is on; one of them may be this
 // machine's own address.
@@ -69,10 +66,32 @@ BonjourWinService::~BonjourWinService()
     shutdown();
 }
 
-bool BonjourWinService::echo(quint32 address, int interfaceIndex)
+void BonjourWinService::hostAnswered(quint32 address, const QString &macString)
 {
-    return Ipv4Text::isUnicast(address)
-        && IcmpEcho::send(address, kEchoPayload, kEchoLimitMs, interfaceIndex);
+    emit deviceMacFound(Ipv4Text::format(address), macString, QString(), QString());
+}
+
+void BonjourWinService::hostHeardOutside(quint32 address, const QString &macString)
+{
+    emit deviceHeardOutside(address, macString);
+}
+
+void BonjourWinService::deviceAnnounced(const QString &ipString, const QString &macString,
+                                        const QString &fwString, const QString &nameString)
+{
+    emit deviceMacFound(ipString, macString, fwString, nameString);
+}
+
+void BonjourWinService::announcementWithdrawn(const QString &ipString, const QString &macString)
+{
+    emit deviceWithdrawn(ipString, macString);
+}
+
+void BonjourWinService::browseFailed(const QString &message)
+{
+    // The message first: a front end that ends on the failure has then shown why.
+    emit showWarningMessage(message, 0);
+    emit browseUnavailable();
 }
 
 bool BonjourWinService::anyRouted(const QVector<quint32> &addresses)
@@ -106,22 +125,7 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
     endSweepThreads();
     m_arpHelperRan = false;
     const int interfaceIndex = addresses.isEmpty() ? 0 : sweptInterface(addresses);
-    m_sweep.reset(new SweepState(addresses.size(), interfaceIndex, origin.namedRange));
-    m_endReported = false;
-    // Queued also from this thread: a stop that comes while the end waits in the queue reports
-    // the end itself, and this one is then dropped, as is one of a sweep that is no longer
-    // current (counted, since a new sweep's state may reuse an old one's address).
-    connect(
-        m_sweep.data(), &SweepState::ended, this,
-        [this, sweep = ++m_sweepNumber] {
-            if (sweep == m_sweepNumber && !std::exchange(m_endReported, true)) {
-                qDebug().noquote() << "Done Arp Scan";
-                emit arpScanDone();
-            }
-        },
-        Qt::QueuedConnection);
-    connect(m_sweep.data(), &SweepState::interfaceLost, this, &BonjourWinService::interfaceLost,
-            Qt::DirectConnection);
+    newSweep(addresses.size(), interfaceIndex, origin.namedRange);
     if (addresses.isEmpty()) {
         // Nothing to sweep: the end comes through the event loop, as it does for a sweep, so a
         // caller sees it after this call and a stop can still take its place.
@@ -129,25 +133,7 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
         return;
     }
     if (!httpProbe && m_useArpHelper && !origin.interfaceName.isEmpty()) {
-        m_helperSweep = std::make_unique<HelperArpSweep>(this, addresses, addresses.first() - 1,
-                                                         addresses.last() + 1, m_sweep);
-        connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [this](const QString &path) {
-            m_arpHelperRan = true;
-            qDebug().noquote() << "ARP engine: the helper" << path;
-        });
-        connect(m_helperSweep.get(), &HelperArpSweep::unavailable, this,
-                [this, addresses, interfaceIndex, origin](const QString &reason) {
-                    qDebug().noquote()
-                        << "ARP engine: the kernel's neighbour table; the helper cannot run:"
-                        << reason;
-                    if (!kernelCanSweep(addresses, interfaceIndex, false, origin.namedRange)) {
-                        emit arpHelperUnavailable(reason);
-                        m_sweep->abandon();
-                    } else {
-                        startWorkers(addresses, false);
-                    }
-                });
-        m_helperSweep->start(m_arpHelperPath, origin.interfaceName, origin.source);
+        startHelperSweep(addresses, interfaceIndex, origin);
         return;
     }
     if (!kernelCanSweep(addresses, interfaceIndex, httpProbe, origin.namedRange)) {
@@ -161,14 +147,60 @@ void BonjourWinService::startArpScan(QVector<quint32> addresses, bool httpProbe,
     startWorkers(addresses, httpProbe);
 }
 
+void BonjourWinService::newSweep(int addressCount, int interfaceIndex, bool namedRange)
+{
+    m_sweep.reset(new SweepState(addressCount, interfaceIndex, namedRange));
+    m_endReported = false;
+    // Queued also from this thread: a stop that comes while the end waits in the queue reports
+    // the end itself, and this one is then dropped, as is one of a sweep that is no longer
+    // current (counted, since a new sweep's state may reuse an old one's address).
+    connect(
+        m_sweep.data(), &SweepState::ended, this,
+        [this, sweep = ++m_sweepNumber] {
+            if (sweep == m_sweepNumber && !std::exchange(m_endReported, true)) {
+                qDebug().noquote() << "Done Arp Scan";
+                emit arpScanDone();
+            }
+        },
+        Qt::QueuedConnection);
+    // After the connection above, so that the report is on its way when this is heard.
+    connect(m_sweep.data(), &SweepState::ended, this, &BonjourWinService::sweepEnded,
+            Qt::DirectConnection);
+    connect(m_sweep.data(), &SweepState::interfaceLost, this, &BonjourWinService::interfaceLost,
+            Qt::DirectConnection);
+}
+
+void BonjourWinService::startHelperSweep(const QVector<quint32> &addresses, int interfaceIndex,
+                                         const SweepOrigin &origin)
+{
+    m_helperSweep = std::make_unique<HelperArpSweep>(reports(), addresses, addresses.first() - 1,
+                                                     addresses.last() + 1, m_sweep);
+    connect(m_helperSweep.get(), &HelperArpSweep::ready, this, [this](const QString &path) {
+        m_arpHelperRan = true;
+        qDebug().noquote() << "ARP engine: the helper" << path;
+    });
+    connect(m_helperSweep.get(), &HelperArpSweep::unavailable, this,
+            [this, addresses, interfaceIndex, origin](const QString &reason) {
+                qDebug().noquote()
+                    << "ARP engine: the kernel's neighbour table; the helper cannot run:" << reason;
+                if (!kernelCanSweep(addresses, interfaceIndex, false, origin.namedRange)) {
+                    emit arpHelperUnavailable(reason);
+                    m_sweep->abandon();
+                } else {
+                    startWorkers(addresses, false);
+                }
+            });
+    m_helperSweep->start(m_arpHelperPath, origin.interfaceName, origin.source);
+}
+
 void BonjourWinService::startWorkers(const QVector<quint32> &addresses, bool httpProbe)
 {
     const int threadCount = httpProbe ? kProbeThreadCount : kMaxSweepThreads;
     const int total = addresses.size();
     const int slice = int(std::ceil(float(total) / float(threadCount)));
     for (int i = 0; i * slice < total; ++i) {
-        m_workers.push_back(
-            std::make_unique<ARPThread>(this, addresses.mid(i * slice, slice), m_sweep, httpProbe));
+        m_workers.push_back(std::make_unique<ARPThread>(reports(), addresses.mid(i * slice, slice),
+                                                        m_sweep, httpProbe));
     }
     // Starting 256 threads takes the GUI thread tens of milliseconds, a visible freeze: they
     // are started from a thread of their own, which a stop joins before anything else.
@@ -215,7 +247,7 @@ bool BonjourWinService::pingIP(QString ipString, bool report)
 {
     // A text that is no address must not become a broadcast echo.
     const std::optional<quint32> address = Ipv4Text::parse(ipString);
-    const bool result = address && echo(*address);
+    const bool result = address && ReachabilityProbe::echo(*address);
     if (report) {
         emit pingIPResult(ipString, result);
     }
@@ -226,7 +258,7 @@ void BonjourWinService::startDiscover()
 {
     qDebug().noquote() << "BonjourWinService startDiscover";
     if (!m_bonjourThread) {
-        m_bonjourThread = std::make_unique<BonjourThread>(this, m_unresolved);
+        m_bonjourThread = std::make_unique<BonjourThread>(reports(), m_unresolved);
     }
     m_bonjourThread->startBrowse();
 }

@@ -1,6 +1,8 @@
 #ifndef BONJOURWINSERVICE_H
 #define BONJOURWINSERVICE_H
 
+#include "discovery/discoveryreports.h"
+
 #include <QObject>
 #include <QSharedPointer>
 #include <QVector>
@@ -29,7 +31,7 @@ struct SweepOrigin
 // probe) on worker threads, and the mDNS browse (DNS-SD, served by avahi-daemon on Linux) on a
 // thread of its own. Every host found is reported through deviceMacFound, emitted by the thread
 // that found it.
-class BonjourWinService : public QObject
+class BonjourWinService : public QObject, private DiscoveryReports
 {
     Q_OBJECT
 public:
@@ -61,9 +63,6 @@ public:
     // Ends sweep workers and the browse without any signal, e.g. before the program quits.
     void shutdown();
 
-    // The reachability probe: one ICMP echo to address (host byte order), true when it was
-    // answered in time; with an interface index, sent through that interface or not at all.
-    static bool echo(quint32 address, int interfaceIndex = 0);
     // Whether the kernel has a route to any of the addresses (host byte order). Of a long list,
     // 256 spread evenly are asked: a route narrower than that spacing may be missed.
     static bool anyRouted(const QVector<quint32> &addresses);
@@ -75,18 +74,34 @@ signals:
     // address, which a deviceMacFound reports next.
     void deviceWithdrawn(QString ipString, QString macString);
     void arpScanDone();
+    // The current sweep came to its end, emitted in the thread that ended it; arpScanDone follows
+    // through the event loop, unless a stop has reported the end first.
+    void sweepEnded();
     void showWarningMessage(QString message, int type);
     // The swept interface went away during a sweep; arpScanDone follows.
     void interfaceLost();
     // The mDNS browse cannot run (no DNS-SD library, no daemon); showWarningMessage says so too.
     void browseUnavailable();
     // A vendor-looking host heard on the link with an address outside the swept subnet.
-    void deviceHeardOutside(QString ipString, QString macString);
+    void deviceHeardOutside(quint32 address, QString macString);
     // A named range off this machine's links needs the ARP helper, which cannot run; the sweep
     // ends at once.
     void arpHelperUnavailable(QString reason);
 
 private:
+    // What the sweeps and the browse report, passed on as the signals above.
+    DiscoveryReports &reports() { return *this; }
+    void hostAnswered(quint32 address, const QString &macString) override;
+    void hostHeardOutside(quint32 address, const QString &macString) override;
+    void deviceAnnounced(const QString &ipString, const QString &macString, const QString &fwString,
+                         const QString &nameString) override;
+    void announcementWithdrawn(const QString &ipString, const QString &macString) override;
+    void browseFailed(const QString &message) override;
+
+    // A new current sweep, whose end is reported once, by itself or by a stop.
+    void newSweep(int addressCount, int interfaceIndex, bool namedRange);
+    void startHelperSweep(const QVector<quint32> &addresses, int interfaceIndex,
+                          const SweepOrigin &origin);
     void startWorkers(const QVector<quint32> &addresses, bool httpProbe);
     void endSweepThreads();
     // Stops the browse thread, if any, and deletes it; emits nothing.

@@ -2,7 +2,7 @@
 
 #include "base/logtext.h"
 #include "discovery/addresswatch.h"
-#include "discovery/bonjourwinservice.h"
+#include "discovery/discoveryreports.h"
 #include "discovery/pendingresolve.h"
 #include "discovery/resolvereply.h"
 
@@ -16,9 +16,9 @@ const char *const kServiceType = "_encoder._tcp";
 
 } // namespace
 
-BrowseSession::BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested,
+BrowseSession::BrowseSession(DiscoveryReports &reports, const std::atomic<bool> &stopRequested,
                              std::atomic<int> &unresolved)
-    : m_service(service)
+    : m_reports(reports)
     , m_stopRequested(stopRequested)
     , m_queue(kMaxResolves, kMaxWaiting)
     , m_unresolved(unresolved)
@@ -96,7 +96,7 @@ void BrowseSession::report(const QByteArray &key, const ResolveReply &reply, con
         Reported &reported = it->second;
         // Announced again from another address: the old row is no longer true.
         if (!reported.ip.isEmpty() && reported.ip != address) {
-            emit m_service->deviceWithdrawn(reported.ip, reported.mac);
+            m_reports.announcementWithdrawn(reported.ip, reported.mac);
         }
         reported.ip = address;
         reported.mac = mac;
@@ -106,7 +106,7 @@ void BrowseSession::report(const QByteArray &key, const ResolveReply &reply, con
     } else {
         discard(std::move(watch));
     }
-    emit m_service->deviceMacFound(address, mac, firmware, name);
+    m_reports.deviceAnnounced(address, mac, firmware, name);
 }
 
 void BrowseSession::follow(const QByteArray &key, Reported &reported,
@@ -146,9 +146,9 @@ void BrowseSession::moved(const QByteArray &key, const QString &hostAddress)
     Reported &reported = it->second;
     qCDebug(lcDnsSd).noquote() << LogText::quoted(reported.name) << "moved from" << reported.ip
                                << "to" << address;
-    emit m_service->deviceWithdrawn(reported.ip, reported.mac);
+    m_reports.announcementWithdrawn(reported.ip, reported.mac);
     reported.ip = address;
-    emit m_service->deviceMacFound(address, reported.mac, reported.firmware, reported.name);
+    m_reports.deviceAnnounced(address, reported.mac, reported.firmware, reported.name);
 }
 
 void BrowseSession::noteUnresolved(const QByteArray &key)

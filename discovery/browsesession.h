@@ -13,7 +13,7 @@
 #include <vector>
 
 class AddressWatch;
-class BonjourWinService;
+class DiscoveryReports;
 class PendingResolve;
 class ResolveReply;
 
@@ -36,10 +36,10 @@ public:
     // connection, as a running resolve does.
     static constexpr int kMaxWatched = 32;
 
-    // Reports through the service's deviceMacFound and deviceWithdrawn; once stopRequested is
+    // Reports announcements and withdrawals to the service; once stopRequested is
     // true, nothing more. unresolved counts the instances heard of that gave no address, and
     // at the end of the session also those still waiting or resolving.
-    BrowseSession(BonjourWinService *service, const std::atomic<bool> &stopRequested,
+    BrowseSession(DiscoveryReports &reports, const std::atomic<bool> &stopRequested,
                   std::atomic<int> &unresolved);
     ~BrowseSession() override;
 
@@ -74,7 +74,7 @@ private:
     void startWaiting();
     void lose(DNSServiceErrorType code);
 
-    BonjourWinService *const m_service;
+    DiscoveryReports &m_reports;
     const std::atomic<bool> &m_stopRequested;
     // Before every operation: it must outlive them.
     DnsSdConnection m_connection;

@@ -68,10 +68,17 @@ QString decodeWhole(const QByteArray &body, const QString &path)
     return path == deviceNamePath() ? QString::fromUtf8(body) : QString::fromLatin1(body);
 }
 
-Answer read(QNetworkReply *reply)
+DeviceAnswer read(QNetworkReply *reply)
 {
+    const QString path = pathOf(reply->url());
+    DeviceAnswer answer;
+    answer.endpoint = path == deviceNamePath()
+        ? DeviceAnswer::Endpoint::DeviceName
+        : (path == fwVersionPath() ? DeviceAnswer::Endpoint::FwVersion
+                                   : DeviceAnswer::Endpoint::MacAddress);
     if (BoundedBody::error(reply) != QNetworkReply::NoError) {
-        return { Answer::Failed, QString() };
+        answer.kind = DeviceAnswer::Kind::Failed;
+        return answer;
     }
     const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
     qDebug().noquote().nospace() << "contentTypeHeader: " << LogText::quoted(contentType);
@@ -80,15 +87,16 @@ Answer read(QNetworkReply *reply)
     if (!encoding.isEmpty() && encoding != "identity") {
         qDebug().noquote().nospace()
             << "contentEncoding: " << LogText::quoted(encoding) << " (not accepted)";
-        return { Answer::Ignored, QString() };
+        return answer;
     }
-    if (!isAcceptedContentType(contentType)) {
-        return { Answer::Ignored, QString() };
+    if (path.isEmpty() || !isAcceptedContentType(contentType)) {
+        return answer;
     }
     const QByteArray body = BoundedBody::readAll(reply);
-    const QString path = pathOf(reply->url());
     qDebug().noquote().nospace() << "Data: " << LogText::quoted(decodeWhole(body, path));
-    return { Answer::Value, decodeBody(body, path) };
+    answer.kind = DeviceAnswer::Kind::Value;
+    answer.text = decodeBody(body, path);
+    return answer;
 }
 
 } // namespace DeviceProtocol

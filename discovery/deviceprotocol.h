@@ -1,6 +1,8 @@
 #ifndef DEVICEPROTOCOL_H
 #define DEVICEPROTOCOL_H
 
+#include "base/deviceanswer.h"
+
 #include <QByteArray>
 #include <QNetworkRequest>
 #include <QString>
@@ -31,18 +33,9 @@ QString decodeBody(const QByteArray &body, const QString &path);
 // The whole body in the encoding of its path, as decodeBody reads it, for the log: nothing cut.
 QString decodeWhole(const QByteArray &body, const QString &path);
 
-struct Answer
-{
-    enum Kind {
-        Value, // text holds the value
-        Failed, // the device did not answer (error, timeout): an empty value
-        Ignored // an answer the protocol does not accept: no value at all
-    };
-    Kind kind = Ignored;
-    QString text;
-};
-// Reads a finished reply by the protocol's rules, and logs what the device sent.
-Answer read(QNetworkReply *reply);
+// Reads a finished reply to one of the protocol's requests by the protocol's rules, and logs what
+// the device sent.
+DeviceAnswer read(QNetworkReply *reply);
 
 } // namespace DeviceProtocol
 

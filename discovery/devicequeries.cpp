@@ -1,7 +1,5 @@
 #include "devicequeries.h"
 
-#include "base/ipv4text.h"
-#include "base/logtext.h"
 #include "discovery/boundedbody.h"
 #include "discovery/deviceprotocol.h"
 #include "discovery/replytimeout.h"
@@ -16,47 +14,32 @@ DeviceQueries::DeviceQueries() = default;
 // The managers are children: they go, and abort what is in flight, once no signal reaches here.
 DeviceQueries::~DeviceQueries() = default;
 
-void DeviceQueries::ask(const QString &ipString, const QString &macString)
+bool DeviceQueries::ask(quint32 address)
 {
-    m_records.start(ipString, macString);
-    const std::optional<quint32> address = Ipv4Text::parse(ipString);
-    if (address && !m_routedAllowed && Ipv4Route().to(*address).kind != Ipv4Route::Kind::OnLink) {
-        // Heard on the link, but not on one of its subnets: no answer can come back directly.
-        for (const QString &path :
-             { DeviceProtocol::deviceNamePath(), DeviceProtocol::fwVersionPath() }) {
-            if (const auto row = m_records.store(ipString, path, QString())) {
-                emit rowCompleted(*row);
-            }
-        }
-        return;
+    if (!m_routedAllowed && Ipv4Route().to(address).kind != Ipv4Route::Kind::OnLink) {
+        return false;
     }
-    send(ipString, DeviceProtocol::deviceNamePath());
-    send(ipString, DeviceProtocol::fwVersionPath());
+    send(address, DeviceProtocol::deviceNamePath());
+    send(address, DeviceProtocol::fwVersionPath());
+    return true;
 }
 
-void DeviceQueries::forget(const QString &ipString)
+void DeviceQueries::cancel(quint32 address)
 {
-    m_records.remove(ipString);
-    if (const std::optional<quint32> address = Ipv4Text::parse(ipString)) {
-        m_forgotten.insert(*address);
-        m_waiting.erase(
-            std::remove_if(m_waiting.begin(), m_waiting.end(),
-                           [&](const Query &query) { return query.address == *address; }),
-            m_waiting.end());
-    }
+    m_waiting.erase(std::remove_if(m_waiting.begin(), m_waiting.end(),
+                                   [&](const Query &query) { return query.address == address; }),
+                    m_waiting.end());
 }
 
-void DeviceQueries::askMacAddress(const QString &ipString)
+void DeviceQueries::askMacAddress(quint32 address)
 {
-    send(ipString, DeviceProtocol::macAddressPath());
+    send(address, DeviceProtocol::macAddressPath());
 }
 
-void DeviceQueries::send(const QString &ipString, const QString &path)
+void DeviceQueries::send(quint32 address, const QString &path)
 {
-    if (const std::optional<quint32> address = Ipv4Text::parse(ipString)) {
-        m_waiting.enqueue(Query { *address, path });
-        sendWaiting();
-    }
+    m_waiting.enqueue(Query { address, path });
+    sendWaiting();
 }
 
 QNetworkAccessManager *DeviceQueries::managerFor(quint32 address)
@@ -102,17 +85,7 @@ void DeviceQueries::onFinished(QNetworkReply *reply)
     m_inFlight.erase(found);
     releaseManager(address);
     sendWaiting();
-    const QString path = DeviceProtocol::pathOf(reply->url());
-    const DeviceProtocol::Answer answer = DeviceProtocol::read(reply);
-    if (!path.isEmpty() && answer.kind != DeviceProtocol::Answer::Ignored
-        && !m_forgotten.contains(address)) {
-        if (const auto row = m_records.store(Ipv4Text::format(address), path, answer.text)) {
-            qDebug().noquote().nospace()
-                << "IP URL: " << row->ip << ";" << LogText::quoted(row->mac) << ","
-                << LogText::quoted(row->fw) << "," << LogText::quoted(row->name);
-            emit rowCompleted(*row);
-        }
-    }
+    emit answered(address, DeviceProtocol::read(reply));
     if (pendingCount() == 0) {
         emit settled();
     }
@@ -120,8 +93,6 @@ void DeviceQueries::onFinished(QNetworkReply *reply)
 
 void DeviceQueries::clear()
 {
-    m_records.clear();
-    m_forgotten.clear();
     m_waiting.clear();
     // Taken out first: abort() reports the reply finished at once, and it must not count.
     const QList<QNetworkReply *> aborted = m_inFlight.keys();

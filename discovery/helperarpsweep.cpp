@@ -1,7 +1,7 @@
 #include "helperarpsweep.h"
 
 #include "base/ipv4text.h"
-#include "discovery/bonjourwinservice.h"
+#include "discovery/discoveryreports.h"
 #include "discovery/sweepstate.h"
 
 #include <QDebug>
@@ -17,10 +17,10 @@ QString macText(const QByteArray &mac)
 
 } // namespace
 
-HelperArpSweep::HelperArpSweep(BonjourWinService *service, QVector<quint32> addresses,
+HelperArpSweep::HelperArpSweep(DiscoveryReports &reports, QVector<quint32> addresses,
                                quint32 subnetFirst, quint32 subnetLast,
                                QSharedPointer<SweepState> state)
-    : m_service(service)
+    : m_reports(reports)
     , m_addresses(std::move(addresses))
     , m_subnetFirst(subnetFirst)
     , m_subnetLast(subnetLast)
@@ -175,8 +175,7 @@ void HelperArpSweep::onReplied(quint32 address, const QByteArray &mac)
     // Every device that answers for the address is reported, also after the first.
     if (!m_reported.contains({ address, mac })) {
         m_reported.insert({ address, mac });
-        emit m_service->deviceMacFound(Ipv4Text::format(address), macText(mac), QString(),
-                                       QString());
+        m_reports.hostAnswered(address, macText(mac));
     }
     if (m_asked.at(index) != Asked::Done) {
         finish(index);
@@ -190,7 +189,7 @@ void HelperArpSweep::onHeard(quint32 address, const QByteArray &mac)
     }
     if (!m_reported.contains({ address, mac })) {
         m_reported.insert({ address, mac });
-        emit m_service->deviceHeardOutside(Ipv4Text::format(address), macText(mac));
+        m_reports.hostHeardOutside(address, macText(mac));
     }
 }
 

@@ -12,7 +12,7 @@
 
 #include <deque>
 
-class BonjourWinService;
+class DiscoveryReports;
 class SweepState;
 
 // The ARP sweep through lumisweep-arp, the helper that alone holds CAP_NET_RAW: it sends the
@@ -46,7 +46,7 @@ public:
     static constexpr int kBatch = 200;
 
     // addresses ascending; subnetFirst..subnetLast: what counts as inside the swept subnet.
-    HelperArpSweep(BonjourWinService *service, QVector<quint32> addresses, quint32 subnetFirst,
+    HelperArpSweep(DiscoveryReports &reports, QVector<quint32> addresses, quint32 subnetFirst,
                    quint32 subnetLast, QSharedPointer<SweepState> state);
     ~HelperArpSweep() override;
 
@@ -79,7 +79,7 @@ private:
     void finish(int index);
     int indexOf(quint32 address) const;
 
-    BonjourWinService *const m_service;
+    DiscoveryReports &m_reports;
     const QVector<quint32> m_addresses;
     const quint32 m_subnetFirst;
     const quint32 m_subnetLast;

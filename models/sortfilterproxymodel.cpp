@@ -1,48 +1,24 @@
 #include "sortfilterproxymodel.h"
 
-#include "base/ipv4text.h"
-
 #include <QQmlEngine>
 
 namespace {
 
-bool isDigit(QChar c)
+// Under the C locale Qt's collator compares character codes and ignores numeric mode (10 before
+// 9, É after Z). Someone whose session runs with LANG=C still reads 9 before 10: the table then
+// sorts as in English.
+QLocale collationLocale()
 {
-    // Other scripts' digits stay text: their numeric value is not what a version means.
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-// Where the run of digits, or of anything else, that starts at from ends.
-int runEnd(const QString &text, int from)
-{
-    const bool digits = isDigit(text.at(from));
-    int end = from + 1;
-    while (end < text.size() && isDigit(text.at(end)) == digits) {
-        ++end;
-    }
-    return end;
-}
-
-// Numbers of any length, so that a device cannot overflow the comparison.
-int compareNumbers(QStringView left, QStringView right)
-{
-    while (left.size() > 1 && left.front() == QLatin1Char('0')) {
-        left = left.mid(1);
-    }
-    while (right.size() > 1 && right.front() == QLatin1Char('0')) {
-        right = right.mid(1);
-    }
-    if (left.size() != right.size()) {
-        return left.size() < right.size() ? -1 : 1;
-    }
-    return left.compare(right);
+    const QLocale locale;
+    return locale.language() == QLocale::C ? QLocale(QLocale::English) : locale;
 }
 
 } // namespace
 
 SortFilterProxyModel::SortFilterProxyModel(QObject *parent)
-    : QSortFilterProxyModel(parent), m_collator(QLocale())
+    : QSortFilterProxyModel(parent), m_collator(collationLocale()), m_hexCollator(collationLocale())
 {
+    m_collator.setNumericMode(true);
     connect(this, SIGNAL(rowsInserted(QModelIndex, int, int)), this, SIGNAL(countChanged()));
     connect(this, SIGNAL(rowsRemoved(QModelIndex, int, int)), this, SIGNAL(countChanged()));
 }
@@ -168,48 +144,12 @@ bool SortFilterProxyModel::lessThan(const QModelIndex &left, const QModelIndex &
 {
     if (m_collator.caseSensitivity() != sortCaseSensitivity()) {
         m_collator.setCaseSensitivity(sortCaseSensitivity());
+        m_hexCollator.setCaseSensitivity(sortCaseSensitivity());
     }
-    const int roleNumber = QSortFilterProxyModel::sortRole();
-    const QString leftText = left.data(roleNumber).toString();
-    const QString rightText = right.data(roleNumber).toString();
-    const QByteArray role = sortRole();
-    if (role == "ip") {
-        const std::optional<quint32> leftAddress = Ipv4Text::parse(leftText);
-        const std::optional<quint32> rightAddress = Ipv4Text::parse(rightText);
-        if (leftAddress && rightAddress) {
-            return *leftAddress < *rightAddress;
-        }
-        if (leftAddress || rightAddress) {
-            return bool(leftAddress);
-        }
-    } else if (role == "fw") {
-        return compareVersions(leftText, rightText) < 0;
-    }
-    return m_collator.compare(leftText, rightText) < 0;
-}
-
-int SortFilterProxyModel::compareVersions(const QString &left, const QString &right) const
-{
-    int i = 0;
-    int j = 0;
-    while (i < left.size() && j < right.size()) {
-        const bool digits = isDigit(left.at(i));
-        if (digits != isDigit(right.at(j))) {
-            return digits ? -1 : 1;
-        }
-        const int leftEnd = runEnd(left, i);
-        const int rightEnd = runEnd(right, j);
-        const QStringView leftRun = QStringView(left).mid(i, leftEnd - i);
-        const QStringView rightRun = QStringView(right).mid(j, rightEnd - j);
-        const int order
-            = digits ? compareNumbers(leftRun, rightRun) : m_collator.compare(leftRun, rightRun);
-        if (order != 0) {
-            return order;
-        }
-        i = leftEnd;
-        j = rightEnd;
-    }
-    return int(i < left.size()) - int(j < right.size());
+    // A MAC address is hexadecimal: its runs of digits are no numbers (02 would sort after 0C).
+    const QCollator &collator = sortRole() == "mac" ? m_hexCollator : m_collator;
+    const int role = QSortFilterProxyModel::sortRole();
+    return collator.compare(left.data(role).toString(), right.data(role).toString()) < 0;
 }
 
 int SortFilterProxyModel::roleNumberOf(const QByteArray &name) const

@@ -8,14 +8,12 @@
 
 // A sort and filter proxy that QML configures by role name; all state stays in the base class.
 //
-// Rows sort in the order people read them rather than by character codes. The role named "ip"
-// sorts dotted-quad addresses by their numbers (.9 < .10 < .100), anything that is no address
-// after them as text. The role named "fw" sorts versions the natural way: runs of digits compare
-// as numbers (2.9.0 < 2.10.0 < 10.0.1, leading zeros aside) and what stands between them as
-// text, like names; a version that is the beginning of another comes first (2.10 < 2.10.0 <
-// 2.10.0-beta < 2.10.1), an empty one before all, and one that starts with a digit before one
-// that does not (10.0 < v2.0). Every other role sorts as text by the user's locale, with the
-// proxy's sort case sensitivity.
+// Rows sort in the order people read them rather than by character codes: by the user's locale,
+// with the proxy's sort case sensitivity, and runs of digits as numbers. So addresses sort by
+// their numbers (.9 < .10 < .100, an address before a name), versions by their numeric parts
+// (2.9.0 < 2.10.0 < 10.0.1, 2.10 < 2.10.0 < 2.10.0-beta < 2.10.1, an empty one first, 10.0 <
+// v2.0), and names as people expect ("Cam 9" < "Cam 10"). The role named "mac" sorts as text:
+// hexadecimal digits are no numbers (02-06 < 08-EA < 0C-8C < D0-C8).
 class SortFilterProxyModel : public QSortFilterProxyModel
 {
     Q_OBJECT
@@ -64,10 +62,10 @@ protected:
 
 private:
     int roleNumberOf(const QByteArray &name) const;
-    int compareVersions(const QString &left, const QString &right) const;
 
-    // Follows the sort case sensitivity, which the base class sorts with before it says so.
+    // Follow the sort case sensitivity, which the base class sorts with before it says so.
     mutable QCollator m_collator;
+    mutable QCollator m_hexCollator;
 };
 
 #endif // SORTFILTERPROXYMODEL_H

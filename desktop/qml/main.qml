@@ -33,48 +33,62 @@ ApplicationWindow {
         return (brandedLook ? "qrc:/desktop/img/brv_img/" : "qrc:/desktop/img/") + name + ".over.png"
     }
 
-    // The row of each device in deviceModel, by address and MAC ("ip|MAC"): a device that
-    // reports again replaces its row, and a sweep may report thousands.
-    property var rowOfDevice: ({})
-    // Counts the notes set on rows, so that the cells showing them look again.
-    property int noteRevision: 0
-
-    function deviceKey(ipString, macString) {
-        return ipString + "|" + macString.toUpperCase()
-    }
+    // The scan's devices, one row per device, kept by the Controller: a device that reports
+    // again changes its own row.
+    readonly property QtObject deviceModel: ctrl.getDeviceModel()
 
     function clearDevices() {
-        deviceModel.clear()
-        rowOfDevice = {}
         tableView.selection.clear()
         tableView.currentRow = -1
         openDeviceURL = ""
     }
 
-    // The info line between scans and during a browse; a sweep shows its progress instead
-    // until it ends.
+    // "1 address", "2 addresses": a count and its noun.
+    function counted(count, singular, plural) {
+        return count + " " + (count === 1 ? singular : plural)
+    }
+
+    // The info line between scans and during a browse, in sentences: the count, whether the
+    // user stopped the scan, and addresses that more than one device answers for. A sweep shows
+    // its progress instead until it ends.
     function showDeviceCount() {
         if (functionBar.scanStatus === 1 && functionBar.scanType !== 3) {
             return
         }
-        textInfo.text = functionBar.stopped ? "Stopped: " + deviceModel.count + " devices found"
-                                            : "Info: " + deviceModel.count + " Devices Found!"
+        var shared = ctrl.getConflictCount()
+        textInfo.text = "Info: " + proxyModel.count + " Devices Found!"
+                + (functionBar.stopped ? " Scan stopped." : "")
+                + (shared === 0 ? "" : " " + (shared === 1 ? "1 address is" : shared + " addresses are")
+                                       + " used by more than one device!")
     }
 
     // The end of a sweep that found no device says what was swept and who else answered, so
     // that an empty table is not taken for a broken scan.
     function showSweepEnd() {
-        if (functionBar.stopped || deviceModel.count > 0) {
+        if (functionBar.stopped || proxyModel.count > 0) {
             showDeviceCount()
-            var shared = ctrl.getConflictCount()
-            if (shared > 0) {
-                textInfo.text += " " + shared + " addresses are used by more than one device!"
-            }
             return
         }
         var others = ctrl.getOtherHostCount()
         textInfo.text = "Info: No devices in " + ctrl.getSweptSubnet() + "; "
-                + (others === 1 ? "1 other host" : others + " other hosts") + " answered"
+                + counted(others, "other host", "other hosts") + " answered"
+    }
+
+    // What a row's marks mean, for the pointer that rests on it.
+    function noteHint(device) {
+        var hints = []
+        if (device.conflict) {
+            hints.push("Conflict: another device answers for " + device.ip
+                       + "; neither row shows a name or firmware, which could be the other's.")
+        }
+        if (device.outsideSubnet) {
+            hints.push(device.ip + " is outside the swept subnet.")
+        }
+        if (!device.answered) {
+            hints.push("The device did not answer as an encoder: none of its questions got a"
+                       + " valid answer.")
+        }
+        return hints.join("\n")
     }
 
     function openDevice(ipString) {
@@ -127,16 +141,18 @@ ApplicationWindow {
         elide: Text.ElideRight
     }
 
-    // A cell of the table, or the info line: its whole text shows on hover once it is cut off.
-    // Only the pointer's resting is taken; clicks go to what lies below.
+    // A cell of the table, or the info line: on hover, its whole text once it is cut off, and
+    // the hint, if any. Only the pointer's resting is taken; clicks go to what lies below.
     component ToolTipArea: MouseArea {
         property Text shownText
+        property string hint: ""
+        readonly property string tip: [shownText.truncated ? shownText.text : "", hint]
+            .filter(function (part) { return part !== "" }).join("\n")
 
         anchors.fill: parent
         acceptedButtons: Qt.NoButton
         hoverEnabled: true
-        onContainsMouseChanged: containsMouse ? toolTip.request(shownText)
-                                              : toolTip.release(shownText)
+        onContainsMouseChanged: containsMouse ? toolTip.request(this) : toolTip.release(this)
     }
 
     // Where the keyboard is: a thin frame around the control that has the focus.
@@ -254,11 +270,6 @@ ApplicationWindow {
             anchors.fill: parent
             onClicked: deviceButton.clicked()
         }
-    }
-
-    ListModel {
-        id: deviceModel
-        objectName: "deviceModel"
     }
 
     ListModel {
@@ -474,10 +485,15 @@ ApplicationWindow {
             model: ipComboModel
             textRole: "text"
 
-            // Entries read "address (interface)", and Http Download may have an address typed
-            // in: the address is the text up to the first blank either way.
+            // Entries read "address (interface)": an entry of the list stands for its address.
+            // Anything else was typed (Http Download) and is checked exactly as typed.
             function chosenAddress() {
-                return editText.trim().split(/\s+/)[0]
+                for (var i = 0; i < ipComboModel.count; ++i) {
+                    if (ipComboModel.get(i).text === editText) {
+                        return ipComboModel.get(i).address
+                    }
+                }
+                return editText
             }
 
             onCurrentIndexChanged: console.log("Current index: " + currentIndex)
@@ -561,7 +577,8 @@ ApplicationWindow {
                 // Announced devices that gave no address have no row: say how many there were.
                 var unresolved = functionBar.scanType === 3 ? ctrl.getUnresolvedCount() : 0
                 if (unresolved > 0) {
-                    textInfo.text += "; " + unresolved + " announced without an address"
+                    textInfo.text += " " + counted(unresolved, "announced device", "announced devices")
+                            + " gave no address."
                 }
             }
         }
@@ -645,37 +662,11 @@ ApplicationWindow {
         target: ctrl
 
         // Handler functions take the signals' parameter names, which the Controller declares.
+        // The row itself is the Controller's model's by now.
         function onDeviceFound(ipString, macString, fwString, nameString) {
-            var device = { "ip": ipString, "mac": macString, "fw": fwString, "name": nameString }
-            var key = deviceKey(ipString, macString)
-            if (rowOfDevice.hasOwnProperty(key)) {
-                deviceModel.set(rowOfDevice[key], device)
-                return
-            }
-            device.note = ""
-            rowOfDevice[key] = deviceModel.count
-            deviceModel.append(device)
             showDeviceCount()
         }
-        // A conflict, or an address outside the swept subnet: shown beside the address.
-        function onDeviceNoted(ipString, macString, noteString) {
-            var key = deviceKey(ipString, macString)
-            if (rowOfDevice.hasOwnProperty(key)) {
-                deviceModel.setProperty(rowOfDevice[key], "note", noteString)
-                noteRevision += 1
-            }
-        }
         function onDeviceRemoved(ipString, macString) {
-            var key = deviceKey(ipString, macString)
-            if (!rowOfDevice.hasOwnProperty(key)) {
-                return
-            }
-            deviceModel.remove(rowOfDevice[key])
-            var rows = {}
-            for (var i = 0; i < deviceModel.count; ++i) {
-                rows[deviceKey(deviceModel.get(i).ip, deviceModel.get(i).mac)] = i
-            }
-            rowOfDevice = rows
             showDeviceCount()
         }
         function onArpScanDone() {
@@ -740,10 +731,11 @@ ApplicationWindow {
         model: SortFilterProxyModel {
             id: proxyModel
             objectName: "proxyModel"
-            source: deviceModel.count > 0 ? deviceModel : null
+            source: deviceModel
             sortOrder: tableView.sortIndicatorOrder
             sortCaseSensitivity: Qt.CaseInsensitive
-            sortRole: deviceModel.count > 0 ? tableView.getColumn(tableView.sortIndicatorColumn).role : ""
+            // Looked up by name once the source has rows, as the first row arrives.
+            sortRole: count > 0 ? tableView.getColumn(tableView.sortIndicatorColumn).role : ""
             filterSyntax: SortFilterProxyModel.Wildcard
             filterCaseSensitivity: Qt.CaseInsensitive
         }
@@ -905,31 +897,58 @@ ApplicationWindow {
                 }
             }
 
+            // Each cell reads its row's marks from the row's own data, so they stay with the
+            // device when the rows are sorted, updated or removed.
             itemDelegate: Rectangle {
+                readonly property bool holdsDevice: model !== null && model !== undefined
+                                                    && styleData.row >= 0
+                // A conflict, or an address outside the swept subnet: marked before the address.
+                readonly property bool addressMarked: holdsDevice && styleData.column === 0
+                                                      && (model.conflict === true
+                                                          || model.outsideSubnet === true)
+                // Asked as an encoder, it never answered as one: the whole row is muted.
+                readonly property bool muted: holdsDevice && model.answered === false
+
                 color: "transparent"
 
                 ToolTipArea {
                     shownText: cellText
+                    hint: parent.addressMarked || parent.muted ? noteHint(model) : ""
+                }
+
+                Rectangle {
+                    id: addressMark
+                    objectName: "addressMark"
+                    visible: parent.addressMarked
+                    x: 8
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 14
+                    height: 14
+                    radius: 7
+                    color: "#B22222"
+
+                    WindowText {
+                        anchors.centerIn: parent
+                        text: "!"
+                        color: "white"
+                        font.pixelSize: 11
+                        font.bold: true
+                    }
                 }
 
                 WindowText {
                     id: cellText
+                    objectName: "cellText"
                     anchors.fill: parent
-                    anchors.leftMargin: 12
+                    anchors.leftMargin: parent.addressMarked ? 28 : 12
                     verticalAlignment: Text.AlignVCenter
                     horizontalAlignment: styleData.textAlignment
                     // Every cell value comes from the network; markup in it must stay text.
                     textFormat: Text.PlainText
-                    text: (styleData.value !== undefined ? styleData.value : "")
-                          + (note !== "" ? " (" + note + ")" : "")
-                    color: note !== "" ? "#B22222" : darkGray
+                    text: styleData.value !== undefined ? styleData.value : ""
+                    color: parent.addressMarked ? "#B22222" : (parent.muted ? lightGray5 : darkGray)
                     font.pixelSize: 14
-
-                    // What to know to read the row, beside its address.
-                    readonly property string note: noteRevision >= 0 && styleData.column === 0
-                                                   && styleData.row >= 0
-                                                   && styleData.row < proxyModel.count
-                                                   ? proxyModel.get(styleData.row).note || "" : ""
+                    font.italic: parent.muted
                 }
             }
 
@@ -951,16 +970,16 @@ ApplicationWindow {
         id: toolTip
         objectName: "toolTip"
 
-        property Text pending: null
-        property Text owner: null
+        property Item pending: null
+        property Item owner: null
 
-        function request(textItem) {
-            pending = textItem
+        function request(area) {
+            pending = area
             owner = null
             toolTipDelay.restart()
         }
-        function release(textItem) {
-            if (pending === textItem) {
+        function release(area) {
+            if (pending === area) {
                 pending = null
                 owner = null
                 toolTipDelay.stop()
@@ -982,7 +1001,7 @@ ApplicationWindow {
             width: parent.width - 12
             wrapMode: Text.Wrap
             textFormat: Text.PlainText
-            text: toolTip.owner ? toolTip.owner.text : ""
+            text: toolTip.owner ? toolTip.owner.tip : ""
             color: "white"
             font.pixelSize: 13
         }
@@ -991,11 +1010,12 @@ ApplicationWindow {
             id: toolTipDelay
             interval: 700
             onTriggered: {
-                var shown = toolTip.pending
-                if (!shown || !shown.truncated) {
+                var area = toolTip.pending
+                if (!area || area.tip === "") {
                     return
                 }
-                toolTip.owner = shown
+                toolTip.owner = area
+                var shown = area.shownText
                 var below = shown.mapToItem(toolTip.parent, 0, shown.height)
                 toolTip.x = Math.max(4, Math.min(below.x, appWindow.width - toolTip.width - 4))
                 toolTip.y = below.y + toolTip.height + 4 <= appWindow.height

@@ -1,7 +1,7 @@
 #ifndef TESTKIT_H
 #define TESTKIT_H
 // The kit every test shares: the real Controller on a throw-away data folder, one recorder of
-// signals, one closer of modal boxes, a log catcher, data rows, and the simulated LAN's facts.
+// signals, one closer of modal boxes, a log catcher, and the simulated LAN's facts.
 
 #include "controller/controller.h"
 
@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMap>
 #include <QMessageBox>
 #include <QProcess>
@@ -79,6 +80,8 @@ public:
     }
     Controller *operator->() const { return m_controller; }
     Controller *get() const { return m_controller; }
+    // The engine whose root context holds "ctrl" and is the discovery service's parent.
+    QQmlEngine *engine() const { return m_engine.get(); }
     QString dataFolder() const { return m_home.path() + QStringLiteral("/Lumisweep"); }
     SignalRecorder scan;
 
@@ -114,7 +117,13 @@ public:
                 accept ? dialog->accept() : dialog->reject();
             } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
                 seen << files->windowTitle();
-                files->selectFile(typed);
+                // The folder, then the name typed into its field, as a user does it: a path
+                // given to selectFile() waits until the dialog has read its folder.
+                const QFileInfo path(typed);
+                files->setDirectory(path.absolutePath());
+                if (auto *name = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+                    name->setText(path.fileName());
+                }
                 // accept() checks the typed path as a click would; it is protected, a slot.
                 QMetaObject::invokeMethod(files, accept ? "accept" : "reject");
             }
@@ -159,15 +168,6 @@ private:
 inline QString row(int host, const QString &mac, const QString &fw, const QString &name)
 {
     return QStringLiteral("row|198.18.0.%1|%2|%3|%4").arg(host).arg(mac, fw, name);
-}
-
-// Rows of a data-driven test in one text column "f": the fields separated by " | ".
-inline void rows(std::initializer_list<std::pair<const char *, QString>> list)
-{
-    QTest::addColumn<QStringList>("f");
-    for (const auto &row : list) {
-        QTest::newRow(row.first) << row.second.split(QStringLiteral(" | "));
-    }
 }
 
 // The simulated LAN the test runs in (tools/simlan/simlan.sh); tests skip outside it.

@@ -1,18 +1,22 @@
-// The real Controller with its real discovery service in the simulated LAN, one scan type after
-// the other, each compared with the whole table the user ends up with; then how scans stop, the
-// identify command, the command line, and what the interface inventory sees.
+// The real Controller with its real discovery service in the simulated LAN, and the real program
+// on its command line: each scan type compared with the whole table the user ends up with, then
+// how scans stop, the identify command, the command line's exits and interrupts, the ARP helper,
+// and what the interface inventory sees.
+#include "discovery/bonjourwinservice.h"
 #include "tests/common/testkit.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QThread>
+#include <QSemaphore>
 
 #include <csignal>
 
 namespace {
-// Recorded rows ("row|ip|mac|fw|name") as the command line's JSON gives them.
+// Recorded rows ("row|ip|mac|fw|name", then flags: "conflict", "outsideSubnet", "unanswered")
+// as the command line's JSON gives them.
 QJsonArray jsonRows(const QStringList &rows)
 {
     QJsonArray array;
@@ -20,19 +24,100 @@ QJsonArray jsonRows(const QStringList &rows)
         const QStringList f = line.split('|');
         QJsonObject row { { "ip", f[1] }, { "mac", f[2] }, { "firmware", f[3] }, { "name", f[4] } };
         for (const QString &flag : f.mid(5)) {
-            row.insert(flag, true);
+            flag == "unanswered" ? row.insert("answered", false) : row.insert(flag, true);
         }
         array.append(row);
     }
     return array;
 }
 
+// The rows as deviceFound gives them, without the flags.
+QStringList withoutFlags(const QStringList &rows)
+{
+    QStringList bare;
+    for (const QString &row : rows) {
+        bare << row.section('|', 0, 4);
+    }
+    bare.sort();
+    return bare;
+}
+
+// What the program's lumisweep-arp helper is, and where tests' scripts are.
+QString buildFile(const QString &name)
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../" + name);
+}
+
+// Whether the process has its handlers for both interrupts in place, as /proc says.
+bool catchesInterrupts(qint64 pid)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    status.open(QIODevice::ReadOnly);
+    const QRegularExpression caughtMask("SigCgt:\\s*(\\w+)");
+    const quint64 caught = caughtMask.match(QString::fromLatin1(status.readAll()))
+                               .captured(1)
+                               .toULongLong(nullptr, 16);
+    return (caught >> (SIGINT - 1) & 1) && (caught >> (SIGTERM - 1) & 1);
+}
+
+// The names of the process's threads (Qt names each after its class).
+QStringList threadNames(qint64 pid)
+{
+    QStringList names;
+    for (const QString &task : QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs)) {
+        QFile comm(QString("/proc/%1/task/%2/comm").arg(pid).arg(task));
+        if (comm.open(QIODevice::ReadOnly)) {
+            names << QString::fromLatin1(comm.readAll().trimmed());
+        }
+    }
+    return names;
+}
+
+// Whether the kernel's neighbour entry for address is no longer confirmed (STALE), or gone
+// (FAILED, none), as minutes would leave it on a real LAN.
+bool neighbourAged(const QString &address)
+{
+    QProcess ip;
+    ip.start("ip", { "-4", "neigh", "show", address });
+    ip.waitForFinished();
+    const QString state
+        = QString::fromLatin1(ip.readAllStandardOutput()).simplified().section(' ', -1);
+    return state == "STALE" || state == "FAILED" || state.isEmpty();
+}
+
+// One run of the program: its arguments (a wrapper first, or the program's own), how it must end,
+// the rows it must print when it ran to its end, and what its standard error must hold. An
+// interrupt goes once the program catches it, and once a thread of it runs or a simulator has
+// logged a text (new since the start), when named.
+struct Run
+{
+    QStringList arguments;
+    int exitCode = 0;
+    QStringList rows;
+    QStringList stderrHolds;
+    int interrupt = 0;
+    QString thread;
+    QString simLog;
+    QByteArray simText;
+};
+
+Run exits(const QStringList &arguments, int exitCode, const QStringList &rows = {},
+          const QStringList &stderrHolds = {})
+{
+    Run run;
+    run.arguments = arguments;
+    run.exitCode = exitCode;
+    run.rows = rows;
+    run.stderrHolds = stderrHolds;
+    return run;
+}
+
 const QString kCam10 = row(10, "02-06-00-00-00-10", "1.0.10", "Cam 10");
 const QString kLobby = row(11, "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder");
 const QString kNoName = row(12, "08-EA-40-00-00-12", "3.0", "");
-const QString kTextPlain = row(13, "0C-8C-24-00-00-13", "", "");
+const QString kTextPlain = row(13, "0C-8C-24-00-00-13", "", "") + "|unanswered";
 const QString kUtf8 = row(14, "02-06-00-00-00-14", "4.0", QString::fromUtf8("Café ★ Nord"));
-const QString kHangs = row(15, "D0-C8-00-00-00-15", "", "");
+const QString kHangs = row(15, "D0-C8-00-00-00-15", "", "") + "|unanswered";
 const QString kLate = row(16, "D0-C8-00-00-00-16", "5.0", "Late");
 const QString kDeaf = row(17, "0C-8C-24-00-00-17", "5.1", "Deaf once");
 const QString kLeaver = row(18, "02-06-00-00-00-18", "6.0", "Leaver");
@@ -45,6 +130,7 @@ const QStringList kArp { kCam10, kLobby, kNoName, kTextPlain, kUtf8,
                          kHangs, kLate,  kDeaf,   kQuoted,    kSlow };
 const QStringList kHttp { kCam10, kLobby, kNoName, kUtf8, kLate, kDeaf, kQuoted, kSlow };
 } // namespace
+Q_DECLARE_METATYPE(Run)
 
 class TestScans : public QObject
 {
@@ -61,54 +147,88 @@ private slots:
     void identify();
     void commandLine_data();
     void commandLine();
-    // In the LAN of the ARP helper (engine.topology), as root or as a user the helper's
+    // In the LAN of the ARP helper (engine.topology), as root and as a user the helper's
     // capability serves:
     void helperEngine_data();
     void helperEngine() { commandLine(); }
     // In the LAN of several adapters (interfaces.topology):
     void inventory();
     void sweepsEndWithTheirInterface();
+
+private:
+    // The Controller's sweep of the given type, its table compared with table.
+    void sweepInProcess(int type, const QStringList &table);
 };
 
 void TestScans::sweeps_data()
 {
     QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("program"); // empty: the Controller in this process
     QTest::addColumn<QStringList>("table");
-    // Both late devices are found; the leaver answers its two queries, then leaves the LAN.
-    QTest::newRow("arp") << 1 << (QStringList(kArp) << kLeaver);
-    // Its neighbour entry still names its MAC, but it no longer answers: no row.
-    QTest::newRow("arp, 2 s after the leaver left") << 1 << kArp;
+    QTest::addColumn<QString>("said"); // what the program's standard error holds
+    // Both late devices are found; the leaver answers its two queries, then leaves the LAN. The
+    // text/plain and the silent device are listed, marked as not answering as encoders.
+    QTest::newRow("arp") << 1 << QStringList() << (QStringList(kArp) << kLeaver) << QString();
+    // Without the raw-socket capability, as most users run it: no echo, so a neighbour the
+    // kernel knew already must answer a knock to count. The leaver's entry may still name its
+    // MAC, but it no longer answers: no row. The verbose log shows each value as the row reads
+    // it: UTF-8 as UTF-8, quoted.
+    QTest::newRow("arp without CAP_NET_RAW, the leaver's entry aged")
+        << 1
+        << QStringList { "setpriv",
+                         "--bounding-set=-net_raw",
+                         "--inh-caps=-net_raw",
+                         "--",
+                         "sh",
+                         "-c",
+                         "exec \"$0\" --scan arp --format json --interface lan0 --verbose" }
+        << kArp << QString::fromUtf8("Data: \"Caf\u00e9 \u2605 Nord\"");
     // Only accepted /public/macAddress replies count: not the text/plain or silent devices.
     // The slow ARP answerers are reached through the neighbour entries the ARP scans left.
-    QTest::newRow("http probe") << 2 << kHttp;
+    QTest::newRow("http probe") << 2 << QStringList() << kHttp << QString();
 }
 
 void TestScans::sweeps()
 {
     QFETCH(int, type);
+    QFETCH(QStringList, program);
     QFETCH(QStringList, table);
-    if (QTest::currentDataTag() == QLatin1String("arp, 2 s after the leaver left")) {
-        QTest::qWait(2000);
+    QFETCH(QString, said);
+    if (program.isEmpty()) {
+        sweepInProcess(type, table);
+        return;
     }
+    QTRY_VERIFY_WITH_TIMEOUT(neighbourAged("198.18.0.18"), 10000);
+    QProcess lumisweep;
+    lumisweep.start(program.first(), program.mid(1) << buildFile("lumisweep"));
+    QVERIFY(lumisweep.waitForFinished(60000));
+    QCOMPARE(lumisweep.exitCode(), 0);
+    QVERIFY(lumisweep.readAllStandardError().contains(said.toUtf8()));
+    QCOMPARE(QJsonDocument::fromJson(lumisweep.readAllStandardOutput()).array(), jsonRows(table));
+}
+
+void TestScans::sweepInProcess(int type, const QStringList &table)
+{
     ControllerFixture ctrl;
-    LogCapture log;
+    QStringList atEnd;
+    connect(ctrl.get(), &Controller::arpScanDone, this, [&] {
+        for (const DeviceRow &device : ctrl->deviceRows()) {
+            atEnd << device.ip;
+        }
+    });
     QCOMPARE(ctrl->getArpProgress(), 0);
     ctrl->startDiscover(Lan::scannerIp(), type);
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.count("done"), 1, 60000);
     QCOMPARE(ctrl->getArpProgress(), 100);
     QTRY_COMPARE_WITH_TIMEOUT(ctrl->pendingDeviceQueries(), 0, 30000);
-    table.sort();
-    QCOMPARE(ctrl.scan.table(), table);
-    // What is still incomplete at the end is listed then, in address text order. The hanging
-    // device may have timed out before the end on a slow machine; the text/plain one never fills.
-    QStringList atEnd;
-    for (const QString &line : log.lines().filter("onArpScanDone: ")) {
-        atEnd << line.section(' ', 1).section(';', 0, 0);
+    // Every device has its row when the end is reported, complete or not.
+    QStringList devices;
+    for (const QString &row : table) {
+        devices << row.section('|', 1, 1);
     }
-    QStringList sorted = atEnd;
-    sorted.sort();
-    QCOMPARE(atEnd, sorted);
-    QCOMPARE(atEnd.contains("198.18.0.13"), type == 1);
+    QCOMPARE(QSet<QString>(atEnd.cbegin(), atEnd.cend()),
+             QSet<QString>(devices.cbegin(), devices.cend()));
+    QCOMPARE(ctrl.scan.table(), withoutFlags(table));
     QCOMPARE(ctrl.scan.count("done"), 1);
 }
 
@@ -132,7 +252,8 @@ void TestScans::mdnsScan()
         { "-s", "-H", "mover.local", "Mover", "_encoder._tcp", "80", "MAC=0c:8c:24:00:00:60" });
     address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.60" });
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.size(), kMdns.size() + 1, 15000);
-    address.terminate();
+    // SIGTERM: avahi-publish withdraws its record before it exits.
+    ::kill(address.processId(), SIGTERM);
     QVERIFY(address.waitForFinished());
     address.start("avahi-publish", { "-a", "-R", "mover.local", "198.18.0.61" });
     QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.mid(kMdns.size()),
@@ -140,60 +261,64 @@ void TestScans::mdnsScan()
                                              "gone|198.18.0.60|0C-8C-24-00-00-60",
                                              row(61, "0C-8C-24-00-00-60", "", "Mover") }),
                               15000);
+    QCOMPARE(ctrl->deviceRows().size(), kMdns.size() + 1);
 
-    // The instance without an address record has no row; it is counted, and the command line
-    // says so, also when the browse ends before its resolve has given up.
+    // The instance without an address record has no row; it is counted.
     ctrl->stopDiscover(3);
     QCOMPARE(ctrl->getUnresolvedCount(), 1);
-    QProcess program;
-    program.start(QCoreApplication::applicationDirPath() + "/../lumisweep",
-                  { "--scan", "mdns", "--wait", "1", "--format", "csv" });
-    QVERIFY(program.waitForFinished(60000));
-    QCOMPARE(program.readAllStandardError(),
-             QByteArray("lumisweep: 1 announced instance gave no address\n"));
 }
 
 void TestScans::stopping_data()
 {
-    // Where the stop comes | the scan type. The sweep ends inside stopDiscover: incomplete rows,
-    // then the end, once. Before the delayed start, the start is cancelled and nothing follows.
-    // "end": the workers have ended the sweep, and its report still waits in the event queue.
-    rows({ { "mid-sweep, the slow server's answers on their way", "198.18.0.20 | 1" },
-           { "before the sweep starts", " | 1" },
-           { "after the sweep's own end, not yet reported", "end | 2" } });
+    QTest::addColumn<int>("type");
+    // A device whose queries must be in flight when the stop comes; empty: none.
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<bool>("afterItsEnd"); // the sweep has ended, its report still queued
+    // The sweep ends inside stopDiscover: incomplete rows, then the end, once. Before the
+    // delayed start, the start is cancelled and nothing follows.
+    QTest::newRow("mid-sweep, the slow server's answers on their way")
+        << 1 << "198.18.0.20" << false;
+    QTest::newRow("before the sweep starts") << 1 << "" << false;
+    QTest::newRow("after the sweep's own end, not yet reported") << 1 << "" << true;
 }
 
 void TestScans::stopping()
 {
-    QFETCH(QStringList, f);
+    QFETCH(int, type);
+    QFETCH(QString, asked);
+    QFETCH(bool, afterItsEnd);
     ControllerFixture ctrl;
-    LogCapture log;
-    ctrl->startDiscover(Lan::scannerIp(), f[1].toInt());
-    if (f[0] == "end") {
+    // Released in the worker that ends the sweep, right after it has queued its report.
+    QSemaphore ended;
+    connect(ctrl.engine()->rootContext()->findChild<BonjourWinService *>(),
+            &BonjourWinService::sweepEnded, [&ended] { ended.release(); });
+    const QString simLog = "sim-" + asked + ".log";
+    const int logged = Lan::file(simLog).size();
+    ctrl->startDiscover(Lan::scannerIp(), type);
+    if (afterItsEnd) {
+        // No event is handled while this waits: the end stays queued.
         QTRY_VERIFY_WITH_TIMEOUT(ctrl->getArpProgress() > 0, 20000);
-        // No events from here on: the end the last worker reports stays queued.
-        while (ctrl->getArpProgress() < 100) {
-            QThread::msleep(10);
-        }
-        QThread::msleep(200); // the last worker reports after counting its address
-    } else {
-        const QString found = "1. onDeviceMacFound: \"" + f[0] + '"';
-        QTRY_VERIFY_WITH_TIMEOUT(f[0].isEmpty() || !log.lines().filter(found).isEmpty(), 20000);
+        QVERIFY(ended.tryAcquire(1, 60000));
+    } else if (!asked.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Lan::file(simLog).mid(logged).contains("http GET /public/deviceName"), 20000);
     }
     const int before = ctrl.scan.lines.size();
     QCOMPARE(ctrl.scan.count("done"), 0);
-    ctrl->stopDiscover(f[1].toInt());
+    ctrl->stopDiscover(type);
     const QStringList duringStop = ctrl.scan.lines.mid(before);
     QVERIFY(!duringStop.isEmpty() && duringStop.last() == "done");
     QCOMPARE(duringStop.filter(QRegularExpression("\\|\\|$")).size(), duringStop.size() - 1);
-    if (f[0].isEmpty()) {
+    if (asked.isEmpty() && !afterItsEnd) {
         QTest::qWait(1500);
         QCOMPARE(ctrl.scan.lines, duringStop);
         return;
     }
-    // The answers already on their way still complete their devices; no device is new.
+    // The answers already on their way still complete their devices; no device is new, and
+    // the end the sweep reported itself is not reported again.
     QTRY_COMPARE_WITH_TIMEOUT(ctrl->pendingDeviceQueries(), 0, 30000);
     QVERIFY(ctrl.scan.table().contains(kSlow));
+    QCOMPARE(ctrl.scan.count("done"), 1);
     for (const QString &line : ctrl.scan.lines.mid(before + duringStop.size())) {
         QVERIFY2(line.startsWith("row|") && duringStop.contains(line.section('|', 0, 2) + "||"),
                  qPrintable(line));
@@ -202,160 +327,154 @@ void TestScans::stopping()
 
 void TestScans::identify_data()
 {
-    rows({ { "listening encoder", "198.18.0.10 | c0cmdset_identify-led" },
-           { "refused", "198.18.0.50 | " },
-           { "empty", " | " },
-           { "address with a path", "198.18.0.10/x | " } });
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QByteArray>("received"); // by the listening encoder; empty: not sent
+    QTest::newRow("listening encoder") << "198.18.0.10" << QByteArray("c0cmdset_identify-led");
+    QTest::newRow("refused") << "198.18.0.50" << QByteArray();
+    QTest::newRow("empty") << "" << QByteArray();
+    QTest::newRow("address with a path") << "198.18.0.10/x" << QByteArray();
 }
 
 void TestScans::identify()
 {
-    QFETCH(QStringList, f);
+    QFETCH(QString, address);
+    QFETCH(QByteArray, received);
     ControllerFixture ctrl;
     const QByteArray before = Lan::file("identify-198.18.0.10.bin");
-    QCOMPARE(ctrl->indicateDevice(f[0]), !f[1].isEmpty());
+    QCOMPARE(ctrl->indicateDevice(address), !received.isEmpty());
     // The device got exactly the command's bytes, then saw the connection close.
-    QTRY_COMPARE(Lan::file("identify-198.18.0.10.bin").mid(before.size()), f[1].toLatin1());
-    QTRY_VERIFY(f[1].isEmpty()
+    QTRY_COMPARE(Lan::file("identify-198.18.0.10.bin").mid(before.size()), received);
+    QTRY_VERIFY(received.isEmpty()
                 || Lan::file("sim-198.18.0.10.log")
                        .contains("identify close from 198.18.0.1 after 21 bytes"));
 }
 
 void TestScans::commandLine_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("rows"); // null: any rows, as long as the output parses
-    QTest::addColumn<QString>("interrupt"); // "SIGNAL@log text": sent once the text is logged
-    QTest::addColumn<QString>("says"); // what standard error holds, if anything in particular
-    const QString from = Lan::scannerIp();
-    const auto add = [](const char *name, const QStringList &arguments, int exitCode,
-                        const QStringList &rows = {}, const QString &interrupt = {},
-                        const QString &says = {}) {
-        QTest::newRow(name) << arguments << exitCode << rows << interrupt << says;
-    };
-    const QStringList json { "--format", "json", "--verbose" };
-    // The verbose log shows each value as the row reads it: UTF-8 as UTF-8, quoted.
-    add("arp", QStringList { "--scan", "arp", "--interface", from } + json, 0, kArp, {},
-        QString::fromUtf8("Data: \"Café ★ Nord\""));
-    add("http", QStringList { "--scan", "http", "--interface", "lan0" } + json, 0, kHttp);
-    add("mdns", QStringList { "--scan", "mdns", "--wait", "2" } + json, 0, kMdns, {},
-        QString::fromUtf8(",\"3.2-Über\","));
+    QTest::addColumn<Run>("run");
+    const QStringList json { "--format", "json" };
+    // The instance without an address record has no row, and is counted; the verbose log shows
+    // each value as the row reads it, UTF-8 as UTF-8, quoted.
+    QTest::newRow("mdns") << exits(QStringList { "--scan", "mdns", "--wait", "2", "--verbose" }
+                                       + json,
+                                   0, kMdns,
+                                   { "lumisweep: 1 announced instance gave no address\n",
+                                     QString::fromUtf8(",\"3.2-\u00dcber\",") });
     // Interrupted at every moment of a scan: 130, and whatever was found as well-formed output.
-    const struct
-    {
-        const char *name;
-        const char *scan;
-        const char *interrupt;
-    } interrupts[] = {
-        { "arp, Ctrl-C before the sweep", "arp", "INT@Version Number" },
-        { "arp, Ctrl-C mid-sweep", "arp", "INT@startArpScan" },
-        { "arp, SIGTERM mid-sweep", "arp", "TERM@startArpScan" },
-        { "arp, Ctrl-C with queries pending", "arp", "INT@Done Arp Scan" },
-        { "http, SIGTERM before the sweep", "http", "TERM@Version Number" },
-        { "http, Ctrl-C mid-sweep", "http", "INT@startArpScan" },
-        { "http, SIGTERM with queries pending", "http", "TERM@onDeviceMacFound: \"198.18.0.20\"" },
-        { "mdns, Ctrl-C before the browse", "mdns", "INT@Version Number" },
-        { "mdns, SIGTERM while browsing", "mdns", "TERM@successfully to run DNSServiceBrowse" },
+    const auto interrupted = [&json](const char *scan, int signal, const char *thread = "",
+                                     const char *simLog = "", const char *simText = "") {
+        // Long enough for the interrupt to come first; a sweep takes no --wait.
+        const QStringList wait = QLatin1String(scan) == QLatin1String("mdns")
+            ? QStringList { "--wait", "60" }
+            : QStringList();
+        Run run = exits(QStringList { "--scan", scan } + wait + json, 130);
+        run.interrupt = signal;
+        run.thread = thread;
+        run.simLog = simLog;
+        run.simText = simText;
+        return run;
     };
-    for (const auto &row : interrupts) {
-        // Long enough for the interrupt to come first.
-        const QStringList wait
-            = row.scan == QLatin1String("mdns") ? QStringList { "--wait", "60" } : QStringList();
-        add(row.name, QStringList { "--scan", row.scan } + wait + json, 130, QStringList(),
-            row.interrupt);
-    }
-    add("output that cannot be written",
-        QStringList { "--scan", "arp", "--interface", from, "--format", "json", ">/dev/full" }, 1);
+    QTest::newRow("arp, Ctrl-C before the sweep") << interrupted("arp", SIGINT);
+    QTest::newRow("arp, Ctrl-C mid-sweep")
+        << interrupted("arp", SIGINT, "", "sim-198.18.0.16.log", "arp request");
+    QTest::newRow("arp, SIGTERM mid-sweep")
+        << interrupted("arp", SIGTERM, "", "sim-198.18.0.16.log", "arp request");
+    QTest::newRow("arp, Ctrl-C with queries pending")
+        << interrupted("arp", SIGINT, "", "sim-198.18.0.20.log", "GET /public/deviceName");
+    QTest::newRow("http, SIGTERM before the sweep") << interrupted("http", SIGTERM);
+    QTest::newRow("http, Ctrl-C mid-sweep")
+        << interrupted("http", SIGINT, "", "sim-198.18.0.10.log", "GET /public/macAddress");
+    QTest::newRow("http, SIGTERM with queries pending")
+        << interrupted("http", SIGTERM, "", "sim-198.18.0.20.log", "GET /public/deviceName");
+    QTest::newRow("mdns, Ctrl-C before the browse") << interrupted("mdns", SIGINT);
+    QTest::newRow("mdns, SIGTERM while browsing") << interrupted("mdns", SIGTERM, "BonjourThread");
+    QTest::newRow("output that cannot be written")
+        << exits({ "--scan", "mdns", "--wait", "0.5", "--format", "json", ">/dev/full" }, 1);
     // As on a machine without the library: every file the loader could find is /dev/null.
-    add("no DNS-SD library",
-        { "unshare", "--mount", "sh", "-c",
-          "for f in $(ldconfig -p | "
-          "awk '/libdns_sd/{print $NF}'); do mount --bind /dev/null $(readlink -f $f); done; "
-          "exec \"$0\" --scan mdns" },
-        1);
-    add("unknown scan", { "--scan", "ping" }, 2);
-    add("malformed interface", { "--scan", "arp", "--interface", "198.18.0.300" }, 2);
+    QTest::newRow("no DNS-SD library")
+        << exits({ "unshare", "--mount", "sh", "-c",
+                   "for f in $(ldconfig -p | awk '/libdns_sd/{print $NF}'); do "
+                   "mount --bind /dev/null $(readlink -f $f); done; exec \"$0\" --scan mdns" },
+                 1);
     // A scan that cannot run still writes its (empty) table: an empty JSON array here.
-    add("unavailable interface",
-        { "--scan", "arp", "--interface", "198.18.0.99", "--format", "json" }, 1, {}, {},
-        "lumisweep: no interface has the address 198.18.0.99\n");
-    add("unknown interface name", { "--scan", "arp", "--interface", "eth9", "--format", "json" }, 1,
-        {}, {}, "lumisweep: no interface named 'eth9' has an IPv4 address\n");
+    QTest::newRow("unavailable interface")
+        << exits({ "--scan", "arp", "--interface", "198.18.0.99", "--format", "json" }, 1, {},
+                 { "lumisweep: no interface has the address 198.18.0.99\n" });
+    QTest::newRow("unknown interface name")
+        << exits({ "--scan", "arp", "--interface", "eth9", "--format", "json" }, 1, {},
+                 { "lumisweep: no interface named 'eth9' has an IPv4 address\n" });
     // The kernel refuses the range: a route of type unreachable, for this row only.
-    add("routed range without a route",
-        { "sh", "-c",
-          "ip route add unreachable 192.0.2.0/24 || exit 9; "
-          "\"$0\" --scan http --range 192.0.2.0/24 --format json; status=$?; "
-          "ip route del unreachable 192.0.2.0/24; exit $status" },
-        1, {}, {}, "lumisweep: no route to 192.0.2.0/24\n");
-    add("identify taken", { "--identify", "198.18.0.10" }, 0);
-    add("identify refused", { "--identify", "198.18.0.50" }, 1, {}, {},
-        "lumisweep: Identify device: 198.18.0.50 failed\n");
+    QTest::newRow("routed range without a route")
+        << exits({ "sh", "-c",
+                   "ip route add unreachable 192.0.2.0/24 || exit 9; "
+                   "\"$0\" --scan http --range 192.0.2.0/24 --format json; status=$?; "
+                   "ip route del unreachable 192.0.2.0/24; exit $status" },
+                 1, {}, { "lumisweep: no route to 192.0.2.0/24\n" });
+    QTest::newRow("identify taken") << exits({ "--identify", "198.18.0.10" }, 0);
+    QTest::newRow("identify refused")
+        << exits({ "--identify", "198.18.0.50" }, 1, {},
+                 { "lumisweep: Identify device: 198.18.0.50 failed\n" });
 }
 
 void TestScans::commandLine()
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, rows);
-    QFETCH(QString, interrupt);
-    QFETCH(QString, says);
-    if (QTest::currentDataTag() == QLatin1String("rescan, 2 s later")) {
-        QTest::qWait(2000); // the leaver's entry goes STALE, as minutes would on a real LAN
+    QFETCH(Run, run);
+    if (QTest::currentDataTag() == QLatin1String("rescan, the leaver's entry aged")) {
+        QTRY_VERIFY_WITH_TIMEOUT(neighbourAged("198.18.0.18"), 10000);
     }
     QProcess program;
-    const QString lumisweep = QCoreApplication::applicationDirPath() + "/../lumisweep";
-    const bool toFile = arguments.last().startsWith('>');
+    const bool toFile = run.arguments.last().startsWith('>');
     if (toFile) {
-        program.setStandardOutputFile(arguments.takeLast().mid(1));
+        program.setStandardOutputFile(run.arguments.takeLast().mid(1));
     }
-    if (arguments.first().startsWith("--")) {
-        program.start(lumisweep, arguments);
+    const int logged = Lan::file(run.simLog).size();
+    if (run.arguments.first().startsWith("--")) {
+        program.start(buildFile("lumisweep"), run.arguments);
     } else {
-        program.start(arguments.first(), arguments.mid(1) << lumisweep);
+        program.start(run.arguments.first(), run.arguments.mid(1) << buildFile("lumisweep"));
     }
     QVERIFY(program.waitForStarted());
-    QByteArray log;
-    if (!interrupt.isEmpty()) {
-        // The debug log says where the scan is; the signal goes once it has got there.
-        const QByteArray moment = interrupt.section('@', 1).toUtf8();
-        QTRY_VERIFY_WITH_TIMEOUT((log += program.readAllStandardError()).contains(moment), 30000);
-        ::kill(program.processId(), interrupt.startsWith("INT") ? SIGINT : SIGTERM);
+    if (run.interrupt != 0) {
+        const qint64 pid = program.processId();
+        QTRY_VERIFY_WITH_TIMEOUT(catchesInterrupts(pid), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(run.thread.isEmpty() || threadNames(pid).contains(run.thread),
+                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run.simLog.isEmpty() || Lan::file(run.simLog).mid(logged).contains(run.simText), 30000);
+        ::kill(pid, run.interrupt);
     }
     QVERIFY(program.waitForFinished(60000));
-    log += program.readAllStandardError();
+    const QByteArray log = program.readAllStandardError();
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), exitCode);
-    QVERIFY2(exitCode == 0 || exitCode == 130 || !log.isEmpty(), "it says why");
-    // A message is its own line; a piece of the log need not be.
-    const QByteArray expected = says.toUtf8();
-    QVERIFY2(('\n' + log).contains(expected.endsWith('\n') ? '\n' + expected : expected),
-             log.constData());
+    QCOMPARE(program.exitCode(), run.exitCode);
+    QVERIFY2(run.exitCode == 0 || run.exitCode == 130 || !log.isEmpty(), "it says why");
+    for (const QString &said : run.stderrHolds) {
+        // A message is its own line; a piece of the log need not be.
+        const QByteArray expected = said.toUtf8();
+        QVERIFY2(('\n' + log).contains(expected.endsWith('\n') ? '\n' + expected : expected),
+                 log.constData());
+    }
     const QByteArray output = program.readAllStandardOutput();
     // Whatever happened, short of a usage error, a JSON array: of the rows found, maybe none.
-    if (exitCode != 2 && !toFile && arguments.join(' ').contains("--format json")) {
+    if (run.exitCode != 2 && !toFile && run.arguments.join(' ').contains("--format json")) {
         QJsonParseError error;
         QVERIFY2(QJsonDocument::fromJson(output, &error).isArray(),
                  qPrintable(error.errorString()));
     }
-    if (!interrupt.isEmpty()) {
+    if (run.interrupt != 0) {
         return;
     }
-    QCOMPARE(QJsonDocument::fromJson(output).array(), jsonRows(rows));
+    QCOMPARE(QJsonDocument::fromJson(output).array(), jsonRows(run.rows));
 }
 
 void TestScans::helperEngine_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("rows");
-    QTest::addColumn<QString>("interrupt");
-    QTest::addColumn<QString>("says");
+    QTest::addColumn<Run>("run");
     const QStringList arp { "--scan", "arp", "--format", "json" };
     const QString twinA = row(40, "02-06-00-00-00-40", "", "") + "|conflict";
     const QString twinB = row(40, "D0-C8-00-00-00-41", "", "") + "|conflict";
-    const QString firewalled = row(60, "0C-8C-24-00-00-60", "", "");
+    // Answers ARP only: no HTTP reaches it.
+    const QString firewalled = row(60, "0C-8C-24-00-00-60", "", "") + "|unanswered";
     const QStringList found { row(10, "02-06-00-00-00-10", "1.0", "Cam 10"),
                               row(16, "D0-C8-00-00-00-16", "5.0", "Late"),
                               row(17, "0C-8C-24-00-00-17", "5.1", "Deaf once"),
@@ -363,18 +482,27 @@ void TestScans::helperEngine_data()
                               twinA,
                               twinB,
                               firewalled };
+    const auto add = [](const char *name, const QStringList &arguments, const QStringList &rows) {
+        QTest::newRow(name) << exits(arguments, 0, rows);
+    };
     // Two devices on one address are two rows, neither with the other's answers; the late and
     // the once-deaf device are found; the firewalled one answers ARP only.
-    QTest::newRow("sweep") << arp << 0 << found << QString() << QString();
+    add("sweep", arp, found);
     // The leaver is gone; the firewalled device, cached by now, is listed all the same.
     QStringList rescan = found;
     rescan.removeAt(3);
-    QTest::newRow("rescan, 2 s later") << arp << 0 << rescan << QString() << QString();
+    add("rescan, the leaver's entry aged", arp, rescan);
     // Another subnet on the link: found, but with no route to ask it anything.
-    QTest::newRow("another subnet's range")
-        << (QStringList(arp) << "--range"
-                             << "10.77.0.0/24")
-        << 0 << QStringList { "row|10.77.0.5|08-EA-40-00-07-05||" } << QString() << QString();
+    add("another subnet's range",
+        QStringList(arp) << "--range"
+                         << "10.77.0.0/24",
+        { "row|10.77.0.5|08-EA-40-00-07-05||" });
+    // As a user, the build folder's helper holding CAP_NET_RAW, as README's setcap line leaves
+    // it on a user's machine.
+    add("a user, the helper holding the capability",
+        { qEnvironmentVariable("LUMISWEEP_SOURCE_DIR") + "/tests/lan/with-helper-capability.sh",
+          buildFile("lumisweep-arp"), "--", "sh", "-c", "exec \"$0\" " + arp.join(' ') },
+        rescan);
 }
 
 void TestScans::inventory()
@@ -407,7 +535,13 @@ void TestScans::sweepsEndWithTheirInterface()
     // The swept adapter goes away mid-sweep: nothing more is sent, the scan ends and says why.
     ctrl.scan.lines.clear();
     ctrl->startDiscover("10.99.0.1", 1);
-    QTest::qWait(600); // the delayed start, then every worker waits for its silent neighbour
+    const auto asking = [] {
+        QProcess ip;
+        ip.start("ip", { "-4", "neigh", "show", "dev", "ethF" });
+        ip.waitForFinished();
+        return !ip.readAllStandardOutput().trimmed().isEmpty();
+    };
+    QTRY_VERIFY(asking()); // the workers wait for their silent neighbours
     QCOMPARE(QProcess::execute("ip", { "link", "del", "ethF" }), 0);
     QTRY_COMPARE(ctrl.scan.lines, (QStringList { "done", "info|The interface is not available!" }));
     // The swept subnet is reachable through the default route now, and nothing went there.

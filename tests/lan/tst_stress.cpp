@@ -19,7 +19,7 @@ class TestStress : public QObject
 
 private slots:
     void initTestCase();
-    void randomStops_data() { rows({ { "ARP", "1" }, { "Http Download", "2" }, { "mDNS", "3" } }); }
+    void randomStops_data();
     void randomStops();
     void cleanScansAfterwards();
 
@@ -62,10 +62,17 @@ QStringList TestStress::oneScan(int type)
     return ips;
 }
 
+void TestStress::randomStops_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("ARP") << 1;
+    QTest::newRow("Http Download") << 2;
+    QTest::newRow("mDNS") << 3;
+}
+
 void TestStress::randomStops()
 {
-    QFETCH(QStringList, f);
-    const int type = f[0].toInt();
+    QFETCH(int, type);
     QRandomGenerator random(20261207 + type);
     const int asked = qEnvironmentVariableIntValue("LUMISWEEP_STRESS_CYCLES");
     for (int cycle = 0; cycle < (asked > 0 ? asked : 5); ++cycle) {

@@ -1,9 +1,10 @@
 #!/bin/bash
-# The real program: without a display it says so in one line and exits 1; offscreen it logs its
-# version (the build's, given as VERSION) and its window loads without QML errors; under Xvfb it
-# shows "Lumisweep V" and the version, 960 x 560, as the desktop entry's window, and a session of
-# keys and clicks writes nothing to stderr (window_quit_during_sweep clicks its close button).
-# Starting only lists interfaces; nothing here scans.
+# The real program: without a display it says so in one line and exits 1; a usage error exits 2;
+# the command line leaves no settings behind; offscreen it logs its version (the build's, given as
+# VERSION) and its window loads without QML errors; under Xvfb it shows "Lumisweep V" and the
+# version, 960 x 560, as the desktop entry's window, and a session of keys and clicks writes
+# nothing to stderr (window_quit_during_sweep clicks its close button). Starting only lists
+# interfaces; nothing here scans.
 #   startup.sh PROGRAM VERSION
 set -u
 . "$(dirname "$0")/../../tools/lib.sh"
@@ -20,6 +21,12 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" >"$tmp/app.log" 
 [ "$status" = 1 ] || fail "without a display: exit status $status, not 1"
 if [ "$(wc -l <"$tmp/app.log")" != 1 ] || ! grep -q -- '--scan' "$tmp/app.log"; then
     fail "without a display: not one line naming --scan"
+fi
+# A usage error ends before anything runs: exit status 2, and what was wrong.
+status=0
+env -u DISPLAY "$program" --scan ping >"$tmp/app.log" 2>&1 || status=$?
+if [ "$status" != 2 ] || ! grep -q "'ping'" "$tmp/app.log"; then
+    fail "--scan ping: exit status $status, not 2 with what was wrong"
 fi
 
 # The command line only reads settings: a fresh home stays empty, and one it cannot use (a plain

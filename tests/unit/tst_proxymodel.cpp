@@ -22,7 +22,8 @@ private slots:
     void countRolesAndGet();
 
 private:
-    void append(const QString &ip, const QVariant &fw, const QString &name);
+    void makeProxy();
+    void append(const QString &ip, const QString &mac, const QVariant &fw, const QString &name);
     QStringList ips() const;
 
     QQmlEngine m_engine;
@@ -31,11 +32,12 @@ private:
     QStandardItemModel *m_devices = nullptr;
 };
 
-void TestProxyModel::append(const QString &ip, const QVariant &fw, const QString &name)
+void TestProxyModel::append(const QString &ip, const QString &mac, const QVariant &fw,
+                            const QString &name)
 {
     auto *item = new QStandardItem;
     item->setData(ip, IpRole);
-    item->setData("D0-C8-00-00-00-" + ip.section('.', 3), MacRole);
+    item->setData(mac, MacRole);
     item->setData(fw, FwRole);
     item->setData(name, NameRole);
     m_devices->appendRow(item);
@@ -53,9 +55,14 @@ QStringList TestProxyModel::ips() const
 void TestProxyModel::init()
 {
     // A locale whose order differs from the characters' codes (É sorts as E); that of the
-    // machine may be C.
+    // machine may be C. A row may ask for another before it makes its own proxy.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     qmlRegisterType<SortFilterProxyModel>("SortFilterProxyModel", 1, 0, "SortFilterProxyModel");
+    makeProxy();
+}
+
+void TestProxyModel::makeProxy()
+{
     // Made by the engine, as the window's instance is, so that get() has an engine.
     QQmlComponent component(&m_engine);
     component.setData("import SortFilterProxyModel 1.0\nSortFilterProxyModel {}", QUrl());
@@ -65,53 +72,75 @@ void TestProxyModel::init()
     m_devices = new QStandardItemModel(m_owner.get());
     m_devices->setItemRoleNames(
         { { IpRole, "ip" }, { MacRole, "mac" }, { FwRole, "fw" }, { NameRole, "name" } });
-    append("192.168.1.2", "2.10.0", "Lobby");
-    append("192.168.1.10", "10.0.1", "Garage");
-    append("192.168.1.9", "2.9.0", "lobby annex");
-    append("192.168.1.100", "2.10.0-beta", "Écluse");
+    append("192.168.1.2", "0c-8c-24-00-00-02", "2.10.0", "Lobby");
+    append("192.168.1.10", "02-06-00-00-00-10", "10.0.1", "Garage");
+    append("192.168.1.9", "08-EA-40-00-00-09", "2.9.0", "lobby annex");
+    append("192.168.1.100", "D0-C8-00-00-01-00", "2.10.0-beta", "Écluse");
 }
 
 void TestProxyModel::sortAndFilter_data()
 {
-    // sort role | order | filter role | pattern | syntax | rows shown (last octets)
-    rows({ { "ip by numbers", "ip | 0 |  |  | 1 | 2 9 10 100" },
-           { "ip descending", "ip | 1 |  |  | 1 | 100 10 9 2" },
-           { "fw by numeric parts", "fw | 0 |  |  | 1 | 9 2 100 10" },
-           { "fw descending", "fw | 1 |  |  | 1 | 10 100 2 9" },
-           { "name by the locale, any case", "name | 0 |  |  | 1 | 100 10 2 9" },
-           { "unknown sort role keeps source order", "nope | 0 |  |  | 1 | 2 10 9 100" },
-           { "empty pattern, unknown role", "ip | 0 | nope |  | 0 | 2 9 10 100" },
-           { "any role matches", "ip | 0 |  | lobby | 2 | 2 9" },
-           { "named role only", "ip | 0 | fw | 2.1* | 1 | 2 100" },
-           { "named role ignores others", "ip | 0 | fw | Garage | 2 | " },
-           { "regexp", "ip | 0 | ip | \\.1?9$ | 0 | 9" },
-           { "role naming nothing searches all", "ip | 0 | nope | garage | 2 | 10" } });
+    QTest::addColumn<QByteArray>("sortRole");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QByteArray>("filterRole");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<int>("syntax");
+    QTest::addColumn<QString>("shown"); // the last groups of the addresses shown, in order
+    QTest::addColumn<QString>("locale");
+    const auto add = [](const char *name, const QByteArray &sortRole, int order,
+                        const QByteArray &filterRole, const QString &pattern, int syntax,
+                        const QString &shown, const QString &locale = "en_US") {
+        QTest::newRow(name) << sortRole << order << filterRole << pattern << syntax << shown
+                            << locale;
+    };
+    add("ip by numbers", "ip", 0, "", "", 1, "2 9 10 100");
+    add("ip descending", "ip", 1, "", "", 1, "100 10 9 2");
+    add("ip by numbers where the locale is C", "ip", 0, "", "", 1, "2 9 10 100", "C");
+    add("fw by numeric parts", "fw", 0, "", "", 1, "9 2 100 10");
+    add("fw descending", "fw", 1, "", "", 1, "10 100 2 9");
+    add("name by the locale, any case", "name", 0, "", "", 1, "100 10 2 9");
+    add("mac as hexadecimal text, any case", "mac", 0, "", "", 1, "10 9 2 100");
+    add("unknown sort role keeps source order", "nope", 0, "", "", 1, "2 10 9 100");
+    add("empty pattern, unknown role", "ip", 0, "nope", "", 0, "2 9 10 100");
+    add("any role matches", "ip", 0, "", "lobby", 2, "2 9");
+    add("named role only", "ip", 0, "fw", "2.1*", 1, "2 100");
+    add("named role ignores others", "ip", 0, "fw", "Garage", 2, "");
+    add("regexp", "ip", 0, "ip", "\\.1?9$", 0, "9");
+    add("role naming nothing searches all", "ip", 0, "nope", "garage", 2, "10");
 }
 
 void TestProxyModel::sortAndFilter()
 {
-    QFETCH(QStringList, f);
+    QFETCH(QByteArray, sortRole);
+    QFETCH(int, order);
+    QFETCH(QByteArray, filterRole);
+    QFETCH(QString, pattern);
+    QFETCH(int, syntax);
+    QFETCH(QString, shown);
+    QFETCH(QString, locale);
+    QLocale::setDefault(QLocale(locale));
+    makeProxy();
     QAbstractItemModelTester tester(m_proxy,
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
     m_proxy->setProperty("source", QVariant::fromValue<QObject *>(m_devices));
     m_proxy->setSortCaseSensitivity(Qt::CaseInsensitive);
     m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
     m_proxy->sort(2); // writing the order must sort column 0 whatever was sorted before
-    m_proxy->setProperty("sortRole", f[0].toUtf8());
-    m_proxy->setProperty("sortOrder", f[1].toInt());
-    m_proxy->setProperty("filterRole", f[2].toUtf8());
-    m_proxy->setProperty("filterString", f[3]);
-    m_proxy->setProperty("filterSyntax", f[4].toInt());
+    m_proxy->setProperty("sortRole", sortRole);
+    m_proxy->setProperty("sortOrder", order);
+    m_proxy->setProperty("filterRole", filterRole);
+    m_proxy->setProperty("filterString", pattern);
+    m_proxy->setProperty("filterSyntax", syntax);
     QCOMPARE(m_proxy->sortColumn(), 0);
-    QString shown = ips().join(' ');
-    QCOMPARE(shown.remove("192.168.1."), f[5]);
+    QCOMPARE(ips().join(' ').remove("192.168.1."), shown);
     // Each of pattern and syntax keeps the other, and the case sensitivity.
-    QCOMPARE(m_proxy->property("filterString").toString(), f[3]);
-    QCOMPARE(m_proxy->property("filterSyntax").toInt(), f[4].toInt());
+    QCOMPARE(m_proxy->property("filterString").toString(), pattern);
+    QCOMPARE(m_proxy->property("filterSyntax").toInt(), syntax);
     QCOMPARE(m_proxy->filterRegExp().caseSensitivity(), Qt::CaseInsensitive);
-    QCOMPARE(m_proxy->property("sortRole").toString(), f[0] == "nope" ? "" : f[0]);
+    QCOMPARE(m_proxy->property("sortRole").toByteArray(),
+             sortRole == "nope" ? QByteArray() : sortRole);
     // Changes of the source, under the model tester's eye.
-    append("10.0.0.1", "1", "First");
+    append("10.0.0.1", "02-06-00-00-00-01", "1", "First");
     m_devices->removeRows(0, 1);
     m_proxy->setProperty("source", QVariant::fromValue<QObject *>(nullptr));
     QCOMPARE(m_proxy->rowCount(), 0);
@@ -129,7 +158,7 @@ void TestProxyModel::countRolesAndGet()
     m_proxy->setProperty("source", QVariant::fromValue<QObject *>(m_devices));
     QCOMPARE(m_proxy->property("count").toInt(), 4);
     QCOMPARE(changed.count(), 0); // a reset is no insertion
-    append("192.168.1.5", QVariant(42), "Numeric");
+    append("192.168.1.5", "02-06-00-00-00-05", QVariant(42), "Numeric");
     m_devices->removeRow(0);
     QCOMPARE(changed.count(), 2);
     m_proxy->setProperty("filterRole", QByteArray("nam")); // names match byte for byte

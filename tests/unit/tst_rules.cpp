@@ -4,10 +4,9 @@
 #include "base/logtext.h"
 #include "controller/addressrange.h"
 #include "controller/devicetablewriter.h"
-#include "controller/hostadmission.h"
+#include "controller/devicestore.h"
 #include "controller/vendorprefix.h"
 #include "discovery/deviceprotocol.h"
-#include "discovery/devicerecords.h"
 #include "discovery/neighbourbudget.h"
 #include "discovery/neighbourpresence.h"
 #include "discovery/neighbourshare.h"
@@ -17,6 +16,7 @@
 #include "platform/arpengine.h"
 #include "tests/common/testkit.h"
 
+#include <QAbstractItemModelTester>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,7 +28,21 @@ const QString kName = DeviceProtocol::deviceNamePath();
 const QString kFw = DeviceProtocol::fwVersionPath();
 const QString kMac = DeviceProtocol::macAddressPath();
 const QString kHostile = QString::fromUtf8("Say \"hi\",\r\x1b]0;PWNED\x07 caf\xc3\xa9");
+
+// A resolved instance as the DNS-SD reply gives it: the host's address as looked up, the TXT
+// values, the full name; and the row's ip, mac, fw and name made of it.
+struct Announcement
+{
+    QString host;
+    bool hasInterface;
+    QByteArray interface;
+    QByteArray mac;
+    QByteArray fw;
+    QByteArray fullName;
+    QStringList row;
+};
 } // namespace
+Q_DECLARE_METATYPE(Announcement)
 
 class TestRules : public QObject
 {
@@ -53,8 +67,10 @@ private slots:
     void sweepEndsOnce();
     void neighbourPresence_data();
     void neighbourPresence();
-    void neighbourShare_data();
-    void neighbourShare();
+    void neighbourRoom_data();
+    void neighbourRoom();
+    void neighbourLookDue_data();
+    void neighbourLookDue();
     void commandLine_data();
     void commandLine();
     void helperReports_data();
@@ -63,74 +79,103 @@ private slots:
     void tableWriters();
     void hostileOutput_data();
     void hostileOutput();
-    void recordAssembly();
+    void deviceStore();
     void neighbourBudget();
 };
 
 void TestRules::addressRange_data()
 {
-    // address | netmask | count | first | last | the swept subnet
-    rows({ { "/24",
-             "192.168.1.37 | 255.255.255.0 | 254 | 192.168.1.1 | 192.168.1.254 | 192.168.1.0/24" },
-           { "/22 has .255 and .0 inside",
-             "10.1.2.3 | 255.255.252.0 | 1022 | 10.1.0.1 | 10.1.3.254 | 10.1.0.0/22" },
-           { "/16 whole",
-             "10.20.30.40 | 255.255.0.0 | 65534 | 10.20.0.1 | 10.20.255.254 | 10.20.0.0/16" },
-           { "/8: its own /16",
-             "10.20.30.40 | 255.0.0.0 | 65534 | 10.20.0.1 | 10.20.255.254 | 10.20.0.0/16" },
-           { "/12: its own /16, at the subnet's start",
-             "172.16.0.9 | 255.240.0.0 | 65534 | 172.16.0.1 | 172.16.255.254 | 172.16.0.0/16" },
-           { "/30",
-             "192.168.1.1 | 255.255.255.252 | 2 | 192.168.1.1 | 192.168.1.2 | 192.168.1.0/30" },
-           { "/31 empty", "192.168.1.37 | 255.255.255.254 | 0" },
-           { "/32 empty", "192.168.1.37 | 255.255.255.255 | 0" },
-           { "holes in the mask", "10.0.0.1 | 255.0.255.0 | 0" },
-           { "mask without dots", "192.168.1.37 |  | 0" },
-           { "hostile mask", "1.1.1.1 | 0.0.-2000000000.-5 | 0" } });
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("netmask");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<QString>("subnet"); // swept
+    const auto add
+        = [](const char *name, const QString &address, const QString &netmask, int count,
+             const QString &first = {}, const QString &last = {}, const QString &subnet = {}) {
+              QTest::newRow(name) << address << netmask << count << first << last << subnet;
+          };
+    add("/24", "192.168.1.37", "255.255.255.0", 254, "192.168.1.1", "192.168.1.254",
+        "192.168.1.0/24");
+    add("/22 has .255 and .0 inside", "10.1.2.3", "255.255.252.0", 1022, "10.1.0.1", "10.1.3.254",
+        "10.1.0.0/22");
+    add("/16 whole", "10.20.30.40", "255.255.0.0", 65534, "10.20.0.1", "10.20.255.254",
+        "10.20.0.0/16");
+    add("/8: its own /16", "10.20.30.40", "255.0.0.0", 65534, "10.20.0.1", "10.20.255.254",
+        "10.20.0.0/16");
+    add("/12: its own /16, at the subnet's start", "172.16.0.9", "255.240.0.0", 65534, "172.16.0.1",
+        "172.16.255.254", "172.16.0.0/16");
+    add("/30", "192.168.1.1", "255.255.255.252", 2, "192.168.1.1", "192.168.1.2", "192.168.1.0/30");
+    add("/31 empty", "192.168.1.37", "255.255.255.254", 0);
+    add("/32 empty", "192.168.1.37", "255.255.255.255", 0);
+    add("holes in the mask", "10.0.0.1", "255.0.255.0", 0);
+    add("mask without dots", "192.168.1.37", "", 0);
+    add("hostile mask", "1.1.1.1", "0.0.-2000000000.-5", 0);
 }
 
 void TestRules::addressRange()
 {
-    QFETCH(QStringList, f);
-    const QVector<quint32> range = AddressRange::fromInterface(f[0], f[1]);
-    QCOMPARE(range.size(), f[2].toInt());
-    QCOMPARE(AddressRange::sweptSubnet(f[0], f[1]), f.value(5));
+    QFETCH(QString, address);
+    QFETCH(QString, netmask);
+    QFETCH(int, count);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    QFETCH(QString, subnet);
+    const QVector<quint32> range = AddressRange::fromInterface(address, netmask);
+    QCOMPARE(range.size(), count);
+    QCOMPARE(AddressRange::sweptSubnet(address, netmask), subnet);
     if (!range.isEmpty()) {
-        QCOMPARE(Ipv4Text::format(range.first()), f[3]);
-        QCOMPARE(Ipv4Text::format(range.last()), f[4]);
+        QCOMPARE(Ipv4Text::format(range.first()), first);
+        QCOMPARE(Ipv4Text::format(range.last()), last);
         // Consecutive and ascending, and the interface's own address is not skipped.
         QCOMPARE(range.last() - range.first(), quint32(range.size() - 1));
-        QVERIFY(range.contains(*Ipv4Text::parse(f[0])));
+        QVERIFY(range.contains(*Ipv4Text::parse(address)));
     }
 }
 
 void TestRules::addressTexts_data()
 {
-    // text | the address read back, or - | a single host's address
-    rows({ { "dotted", "198.18.0.10 | 198.18.0.10 | yes" },
-           { "leading zeros are decimal", "010.001.000.001 | 10.1.0.1 | yes" },
-           { "limited broadcast", "255.255.255.255 | 255.255.255.255 | no" },
-           { "this network", "0.1.2.3 | 0.1.2.3 | no" },
-           { "multicast", "224.0.0.251 | 224.0.0.251 | no" },
-           { "256", "1.2.3.256 | - | no" },
-           { "short form", "10.1 | - | no" },
-           { "blank", "1.2.3.4  | - | no" },
-           { "sign", "1.2.+3.4 | - | no" },
-           { "host name and path", "evil.example/login | - | no" },
-           { "empty", " | - | no" } });
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("readBack"); // empty: no address
+    QTest::addColumn<bool>("unicast"); // a single host's address
+    QTest::newRow("dotted") << "198.18.0.10"
+                            << "198.18.0.10" << true;
+    QTest::newRow("leading zeros are decimal") << "010.001.000.001"
+                                               << "10.1.0.1" << true;
+    QTest::newRow("limited broadcast") << "255.255.255.255"
+                                       << "255.255.255.255" << false;
+    QTest::newRow("this network") << "0.1.2.3"
+                                  << "0.1.2.3" << false;
+    QTest::newRow("multicast") << "224.0.0.251"
+                               << "224.0.0.251" << false;
+    QTest::newRow("256") << "1.2.3.256"
+                         << "" << false;
+    QTest::newRow("short form") << "10.1"
+                                << "" << false;
+    QTest::newRow("blank") << "1.2.3.4 "
+                           << "" << false;
+    QTest::newRow("sign") << "1.2.+3.4"
+                          << "" << false;
+    QTest::newRow("host name and path") << "evil.example/login"
+                                        << "" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
 }
 
 void TestRules::addressTexts()
 {
-    QFETCH(QStringList, f);
-    const std::optional<quint32> parsed = Ipv4Text::parse(f[0]);
-    QCOMPARE(parsed ? Ipv4Text::format(*parsed) : QStringLiteral("-"), f[1]);
-    QCOMPARE(parsed && Ipv4Text::isUnicast(*parsed), f[2] == "yes");
+    QFETCH(QString, text);
+    QFETCH(QString, readBack);
+    QFETCH(bool, unicast);
+    const std::optional<quint32> parsed = Ipv4Text::parse(text);
+    QCOMPARE(parsed ? Ipv4Text::format(*parsed) : QString(), readBack);
+    QCOMPARE(parsed && Ipv4Text::isUnicast(*parsed), unicast);
     if (parsed) {
         // A URL to a device carries exactly the parsed address, and asks for no compression,
         // which could inflate a small answer beyond every limit.
         const QNetworkRequest request = DeviceProtocol::request(*parsed, kName);
-        QCOMPARE(request.url().toString(), "http://" + f[1] + kName);
+        QCOMPARE(request.url().toString(), "http://" + readBack + kName);
         QCOMPARE(DeviceProtocol::pathOf(request.url()), kName);
         QCOMPARE(request.rawHeader("Accept-Encoding"), QByteArray("identity"));
     }
@@ -138,23 +183,25 @@ void TestRules::addressTexts()
 
 void TestRules::vendorPrefix_data()
 {
-    // MAC text | whether it is a vendor's
-    rows({ { "0206", "02-06-00-00-00-10 | yes" },
-           { "d0c8", "D0-C8-1A-2B-3C-4D | yes" },
-           { "08ea40 colons lower", "08:ea:40:00:11:22 | yes" },
-           { "0c8c24 dotted", "0c8c.2400.1122 | yes" },
-           { "08ea4 is not 08ea40", "08-EA-41-00-11-22 | no" },
-           { "0c8c2 is not 0c8c24", "0C-8C-25-00-11-22 | no" },
-           { "other vendor", "00-11-22-33-44-55 | no" },
-           { "leading blank", " D0-C8-1A-2B-3C-4D | no" },
-           { "prefix later in text", "00-D0-C8-1A-2B-3C | no" },
-           { "short", "D0 | no" } });
+    QTest::addColumn<QString>("mac");
+    QTest::addColumn<bool>("vendors"); // whether it is a vendor's
+    QTest::newRow("0206") << "02-06-00-00-00-10" << true;
+    QTest::newRow("d0c8") << "D0-C8-1A-2B-3C-4D" << true;
+    QTest::newRow("08ea40 colons lower") << "08:ea:40:00:11:22" << true;
+    QTest::newRow("0c8c24 dotted") << "0c8c.2400.1122" << true;
+    QTest::newRow("08ea4 is not 08ea40") << "08-EA-41-00-11-22" << false;
+    QTest::newRow("0c8c2 is not 0c8c24") << "0C-8C-25-00-11-22" << false;
+    QTest::newRow("other vendor") << "00-11-22-33-44-55" << false;
+    QTest::newRow("leading blank") << " D0-C8-1A-2B-3C-4D" << false;
+    QTest::newRow("prefix later in text") << "00-D0-C8-1A-2B-3C" << false;
+    QTest::newRow("short") << "D0" << false;
 }
 
 void TestRules::vendorPrefix()
 {
-    QFETCH(QStringList, f);
-    QCOMPARE(VendorPrefix::matches(f[0]), f[1] == "yes");
+    QFETCH(QString, mac);
+    QFETCH(bool, vendors);
+    QCOMPARE(VendorPrefix::matches(mac), vendors);
 }
 
 void TestRules::deviceReplies_data()
@@ -216,151 +263,184 @@ void TestRules::logTextIsOneQuotedLine()
 
 void TestRules::announcements_data()
 {
-    // host lookup | interface TXT value (- absent) | MAC | FW | full name | ip | mac | fw | name
-    // MAC and FW are bytes, %XX for one that is no character of its own; the full name is as
+    QTest::addColumn<Announcement>("announced");
+    // TXT values are bytes, %XX for one that is no character of its own; the full name is as
     // the daemon escapes it.
-    rows({ { "typical",
-             "192.168.1.20 | eth0:10.0.0.1 | d0:c8:1a:2b:3c:4d | 1.0.3 | "
-             "Cam1._encoder._tcp.local. | 192.168.1.20 | D0-C8-1A-2B-3C-4D | 1.0.3 | Cam1" },
-           { "no host address: the interface value; controls removed",
-             " | eth0:10.0.0.2 | 00:11:22:33:44:55:66 | 2.0\n | Ca\\010m2._encoder._tcp.local. | "
-             "10.0.0.2 | 00-11-22-33-44-55 | 2.0 | Cam2" },
-           { "other domain: the whole name",
-             " | - | 00:11 |  | K\\032A._encoder._tcp.example. |  | 00-11 |  | "
-             "K A._encoder._tcp.example." },
-           { "space, dot and backslash escaped",
-             " | - |  |  | Roof\\032Cam\\.1\\\\._encoder._tcp.local. |  |  |  | Roof Cam.1\\" },
-           { "a star in decimal escapes; UTF-8 in the TXT values",
-             " | - | 08:ea:40:%C3%9C | %C3%9Cber 3 | \\226\\152\\133\\032A._encoder._tcp.local. "
-             "|  | 08-EA-40-\u00dc | \u00dcber 3 | \u2605 A" },
-           // What is no UTF-8 must not turn into characters that end a line or drive a
-           // terminal, nor into a character of its own.
-           { "invalid UTF-8: U+FFFD in the name, Latin-1 in the TXT values",
-             " | - | d0:c8:%9B%DC | %DCber%9B%FF | Bad\\255\\192\\138\\027[2J._encoder._tcp.local. "
-             "|  | D0-C8-\u00dc | \u00dcber\u00ff | Bad\ufffd\ufffd\ufffd[2J" },
-           { "a suffix look-alike inside the name",
-             " | - |  |  | a\\._encoder\\._tcp\\.local\\.._encoder._tcp.local. |  |  |  | "
-             "a._encoder._tcp.local." },
-           // The announcer writes the interface value and the address record: only a plain
-           // address of a single remote host may become the row's.
-           { "host name, port and path", " | eth0:evil.example:80/x |  |  |  |  |  |  | " },
-           { "0.0.0.0, then octal-looking", "0.0.0.0 | eth0:010.0.0.1 |  |  |  |  |  |  | " },
-           { "loopback, then broadcast", "127.0.0.1 | eth0:255.255.255.255 |  |  |  |  |  |  | " },
-           { "five groups, then over 255", "1.2.3.4.5 | eth0:10.0.0.256 |  |  |  |  |  |  | " } });
+    const auto add
+        = [](const char *row, const QString &host, const char *interface, const char *mac,
+             const char *fw, const QByteArray &fullName, const QString &ip, const QString &macText,
+             const QString &fwText, const QString &name) {
+              QTest::newRow(row) << Announcement { host,
+                                                   bool(interface),
+                                                   interface,
+                                                   QByteArray::fromPercentEncoding(mac),
+                                                   QByteArray::fromPercentEncoding(fw),
+                                                   fullName,
+                                                   QStringList { ip, macText, fwText, name } };
+          };
+    add("typical", "192.168.1.20", "eth0:10.0.0.1", "d0:c8:1a:2b:3c:4d", "1.0.3",
+        "Cam1._encoder._tcp.local.", "192.168.1.20", "D0-C8-1A-2B-3C-4D", "1.0.3", "Cam1");
+    add("no host address: the interface value; controls removed", "", "eth0:10.0.0.2",
+        "00:11:22:33:44:55:66", "2.0\n", "Ca\\010m2._encoder._tcp.local.", "10.0.0.2",
+        "00-11-22-33-44-55", "2.0", "Cam2");
+    add("other domain: the whole name", "", nullptr, "00:11", "", "K\\032A._encoder._tcp.example.",
+        "", "00-11", "", "K A._encoder._tcp.example.");
+    add("space, dot and backslash escaped", "", nullptr, "", "",
+        "Roof\\032Cam\\.1\\\\._encoder._tcp.local.", "", "", "", "Roof Cam.1\\");
+    add("a star in decimal escapes; UTF-8 in the TXT values", "", nullptr, "08:ea:40:%C3%9C",
+        "%C3%9Cber 3", "\\226\\152\\133\\032A._encoder._tcp.local.", "", "08-EA-40-\u00dc",
+        "\u00dcber 3", "\u2605 A");
+    // What is no UTF-8 must not turn into characters that end a line or drive a terminal, nor
+    // into a character of its own.
+    add("invalid UTF-8: U+FFFD in the name, Latin-1 in the TXT values", "", nullptr, "d0:c8:%9B%DC",
+        "%DCber%9B%FF", "Bad\\255\\192\\138\\027[2J._encoder._tcp.local.", "", "D0-C8-\u00dc",
+        "\u00dcber\u00ff", "Bad\ufffd\ufffd\ufffd[2J");
+    add("a suffix look-alike inside the name", "", nullptr, "", "",
+        "a\\._encoder\\._tcp\\.local\\.._encoder._tcp.local.", "", "", "",
+        "a._encoder._tcp.local.");
+    // The announcer writes the interface value and the address record: only a plain address
+    // of a single remote host may become the row's.
+    add("host name, port and path", "", "eth0:evil.example:80/x", "", "", "", "", "", "", "");
+    add("0.0.0.0, then octal-looking", "0.0.0.0", "eth0:010.0.0.1", "", "", "", "", "", "", "");
+    add("loopback, then broadcast", "127.0.0.1", "eth0:255.255.255.255", "", "", "", "", "", "",
+        "");
+    add("five groups, then over 255", "1.2.3.4.5", "eth0:10.0.0.256", "", "", "", "", "", "", "");
 }
 
 void TestRules::announcements()
 {
-    QFETCH(QStringList, f);
-    const bool present = f[1] != "-";
-    QCOMPARE(ResolveReply::addressFrom(f[0], present ? f[1].toLatin1() : QByteArray(), present),
-             f[5]);
-    QCOMPARE(ResolveReply::macFrom(QByteArray::fromPercentEncoding(f[2].toUtf8())), f[6]);
-    QCOMPARE(ResolveReply::firmwareFrom(QByteArray::fromPercentEncoding(f[3].toUtf8())), f[7]);
-    QCOMPARE(ResolveReply::nameFrom(f[4].toUtf8()), f[8]);
+    QFETCH(Announcement, announced);
+    const Announcement &a = announced;
+    QCOMPARE((QStringList { ResolveReply::addressFrom(a.host, a.interface, a.hasInterface),
+                            ResolveReply::macFrom(a.mac), ResolveReply::firmwareFrom(a.fw),
+                            ResolveReply::nameFrom(a.fullName) }),
+             a.row);
 }
 
 void TestRules::resolveQueue_data()
 {
     // Two resolves at a time, three waiting. Steps: +x heard of (W waiting, K known already,
     // F line full), n take the next (its name, or _ for none), fx the resolve of x ended.
-    rows({ { "once, bounded", "+a +a +b +c +d n +d +a | W K W W F a W K" },
-           { "slots", "+a +b +c n n n fa n n | W W W a b _ c _" },
-           { "heard of again after its end", "+a n fa +a n | W a W a" } });
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("got");
+    QTest::newRow("once, bounded") << QStringList { "+a", "+a", "+b", "+c", "+d", "n", "+d", "+a" }
+                                   << QStringList { "W", "K", "W", "W", "F", "a", "W", "K" };
+    QTest::newRow("slots") << QStringList { "+a", "+b", "+c", "n", "n", "n", "fa", "n", "n" }
+                           << QStringList { "W", "W", "W", "a", "b", "_", "c", "_" };
+    QTest::newRow("heard of again after its end")
+        << QStringList { "+a", "n", "fa", "+a", "n" } << QStringList { "W", "a", "W", "a" };
 }
 
 void TestRules::resolveQueue()
 {
-    QFETCH(QStringList, f);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, got);
     ResolveQueue queue(2, 3);
-    QStringList got;
-    for (const QString &step : f[0].split(' ')) {
+    QStringList results;
+    for (const QString &step : steps) {
         ResolveQueue::Instance instance { 0, step.mid(1).toLatin1(), "_encoder._tcp", "local." };
         QVERIFY2(QString("+fn").contains(step[0]), qPrintable(step));
         if (step[0] == '+') {
-            got << QString("WKF").at(int(queue.add(instance)));
+            results << QString("WKF").at(int(queue.add(instance)));
         } else if (step[0] == 'f') {
             queue.finished(instance);
         } else {
-            got << (queue.takeNext(&instance) ? QString::fromLatin1(instance.name) : "_");
+            results << (queue.takeNext(&instance) ? QString::fromLatin1(instance.name) : "_");
         }
     }
-    QCOMPARE(got.join(' '), f[1]);
+    QCOMPARE(results, got);
 }
 
 void TestRules::sweepEndsOnce_data()
 {
     // Three addresses. Steps: f one done, x one failed, s the user's stop, a the interface gone,
-    // e the check for an empty sweep. Then: ends reported, interfaces lost, failures.
-    rows({ { "all done", "f x f e | 1 0 1" },
-           { "stopped: the stop ends it, the last worker does not", "f s f f | 0 0 0" },
-           { "stopped after the end", "f f f s | 1 0 0" },
-           { "interface gone, then the workers end", "f a f f e | 1 1 0" },
-           { "interface gone after a stop", "s a | 0 0 0" } });
+    // e the check for an empty sweep.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("ends"); // reported
+    QTest::addColumn<int>("losses"); // of the interface, reported
+    QTest::addColumn<int>("failures");
+    QTest::newRow("all done") << "fxfe" << 1 << 0 << 1;
+    QTest::newRow("stopped: the stop ends it, the last worker does not") << "fsff" << 0 << 0 << 0;
+    QTest::newRow("stopped after the end") << "fffs" << 1 << 0 << 0;
+    QTest::newRow("interface gone, then the workers end") << "faffe" << 1 << 1 << 0;
+    QTest::newRow("interface gone after a stop") << "sa" << 0 << 0 << 0;
 }
 
 void TestRules::sweepEndsOnce()
 {
-    QFETCH(QStringList, f);
+    QFETCH(QString, steps);
+    QFETCH(int, ends);
+    QFETCH(int, losses);
+    QFETCH(int, failures);
     SweepState sweep(3, 1);
-    int ends = 0;
-    int losses = 0;
-    connect(&sweep, &SweepState::ended, [&] { ++ends; });
-    connect(&sweep, &SweepState::interfaceLost, [&] { ++losses; });
+    int ended = 0;
+    int lost = 0;
+    connect(&sweep, &SweepState::ended, [&] { ++ended; });
+    connect(&sweep, &SweepState::interfaceLost, [&] { ++lost; });
     using Step = void (SweepState::*)();
-    const Step steps[] = { &SweepState::finishAddress, &SweepState::failAddress, &SweepState::stop,
+    const Step kinds[] = { &SweepState::finishAddress, &SweepState::failAddress, &SweepState::stop,
                            &SweepState::abandon, &SweepState::endIfEmpty };
-    for (const QString &step : f[0].split(' ')) {
+    for (const QChar step : steps) {
         const int index = QString("fxsae").indexOf(step);
-        QVERIFY2(step.size() == 1 && index >= 0, qPrintable(step));
-        (sweep.*steps[index])();
+        QVERIFY2(index >= 0, qPrintable(QString(step)));
+        (sweep.*kinds[index])();
     }
-    QCOMPARE(QString("%1 %2 %3").arg(ends).arg(losses).arg(sweep.failures()), f[1]);
+    QCOMPARE(ended, ends);
+    QCOMPARE(lost, losses);
+    QCOMPARE(sweep.failures(), failures);
 }
 
 void TestRules::neighbourPresence_data()
 {
-    // Requests per round | the entry when the watch begins (M missing, R resolving, F failed,
-    // Hn holding an address confirmed n ms ago) | looks, each "entry@elapsed[e][k] = verdict
-    // [/action] [rN dN]" (e: the echo answered, k: the knock answered; rounds and deadline when
-    // given), separated by " | ".
-    rows({ { "resolved now", "3 | M | H0@3 = answered" },
-           { "cached: no answer without a fresh sign, a knock is sent",
-             "3 | H5000 | H5003@3 = wait/knock | H5005@5k = answered" },
-           { "cached: the echo answered", "3 | H5000 | H5003@3e = answered" },
-           { "cached: confirmed after the start", "3 | H5000 | H10@400 = answered" },
-           { "cached: one confirmation read twice is not fresh",
-             "3 | H5000 | H5030@40 = wait/knock | H5290@300 = wait | H6300@1300 = giveup" },
-           { "a failed round gets a second, then its time",
-             "1 | M | M@1 = wait/ask r1 d1251 | F@1300 = wait/ask r2 d1550 | F@1600 = giveup" },
-           { "the kernel's own round counts", "3 | R | F@1000 = wait r1 d1250 | F@1300 = giveup" },
-           { "three requests a round are enough",
-             "3 | F | F@5 = wait/ask r1 d1255 | F@1300 = giveup" } });
+    QTest::addColumn<int>("requestsPerRound");
+    // The entry when the watch begins: M missing, R resolving, F failed, H holding an address
+    // confirmed that many ms ago.
+    QTest::addColumn<QString>("startState");
+    QTest::addColumn<qint64>("confirmedAgoMs");
+    // Each "entry@elapsed[e][k] = verdict[/action] [rN dN]": the entry as above, e the echo
+    // answered, k the knock answered; rounds and deadline when given.
+    QTest::addColumn<QStringList>("looks");
+    QTest::newRow("resolved now") << 3 << "M" << 0ll << QStringList { "H0@3 = answered" };
+    QTest::newRow("cached: no answer without a fresh sign, a knock is sent")
+        << 3 << "H" << 5000ll << QStringList { "H5003@3 = wait/knock", "H5005@5k = answered" };
+    QTest::newRow("cached: the echo answered")
+        << 3 << "H" << 5000ll << QStringList { "H5003@3e = answered" };
+    QTest::newRow("cached: confirmed after the start")
+        << 3 << "H" << 5000ll << QStringList { "H10@400 = answered" };
+    QTest::newRow("cached: one confirmation read twice is not fresh")
+        << 3 << "H" << 5000ll
+        << QStringList { "H5030@40 = wait/knock", "H5290@300 = wait", "H6300@1300 = giveup" };
+    QTest::newRow("a failed round gets a second, then its time")
+        << 1 << "M" << 0ll
+        << QStringList { "M@1 = wait/ask r1 d1251", "F@1300 = wait/ask r2 d1550",
+                         "F@1600 = giveup" };
+    QTest::newRow("the kernel's own round counts")
+        << 3 << "R" << 0ll << QStringList { "F@1000 = wait r1 d1250", "F@1300 = giveup" };
+    QTest::newRow("three requests a round are enough")
+        << 3 << "F" << 0ll << QStringList { "F@5 = wait/ask r1 d1255", "F@1300 = giveup" };
 }
 
 void TestRules::neighbourPresence()
 {
     using namespace NeighbourPresence;
-    QFETCH(QStringList, f);
-    const auto stateOf = [](QChar letter) {
-        const int index = QString("MRFH").indexOf(letter);
-        return index < 0 ? std::optional<EntryState>() : EntryState(index);
-    };
-    const Timing timing { 1000, f[0].toInt() };
-    const std::optional<EntryState> startState = stateOf(f[1].at(0));
-    QVERIFY2(startState, qPrintable(f[1]));
-    const Start start { *startState, f[1].mid(1).toLongLong() };
+    QFETCH(int, requestsPerRound);
+    QFETCH(QString, startState);
+    QFETCH(qint64, confirmedAgoMs);
+    QFETCH(QStringList, looks);
+    const auto stateOf = [](QChar letter) { return EntryState(QString("MRFH").indexOf(letter)); };
+    const Timing timing { 1000, requestsPerRound };
+    const Start start { stateOf(startState.at(0)), confirmedAgoMs };
     Progress progress = begin(start, timing);
     static const QRegularExpression look(
         "^([MRFH])(\\d*)@(\\d+)(e?)(k?) = (answered|wait|giveup)(?:/(knock|ask))?(?: r(\\d+) "
         "d(\\d+))?$");
-    for (const QString &step : f.mid(2)) {
+    for (const QString &step : looks) {
         const QRegularExpressionMatch m = look.match(step);
         QVERIFY2(m.hasMatch(), qPrintable(step));
         const Decision decision = decide(start, progress,
-                                         { *stateOf(m.captured(1).at(0)),
-                                           m.captured(2).toLongLong(), m.captured(3).toLongLong(),
-                                           !m.captured(4).isEmpty(), !m.captured(5).isEmpty() },
+                                         { stateOf(m.captured(1).at(0)), m.captured(2).toLongLong(),
+                                           m.captured(3).toLongLong(), !m.captured(4).isEmpty(),
+                                           !m.captured(5).isEmpty() },
                                          timing);
         const QStringList verdicts { "answered", "wait", "giveup" };
         const QStringList actions { "", "knock", "ask" };
@@ -374,36 +454,52 @@ void TestRules::neighbourPresence()
     }
 }
 
-void TestRules::neighbourShare_data()
+void TestRules::neighbourRoom_data()
 {
-    // "room" limit, entries, reclaimable, held | the room given; "look" ms since the latest look
-    // (-1 none), room left of it | whether to look again.
-    rows({ { "empty: a quarter of the three quarters free", "room 1024 0 0 0 | 192" },
-           { "the last free entry is given", "room 1024 767 0 0 | 1" },
-           { "three quarters busy: the rest is the machine's", "room 1024 768 0 0 | 0" },
-           { "past the limit", "room 1024 1100 0 0 | 0" },
-           { "others' entries count, ours once", "room 1024 700 0 100 | 17" },
-           { "entries the kernel would drop do not", "room 1024 1024 600 300 | 86" },
-           { "held entries not in the table yet count", "room 1024 100 0 500 | 67" },
-           { "more reclaimable than entries: read apart", "room 1024 50 80 0 | 192" },
-           { "a lowered limit", "room 16 0 0 0 | 3" },
-           { "never looked", "look -1 0 | yes" },
-           { "room used up: not before the gap", "look 19 0 | no" },
-           { "room used up, the gap over", "look 20 0 | yes" },
-           { "room left of a young look", "look 99 5 | no" },
-           { "room left of an old look", "look 100 5 | yes" } });
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("reclaimable");
+    QTest::addColumn<int>("held");
+    QTest::addColumn<int>("room"); // given
+    QTest::newRow("empty: a quarter of the three quarters free") << 1024 << 0 << 0 << 0 << 192;
+    QTest::newRow("the last free entry is given") << 1024 << 767 << 0 << 0 << 1;
+    QTest::newRow("three quarters busy: the rest is the machine's") << 1024 << 768 << 0 << 0 << 0;
+    QTest::newRow("past the limit") << 1024 << 1100 << 0 << 0 << 0;
+    QTest::newRow("others' entries count, ours once") << 1024 << 700 << 0 << 100 << 17;
+    QTest::newRow("entries the kernel would drop do not") << 1024 << 1024 << 600 << 300 << 86;
+    QTest::newRow("held entries not in the table yet count") << 1024 << 100 << 0 << 500 << 67;
+    QTest::newRow("more reclaimable than entries: read apart") << 1024 << 50 << 80 << 0 << 192;
+    QTest::newRow("a lowered limit") << 16 << 0 << 0 << 0 << 3;
 }
 
-void TestRules::neighbourShare()
+void TestRules::neighbourRoom()
 {
-    QFETCH(QStringList, f);
-    const QStringList in = f[0].split(' ');
-    if (in[0] == "room") {
-        const NeighbourShare::Table table { in[1].toInt(), in[2].toInt(), in[3].toInt() };
-        QCOMPARE(NeighbourShare::room(table, in[4].toInt()), f[1].toInt());
-    } else {
-        QCOMPARE(NeighbourShare::lookDue(in[1].toLongLong(), in[2].toInt()), f[1] == "yes");
-    }
+    QFETCH(int, limit);
+    QFETCH(int, entries);
+    QFETCH(int, reclaimable);
+    QFETCH(int, held);
+    QFETCH(int, room);
+    QCOMPARE(NeighbourShare::room({ limit, entries, reclaimable }, held), room);
+}
+
+void TestRules::neighbourLookDue_data()
+{
+    QTest::addColumn<qint64>("sinceLookMs"); // -1: never looked
+    QTest::addColumn<int>("roomLeft"); // of that look
+    QTest::addColumn<bool>("due");
+    QTest::newRow("never looked") << -1ll << 0 << true;
+    QTest::newRow("room used up: not before the gap") << 19ll << 0 << false;
+    QTest::newRow("room used up, the gap over") << 20ll << 0 << true;
+    QTest::newRow("room left of a young look") << 99ll << 5 << false;
+    QTest::newRow("room left of an old look") << 100ll << 5 << true;
+}
+
+void TestRules::neighbourLookDue()
+{
+    QFETCH(qint64, sinceLookMs);
+    QFETCH(int, roomLeft);
+    QFETCH(bool, due);
+    QCOMPARE(NeighbourShare::lookDue(sinceLookMs, roomLeft), due);
 }
 
 void TestRules::commandLine_data()
@@ -514,33 +610,43 @@ void TestRules::commandLine()
 
 void TestRules::helperReports_data()
 {
-    // A line of the ARP helper | what the program takes from it, or "-": the session fails.
-    rows({ { "ready", "ready D0-C8-00-00-00-11 198.18.0.1 | ready 198.18.0.1 D0C800000011" },
-           { "reply", "reply 198.18.0.20 08-EA-40-00-00-21 | reply 198.18.0.20 08EA40000021" },
-           { "heard", "heard 10.77.0.5 0C-8C-24-00-00-05 | heard 10.77.0.5 0C8C24000005" },
-           { "idle", "idle | idle" },
-           { "error", "error unavailable packet socket: Operation not permitted | error" },
-           { "error of no known kind", "error packet socket: Operation not permitted | -" },
-           { "lower-case hex", "reply 198.18.0.20 08-ea-40-00-00-21 | -" },
-           { "leading zero", "reply 198.18.0.020 08-EA-40-00-00-21 | -" },
-           { "octet over 255", "reply 198.18.0.256 08-EA-40-00-00-21 | -" },
-           { "two spaces", "reply 198.18.0.20  08-EA-40-00-00-21 | -" },
-           { "trailing space", "idle  | -" },
-           { "colons", "reply 198.18.0.20 08:EA:40:00:00:21 | -" },
-           { "five pairs", "reply 198.18.0.20 08-EA-40-00-21 | -" },
-           { "fields swapped", "ready 198.18.0.1 D0-C8-00-00-00-11 | -" },
-           { "upper-case word", "IDLE | -" },
-           { "error without text", "error lost | -" },
-           { "error with an escape", "error \x1b[2J | -" },
-           { "not hex", "reply 198.18.0.20 08-EA-40-00-00-2G | -" },
-           { "five groups", "reply 1.2.3.4.5 08-EA-40-00-00-21 | -" },
-           { "empty", " | -" } });
+    QTest::addColumn<QByteArray>("line"); // of the ARP helper
+    QTest::addColumn<QString>("taken"); // what the program takes from it; "-": the session fails
+    QTest::newRow("ready") << QByteArray("ready D0-C8-00-00-00-11 198.18.0.1")
+                           << "ready 198.18.0.1 D0C800000011";
+    QTest::newRow("reply") << QByteArray("reply 198.18.0.20 08-EA-40-00-00-21")
+                           << "reply 198.18.0.20 08EA40000021";
+    QTest::newRow("heard") << QByteArray("heard 10.77.0.5 0C-8C-24-00-00-05")
+                           << "heard 10.77.0.5 0C8C24000005";
+    QTest::newRow("idle") << QByteArray("idle") << "idle";
+    QTest::newRow("error")
+        << QByteArray("error unavailable packet socket: Operation not permitted") << "error";
+    const char *const refused[][2] = {
+        { "error of no known kind", "error packet socket: Operation not permitted" },
+        { "lower-case hex", "reply 198.18.0.20 08-ea-40-00-00-21" },
+        { "leading zero", "reply 198.18.0.020 08-EA-40-00-00-21" },
+        { "octet over 255", "reply 198.18.0.256 08-EA-40-00-00-21" },
+        { "two spaces", "reply 198.18.0.20  08-EA-40-00-00-21" },
+        { "trailing space", "idle " },
+        { "colons", "reply 198.18.0.20 08:EA:40:00:00:21" },
+        { "five pairs", "reply 198.18.0.20 08-EA-40-00-21" },
+        { "fields swapped", "ready 198.18.0.1 D0-C8-00-00-00-11" },
+        { "upper-case word", "IDLE" },
+        { "error without text", "error lost" },
+        { "error with an escape", "error \x1b[2J" },
+        { "not hex", "reply 198.18.0.20 08-EA-40-00-00-2G" },
+        { "five groups", "reply 1.2.3.4.5 08-EA-40-00-00-21" },
+        { "empty", "" },
+    };
+    for (const auto &row : refused) {
+        QTest::newRow(row[0]) << QByteArray(row[1]) << "-";
+    }
 }
 
 void TestRules::helperReports()
 {
-    QFETCH(QStringList, f);
-    QByteArray line = f[0].toLatin1().replace("\\x1b", "\x1b");
+    QFETCH(QByteArray, line);
+    QFETCH(QString, taken);
     const std::optional<ArpEngine::Report> report = ArpEngine::parseReport(line);
     QString got = QStringLiteral("-");
     if (report) {
@@ -551,7 +657,7 @@ void TestRules::helperReports()
             got += " without a MAC";
         }
     }
-    QCOMPARE(got, f[1]);
+    QCOMPARE(got, taken);
 }
 
 void TestRules::tableWriters_data()
@@ -564,19 +670,21 @@ void TestRules::tableWriters_data()
     QTest::newRow("table") << int(DeviceTableWriter::Format::Table)
                            << "IP Address   Mac Address        FW Version  Device Name"
             + QByteArray(29, ' ') + "Note\n198.18.0.9   D0-C8-00-00-00-09  1.0         Cam"
-            + "\n198.18.0.10  02-06-00-00-00-10  =1+2        " + name + "  conflict\n";
-    QTest::newRow("json") << int(DeviceTableWriter::Format::Json)
-                          << QByteArray(
-                                 "[{\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\",\"mac\":"
-                                 "\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"conflict\":true,"
-                                 "\"firmware\":\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":"
-                                 "\"02-06-00-00-00-10\",\"name\":"
-                                 "\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"}]");
-    QTest::newRow("csv") << int(DeviceTableWriter::Format::Csv)
-                         << QByteArray(
-                                "ip,mac,firmware,name,note\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
-                                "Cam,\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
-                                "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\",conflict\r\n");
+            + QByteArray(37, ' ') + "no encoder answer\n198.18.0.10  02-06-00-00-00-10  =1+2"
+            + QByteArray(8, ' ') + name + "  conflict\n";
+    QTest::newRow("json")
+        << int(DeviceTableWriter::Format::Json)
+        << QByteArray("[{\"answered\":false,\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\","
+                      "\"mac\":\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"conflict\":true,"
+                      "\"firmware\":\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":"
+                      "\"02-06-00-00-00-10\",\"name\":"
+                      "\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"}]");
+    QTest::newRow("csv")
+        << int(DeviceTableWriter::Format::Csv)
+        << QByteArray(
+               "ip,mac,firmware,name,note\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
+               "Cam,no encoder answer\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
+               "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\",conflict\r\n");
 }
 
 void TestRules::tableWriters()
@@ -585,6 +693,7 @@ void TestRules::tableWriters()
     QFETCH(QByteArray, text);
     QVector<DeviceRow> rows { { "198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam" },
                               { "198.18.0.10", "02-06-00-00-00-10", "=1+2", kHostile } };
+    rows[0].answered = false;
     rows[1].conflict = true;
     QByteArray written = DeviceTableWriter::write(DeviceTableWriter::Format(format),
                                                   DeviceTableWriter::devices(rows));
@@ -656,46 +765,79 @@ void TestRules::hostileOutput()
     }
 }
 
-void TestRules::recordAssembly()
+void TestRules::deviceStore()
 {
-    using Verdict = HostAdmission::Verdict;
-    HostAdmission admission;
+    using Admission = DeviceStore::Admission;
+    using Kind = DeviceAnswer::Kind;
+    using Endpoint = DeviceAnswer::Endpoint;
+    const quint32 nine = *Ipv4Text::parse("198.18.0.9");
+    const quint32 ten = *Ipv4Text::parse("198.18.0.10");
+    const quint32 hundred = *Ipv4Text::parse("198.18.0.100");
+    DeviceStore store;
+    QAbstractItemModelTester tester(&store, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    int shown = 0;
+    connect(&store, &DeviceStore::shown, [&shown] { ++shown; });
+    const auto report = [](quint32 address, const QString &mac) {
+        return DeviceStore::Report { address, mac, QString(), QString() };
+    };
     // The vendor test comes before the once-per-scan test; a second MAC on an address is a
-    // second device, the same MAC again is not.
-    QCOMPARE(admission.admit("198.18.0.9", "00-11-22-33-44-55"), Verdict::Rejected);
-    QCOMPARE(admission.admit("198.18.0.9", "D0-C8-00-00-00-09"), Verdict::New);
-    QCOMPARE(admission.admit("198.18.0.9", "d0-c8-00-00-00-09"), Verdict::Rejected);
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::Conflict);
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::Rejected);
-    QCOMPARE(admission.macsOf("198.18.0.9"),
-             (QStringList { "D0-C8-00-00-00-09", "02-06-00-00-00-99" }));
-    admission.forget("198.18.0.9");
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::New);
-    admission.clear();
-    QCOMPARE(admission.admit("198.18.0.9", "02-06-00-00-00-99"), Verdict::New);
-
-    DeviceRecords records;
-    records.start("198.18.0.9", "D0-C8-00-00-00-09");
-    records.start("198.18.0.10", "02-06-00-00-00-10");
-    QVERIFY(!records.store("198.18.0.9", kName, "Lobby"));
-    QCOMPARE(*records.store("198.18.0.9", kFw, ""),
-             (DeviceRow { "198.18.0.9", "D0-C8-00-00-00-09", "", "Lobby" }));
-    // A reply for a host without record starts one that is never reported.
-    QVERIFY(!records.store("198.18.0.77", kName, "Stray")
-            && !records.store("198.18.0.77", kFw, ""));
-    // Incomplete rows in address text order (.10 before .9), with firmware and name empty
-    // even when one of them came.
-    records.store("198.18.0.10", kName, "Cam");
-    records.start("198.18.0.100", "08-EA-40-00-00-64");
-    QCOMPARE(records.incompleteRows(),
-             (QVector<DeviceRow> { { "198.18.0.10", "02-06-00-00-00-10", "", "" },
-                                   { "198.18.0.100", "08-EA-40-00-00-64", "", "" } }));
-    QCOMPARE(DeviceRecords::announced("1.2.3.4", "m", "xNULLx", "Cam NULL"),
-             (DeviceRow { "1.2.3.4", "m", "", "" }));
-    QCOMPARE(DeviceRecords::announced("1.2.3.4", "m", "1.0", "null"),
-             (DeviceRow { "1.2.3.4", "m", "1.0", "null" }));
-    records.clear();
-    QVERIFY(records.incompleteRows().isEmpty());
+    // second device, the same MAC in another letter case is not.
+    QCOMPARE(store.admit(report(nine, "00-11-22-33-44-55")), Admission::Rejected);
+    QCOMPARE(store.admit(report(nine, "D0-C8-00-00-00-09")), Admission::Ask);
+    QCOMPARE(store.admit(report(nine, "d0-c8-00-00-00-09")), Admission::Rejected);
+    QCOMPARE(store.admit(report(ten, "02-06-00-00-00-10")), Admission::Ask);
+    QCOMPARE(store.admit(report(hundred, "08-EA-40-00-00-64")), Admission::Ask);
+    QCOMPARE(store.otherHostCount(), 1);
+    // A row once name and firmware have come, a failure counting as an empty value, an ignored
+    // answer not at all.
+    store.answer(nine, { Endpoint::DeviceName, Kind::Value, "Lobby" });
+    store.answer(nine, { Endpoint::FwVersion, Kind::Ignored, "x" });
+    QCOMPARE(store.rowCount(), 0);
+    store.answer(nine, { Endpoint::FwVersion, Kind::Failed, QString() });
+    QCOMPARE(store.rows(),
+             (QVector<DeviceRow> { { "198.18.0.9", "D0-C8-00-00-00-09", "", "Lobby" } }));
+    // A device that gave no valid answer to either question is marked, and keeps its row.
+    store.answer(hundred, { Endpoint::DeviceName, Kind::Failed, QString() });
+    store.answer(hundred, { Endpoint::FwVersion, Kind::Ignored, QString() });
+    store.answer(ten, { Endpoint::DeviceName, Kind::Value, "Cam" });
+    // The end of a sweep: incomplete devices in address text order (.10 before .100), with
+    // firmware and name empty even when one of them came.
+    const QVector<DeviceRow> incomplete = store.showIncomplete();
+    DeviceRow mute { "198.18.0.100", "08-EA-40-00-00-64", "", "" };
+    mute.answered = false;
+    QCOMPARE(incomplete,
+             (QVector<DeviceRow> { { "198.18.0.10", "02-06-00-00-00-10", "", "" }, mute }));
+    QCOMPARE(mute.note(), QString("no encoder answer"));
+    // A second device on .10: both rows show the conflict and neither a name, also after an
+    // answer that would complete one of them.
+    QCOMPARE(store.admit(report(ten, "0C-8C-24-00-00-11")), Admission::Conflict);
+    store.answer(ten, { Endpoint::FwVersion, Kind::Value, "1.0" });
+    DeviceRow twinA { "198.18.0.10", "02-06-00-00-00-10", "", "" };
+    DeviceRow twinB { "198.18.0.10", "0C-8C-24-00-00-11", "", "" };
+    twinA.conflict = twinB.conflict = true;
+    QCOMPARE(store.rows(), (QVector<DeviceRow> { store.rows().at(0), twinA, twinB, mute }));
+    QCOMPARE(store.conflictCount(), 1);
+    QCOMPARE(shown, 5);
+    // The model: one row per device in the order they appeared, the row's marks its own.
+    QCOMPARE(store.rowCount(), 4);
+    const QModelIndex last = store.index(3);
+    QCOMPARE(store.data(last, DeviceStore::IpRole).toString(), QString("198.18.0.10"));
+    QCOMPARE(store.data(last, DeviceStore::ConflictRole).toBool(), true);
+    QCOMPARE(store.data(store.index(2), DeviceStore::AnsweredRole).toBool(), false);
+    QCOMPARE(store.roleNames().value(DeviceStore::NoteRole), QByteArray("note"));
+    // An announcement shows at once, its NULL texts emptied; one that moves away takes its row
+    // along, and the device left on the address is no longer in a conflict.
+    DeviceStore::Report announced { nine, "08-EA-40-00-00-99", "xNULLx", "Cam NULL" };
+    announced.announced = true;
+    QCOMPARE(store.admit(announced), Admission::Conflict);
+    QCOMPARE(store.rows().at(0), (DeviceRow { "198.18.0.9", "08-EA-40-00-00-99", "", "", true }));
+    store.withdraw(nine, "08-ea-40-00-00-99");
+    QCOMPARE(store.rows().at(0), (DeviceRow { "198.18.0.9", "D0-C8-00-00-00-09", "", "Lobby" }));
+    QCOMPARE(store.rowCount(), 4);
+    QCOMPARE(store.admit(announced), Admission::Conflict);
+    store.clear();
+    QCOMPARE(store.rowCount(), 0);
+    QCOMPARE(store.admit(report(nine, "D0-C8-00-00-00-09")), Admission::Ask);
 }
 
 void TestRules::neighbourBudget()

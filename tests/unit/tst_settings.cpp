@@ -30,73 +30,78 @@ private slots:
 
 void TestSettings::storedValues_data()
 {
-    // value stored | what comes back (b: a boolean)
-    rows({ { "true", "true | b true" },
-           { "false", "false | b false" },
-           { "True stays text", "True | True" },
-           { "1 stays text", "1 | 1" } });
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QVariant>("readBack");
+    QTest::newRow("true") << "true" << QVariant(true);
+    QTest::newRow("false") << "false" << QVariant(false);
+    QTest::newRow("True stays text") << "True" << QVariant("True");
+    QTest::newRow("1 stays text") << "1" << QVariant("1");
 }
 
 void TestSettings::storedValues()
 {
-    QFETCH(QStringList, f);
+    QFETCH(QString, stored);
+    QFETCH(QVariant, readBack);
     ControllerFixture ctrl;
     QVERIFY(!ctrl->getSettingsValue("SOME/KEY").isValid());
-    ctrl->setSettingsValue("SOME/KEY", f[0]);
+    ctrl->setSettingsValue("SOME/KEY", stored);
     const QVariant value = ctrl->getSettingsValue("SOME/KEY");
-    QCOMPARE(value.type() == QVariant::Bool ? "b " + value.toString() : value.toString(), f[1]);
+    QCOMPARE(value, readBack);
+    QCOMPARE(value.type(), readBack.type());
     // The first start makes the folder and the file, the user's alone.
     QCOMPARE(QFile::permissions(ctrl.dataFolder()) & 0x0fff, QFile::Permissions(0x0700));
     QFile file(ctrl.dataFolder() + "/settings.ini");
     QCOMPARE(file.permissions() & 0x0fff, QFile::Permissions(0x0600));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().startsWith("[General]\nAPP_VERSION_NUMBER=" LUMISWEEP_VERSION "\n"));
-    QCOMPARE(QSettings(file.fileName(), QSettings::IniFormat).value("SOME/KEY").toString(), f[0]);
+    QCOMPARE(QSettings(file.fileName(), QSettings::IniFormat).value("SOME/KEY").toString(), stored);
 }
 
 void TestSettings::accountPrompt_data()
 {
-    // typed | confirmed
-    rows({ { "confirmed", "admin:246813 | yes" },
-           { "confirmed empty", " | yes" },
-           { "cancelled", "admin:1 | no" } });
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("confirmed") << "admin:246813" << true;
+    QTest::newRow("confirmed empty") << "" << true;
+    QTest::newRow("cancelled") << "admin:1" << false;
 }
 
 void TestSettings::accountPrompt()
 {
-    QFETCH(QStringList, f);
-    const bool accept = f[1] == "yes";
+    QFETCH(QString, typed);
+    QFETCH(bool, accept);
     ControllerFixture ctrl;
-    ModalCloser closer(f[0], accept);
+    ModalCloser closer(typed, accept);
     LogCapture log;
-    QCOMPARE(ctrl->showInputAccount("D0-C8-1A-2B-3C-4D"), accept ? f[0] : QString());
+    QCOMPARE(ctrl->showInputAccount("D0-C8-1A-2B-3C-4D"), accept ? typed : QString());
     QCOMPARE(closer.seen, QStringList { "Input account|Example: admin:246813" });
     QSettings file(ctrl.dataFolder() + "/settings.ini", QSettings::IniFormat);
     QCOMPARE(file.contains("ACCOUNT/D0-C8-1A-2B-3C-4D"), accept);
-    QCOMPARE(file.value("ACCOUNT/D0-C8-1A-2B-3C-4D").toString(), accept ? f[0] : QString());
+    QCOMPARE(file.value("ACCOUNT/D0-C8-1A-2B-3C-4D").toString(), accept ? typed : QString());
     // The key is logged, the password never.
     QCOMPARE(log.lines().filter("ACCOUNT/D0-C8-1A-2B-3C-4D, value = <hidden>").size(), int(accept));
-    QVERIFY(f[0].isEmpty() || log.lines().filter(f[0]).isEmpty());
+    QVERIFY(typed.isEmpty() || log.lines().filter(typed).isEmpty());
 }
 
 void TestSettings::untrustedPlaces_data()
 {
-    // the place | whether the settings go there
-    rows({ { "folder of another user, mode 0777", "folder | no" },
-           { "settings.ini of another user", "file | no" },
-           { "settings.ini a link to another user's file", "file link | no" },
-           { "the folder a link in a folder others can write", "shared link | no" },
-           { "the folder a link of the user's to the user's folder", "own link | yes" } });
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<bool>("accepted"); // whether the settings go there
+    QTest::newRow("folder of another user, mode 0777") << "folder" << false;
+    QTest::newRow("settings.ini of another user") << "file" << false;
+    QTest::newRow("settings.ini a link to another user's file") << "file link" << false;
+    QTest::newRow("the folder a link in a folder others can write") << "shared link" << false;
+    QTest::newRow("the folder a link of the user's to the user's folder") << "own link" << true;
 }
 
 void TestSettings::untrustedPlaces()
 {
-    QFETCH(QStringList, f);
+    QFETCH(QString, place);
+    QFETCH(bool, accepted);
     if (geteuid() != 0) {
         QSKIP("needs root to make files of another user");
     }
     const uid_t nobody = getpwnam("nobody")->pw_uid;
-    const bool accepted = f[1] == "yes";
     QTemporaryDir home;
     const QString folder = home.path() + "/Lumisweep";
     const QString elsewhere = home.path() + "/elsewhere";
@@ -106,19 +111,19 @@ void TestSettings::untrustedPlaces()
             && chmod(name.constData(), mode) == 0;
     };
     QVERIFY(QDir().mkpath(elsewhere));
-    if (f[0].endsWith("own link") || f[0] == "shared link") {
+    if (place == "own link" || place == "shared link") {
         // A dotfile manager's link: the settings folder lives elsewhere.
         QVERIFY(QFile::link(elsewhere, folder));
-        QVERIFY(own(home.path(), false, f[0] == "own link" ? 0755 : 0777));
+        QVERIFY(own(home.path(), false, place == "own link" ? 0755 : 0777));
     } else {
         QVERIFY(QDir().mkpath(folder));
     }
-    if (f[0] == "folder") {
+    if (place == "folder") {
         QVERIFY(own(folder, true, 0777));
-    } else if (f[0] == "file") {
+    } else if (place == "file") {
         QVERIFY(QFile(folder + "/settings.ini").open(QIODevice::WriteOnly));
         QVERIFY(own(folder + "/settings.ini", true, 0644));
-    } else if (f[0] == "file link") {
+    } else if (place == "file link") {
         QVERIFY(QFile(elsewhere + "/theirs").open(QIODevice::WriteOnly));
         QVERIFY(own(elsewhere + "/theirs", true, 0644));
         QVERIFY(QFile::link(elsewhere + "/theirs", folder + "/settings.ini"));
@@ -144,7 +149,7 @@ void TestSettings::untrustedPlaces()
     QVERIFY2(closer.seen[0].startsWith("Warning|The settings "), qPrintable(closer.seen[0]));
     QVERIFY(closer.seen[2].startsWith("Warning|The account for D0-C8-1A-2B-3C-4D was not saved."));
     QCOMPARE(QDir(elsewhere).entryList(QDir::Files),
-             f[0] == "file link" ? QStringList { "theirs" } : QStringList());
+             place == "file link" ? QStringList { "theirs" } : QStringList());
     QCOMPARE(QFileInfo(elsewhere + "/theirs").size(), 0);
     delete controller;
 }
@@ -194,31 +199,40 @@ void TestSettings::withoutWindowOnlyReads()
 
 void TestSettings::boxes_data()
 {
-    // call (check: the address check; a number: that warning type) | argument | result | box
+    QTest::addColumn<bool>("check"); // the address check, or else the warning box
+    QTest::addColumn<QString>("text"); // the address checked, or the warning
+    QTest::addColumn<int>("type"); // of the warning
+    QTest::addColumn<bool>("passes"); // the address check's result
+    QTest::addColumn<QString>("box"); // "title|text|buttons|icon", or empty: none
     const QString error = "Error!|IP address format is incorrect|1024|2";
     const QString link = "Please check <a href=\"https://example.invalid/\">link</a>";
-    rows({ { "address 192.168.1.1", "check | 192.168.1.1 | yes | " },
-           { "address 256.256.256.256", "check | 256.256.256.256 | yes | " },
-           { "address with blank", "check | 192.168.1.1  | no | " + error },
-           { "address of three parts", "check | 192.168.1 | no | " + error },
-           { "empty address", "check |  | no | " + error },
-           { "warning type 0", "0 | " + link + " | yes | Warning|" + link + "|2097152|0" },
-           { "warning type 1", "1 | " + link + " | yes | Info|" + link + "|16384|0" },
-           { "warning type -7", "-7 | " + link + " | yes | Info|" + link + "|16384|0" } });
+    QTest::newRow("address 192.168.1.1") << true << "192.168.1.1" << 0 << true << "";
+    QTest::newRow("address 256.256.256.256") << true << "256.256.256.256" << 0 << true << "";
+    QTest::newRow("address with blank") << true << "192.168.1.1 " << 0 << false << error;
+    QTest::newRow("address of three parts") << true << "192.168.1" << 0 << false << error;
+    QTest::newRow("empty address") << true << "" << 0 << false << error;
+    QTest::newRow("warning type 0")
+        << false << link << 0 << true << "Warning|" + link + "|2097152|0";
+    QTest::newRow("warning type 1") << false << link << 1 << true << "Info|" + link + "|16384|0";
+    QTest::newRow("warning type -7") << false << link << -7 << true << "Info|" + link + "|16384|0";
 }
 
 void TestSettings::boxes()
 {
-    QFETCH(QStringList, f);
+    QFETCH(bool, check);
+    QFETCH(QString, text);
+    QFETCH(int, type);
+    QFETCH(bool, passes);
+    QFETCH(QString, box);
     ControllerFixture ctrl;
     ModalCloser closer;
-    if (f[0] == "check") {
-        QCOMPARE(ctrl->checkStringIPV4(f[1]), f[2] == "yes");
+    if (check) {
+        QCOMPARE(ctrl->checkStringIPV4(text), passes);
     } else {
         QVERIFY(QMetaObject::invokeMethod(ctrl.get(), "onShowWarningMessageBox",
-                                          Q_ARG(QString, f[1]), Q_ARG(int, f[0].toInt())));
+                                          Q_ARG(QString, text), Q_ARG(int, type)));
     }
-    QCOMPARE(closer.seen.join(""), f[3]);
+    QCOMPARE(closer.seen.join(""), box);
 }
 
 void TestSettings::applicationLogsEveryEvent()

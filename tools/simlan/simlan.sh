@@ -7,6 +7,7 @@
 #   simlan.sh exec NAME -- COMMAND [ARGS...]      COMMAND in the scanner namespace of an up LAN
 #   simlan.sh down NAME
 #   simlan.sh gateway-count NAME                  packets the LAN's gateway was sent to pass on
+#   simlan.sh reap PID NAME                       NAME goes down once process PID has ended
 #
 # Topology lines ('#' starts a comment, shell quoting applies):
 #   scanner 198.18.0.1/24
@@ -333,18 +334,22 @@ command=${1:-}
 [ $# -gt 0 ] && shift
 case "$command" in
 run)
-    [[ $# -ge 3 && $2 == -- ]] || usage 4 9
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 10
     topology=$1
     shift 2
     [ -r "$topology" ] || die "cannot read $topology"
     need_namespaces
     name="lsw$$"
     at_exit teardown "$name"
+    # A script killed outright runs no trap: ctest's time-out sends SIGKILL to every process of
+    # the test's tree. A watcher outside that tree (its parent gone, in a session of its own)
+    # takes the LAN down then.
+    (setsid "$0" reap $$ "$name" </dev/null >/dev/null 2>&1 &)
     bring_up "$name" "$topology" "$1" || exit $?
     run_child run_in_scanner "$name" "$@"
     ;;
 up)
-    [ $# -eq 2 ] || usage 4 9
+    [ $# -eq 2 ] || usage 4 10
     need_namespaces
     [ -r "$2" ] || die "cannot read $2"
     [ ! -d "$STATE_ROOT/$1" ] || die "a LAN named $1 exists already"
@@ -357,23 +362,30 @@ up)
     echo "LAN $1 is up; simulator logs in $(cat "$STATE_ROOT/$1/dir"); 'simlan.sh down $1' removes it"
     ;;
 exec)
-    [[ $# -ge 3 && $2 == -- ]] || usage 4 9
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 10
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     name=$1
     shift 2
     run_in_scanner "$name" "$@"
     ;;
 down)
-    [ $# -eq 1 ] || usage 4 9
+    [ $# -eq 1 ] || usage 4 10
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     teardown "$1"
     ;;
+reap)
+    [ $# -eq 2 ] || usage 4 10
+    while kill -0 "$1" 2>/dev/null; do
+        sleep 0.5
+    done
+    teardown "$2"
+    ;;
 gateway-count)
-    [ $# -eq 1 ] || usage 4 9
+    [ $# -eq 1 ] || usage 4 10
     [ -e "$STATE_ROOT/$1/gateway" ] || die "no LAN named $1 with a gateway"
     ip netns exec "$1-g" nft list counter ip simlan routed | awk '$1 == "packets" {print $2}'
     ;;
 *)
-    usage 4 9
+    usage 4 10
     ;;
 esac
