@@ -355,11 +355,10 @@ void TestScans::commandLine_data()
     const QStringList json { "--format", "json" };
     // The instance without an address record has no row, and is counted; the verbose log shows
     // each value as the row reads it, UTF-8 as UTF-8, quoted.
-    QTest::newRow("mdns") << exits(QStringList { "--scan", "mdns", "--wait", "2", "--verbose" }
-                                       + json,
-                                   0, kMdns,
-                                   { "lumisweep: 1 announced instance gave no address\n",
-                                     QString::fromUtf8(",\"3.2-\u00dcber\",") });
+    QTest::newRow("mdns") << exits(
+        QStringList { "--scan", "mdns", "--wait", "2", "--verbose" } + json, 0, kMdns,
+        { "lumisweep: 1 announced instance gave no address\n",
+          QString::fromUtf8(",\"3.2-\u00dcber\",") });
     // Interrupted at every moment of a scan: 130, and whatever was found as well-formed output.
     const auto interrupted = [&json](const char *scan, int signal, const char *thread = "",
                                      const char *simLog = "", const char *simText = "") {
