@@ -35,6 +35,21 @@ void noDisplayHandler(QtMsgType type, const QMessageLogContext &context, const Q
     s_qtHandler(type, context, message);
 }
 
+// The desktop entry's name and icon: docks and task switchers find the entry by it (the window's
+// class is the application name, as the entry's StartupWMClass says), and the window shows the
+// icon also where the entry is not installed.
+void showDesktopIdentity(QGuiApplication &app)
+{
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.lumisweep.Lumisweep"));
+    QIcon icon;
+    for (const int size : { 16, 24, 32, 48, 64, 128 }) {
+        icon.addFile(
+            QStringLiteral(":/icons/hicolor/%1x%1/apps/org.lumisweep.Lumisweep.png").arg(size),
+            QSize(size, size));
+    }
+    app.setWindowIcon(icon);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -65,17 +80,7 @@ int main(int argc, char **argv)
     for (const QString &message : qAsConst(s_heldBack)) {
         QTextStream(stderr) << message << '\n';
     }
-    // The desktop entry's name and icon: docks and task switchers find the entry by it (the
-    // window's class is the application name, as the entry's StartupWMClass says), and the
-    // window shows the icon also where the entry is not installed.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.lumisweep.Lumisweep"));
-    QIcon icon;
-    for (const int size : { 16, 24, 32, 48, 64, 128 }) {
-        icon.addFile(
-            QStringLiteral(":/icons/hicolor/%1x%1/apps/org.lumisweep.Lumisweep.png").arg(size),
-            QSize(size, size));
-    }
-    app.setWindowIcon(icon);
+    showDesktopIdentity(app);
 #ifdef Q_OS_WIN
     // Only Windows has this adaptation; elsewhere the request would only draw a warning.
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Direct3D12);

@@ -619,8 +619,8 @@ void TestRules::helperReports_data()
     QTest::newRow("heard") << QByteArray("heard 10.77.0.5 0C-8C-24-00-00-05")
                            << "heard 10.77.0.5 0C8C24000005";
     QTest::newRow("idle") << QByteArray("idle") << "idle";
-    QTest::newRow("error")
-        << QByteArray("error unavailable packet socket: Operation not permitted") << "error";
+    QTest::newRow("error") << QByteArray("error unavailable packet socket: Operation not permitted")
+                           << "error";
     const char *const refused[][2] = {
         { "error of no known kind", "error packet socket: Operation not permitted" },
         { "lower-case hex", "reply 198.18.0.20 08-ea-40-00-00-21" },
