@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int kFrameSize = int(sizeof(ether_header) + sizeof(ether_arp));
+constexpr int kAnnounceIntervalMs = 2000;
+const unsigned char kBroadcast[ETH_ALEN] = { 0xff, 0xff, 0xff, 0xff, 0xff, 0xff };
 
 } // namespace
 
@@ -118,11 +120,40 @@ void ArpResponder::sendReply(const QByteArray &requestFrame)
     std::memcpy(reply->arp_spa, request->arp_tpa, 4);
     std::memcpy(reply->arp_tha, request->arp_sha, ETH_ALEN);
     std::memcpy(reply->arp_tpa, request->arp_spa, 4);
+    sendFrame(frame, request->arp_sha);
+}
 
+void ArpResponder::announce(int count)
+{
+    if (count <= 0) {
+        return;
+    }
+    char frame[kFrameSize] {};
+    auto *ethernet = reinterpret_cast<ether_header *>(frame);
+    auto *request = reinterpret_cast<ether_arp *>(frame + sizeof(ether_header));
+    std::memcpy(ethernet->ether_dhost, kBroadcast, ETH_ALEN);
+    std::memcpy(ethernet->ether_shost, m_config.hardwareAddress.constData(), ETH_ALEN);
+    ethernet->ether_type = htons(ETHERTYPE_ARP);
+    request->ea_hdr.ar_hrd = htons(ARPHRD_ETHER);
+    request->ea_hdr.ar_pro = htons(ETHERTYPE_IP);
+    request->ea_hdr.ar_hln = ETH_ALEN;
+    request->ea_hdr.ar_pln = 4;
+    request->ea_hdr.ar_op = htons(ARPOP_REQUEST);
+    std::memcpy(request->arp_sha, m_config.hardwareAddress.constData(), ETH_ALEN);
+    const quint32 own = htonl(m_config.address.toIPv4Address());
+    std::memcpy(request->arp_spa, &own, 4);
+    std::memcpy(request->arp_tpa, &own, 4);
+    sendFrame(frame, kBroadcast);
+    m_log->write(QStringLiteral("announced %1").arg(m_config.address.toString()));
+    QTimer::singleShot(kAnnounceIntervalMs, this, [this, count] { announce(count - 1); });
+}
+
+void ArpResponder::sendFrame(const char *frame, const unsigned char *destination)
+{
     sockaddr_ll peer {};
     peer.sll_family = AF_PACKET;
     peer.sll_ifindex = m_interfaceIndex;
     peer.sll_halen = ETH_ALEN;
-    std::memcpy(peer.sll_addr, request->arp_sha, ETH_ALEN);
-    ::sendto(m_socket, frame, sizeof(frame), 0, reinterpret_cast<sockaddr *>(&peer), sizeof(peer));
+    std::memcpy(peer.sll_addr, destination, ETH_ALEN);
+    ::sendto(m_socket, frame, kFrameSize, 0, reinterpret_cast<sockaddr *>(&peer), sizeof(peer));
 }

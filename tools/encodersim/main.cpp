@@ -15,6 +15,8 @@
 //                                   kernel's ARP off on the device)
 //   --arp-answer CIDR               answer ARP for every address of CIDR, too
 //   --leave-after-requests N        take the LAN interface down once the Nth HTTP request is over
+//   --announce N                    once listening, claim the address with N gratuitous ARP
+//                                   requests two seconds apart, as a booting device does
 //   --http-port, --identify-port    other ports than 80 and 1300
 
 #include "arpresponder.h"
@@ -99,7 +101,7 @@ int main(int argc, char *argv[])
         }
     });
     ArpResponder arp(config, &log);
-    if (config.answersOwnArp() || config.arpAnswerMask != 0) {
+    if (config.needsPacketSocket()) {
         if (!arp.start(&error)) {
             log.write(QStringLiteral("ARP responder: %1").arg(error));
             return 1;
@@ -112,5 +114,6 @@ int main(int argc, char *argv[])
         QFile ready(directory.filePath(QStringLiteral("ready-%1").arg(config.fileKey)));
         ready.open(QIODevice::WriteOnly);
     }
+    arp.announce(config.announcements);
     return app.exec();
 }

@@ -177,6 +177,9 @@ bool SimConfig::parse(const QStringList &arguments, QString *error)
             ok = ok && arpDropCount >= 0;
         } else if (option == QLatin1String("--arp-answer")) {
             ok = parseCidr(value, &arpAnswerNetwork, &arpAnswerMask);
+        } else if (option == QLatin1String("--announce")) {
+            announcements = value.toInt(&ok);
+            ok = ok && announcements > 0;
         } else if (option == QLatin1String("--leave-after-requests")) {
             leaveAfterRequests = value.toInt(&ok);
             ok = ok && leaveAfterRequests > 0;

@@ -52,9 +52,14 @@ public:
     quint32 arpAnswerNetwork = 0;
     quint32 arpAnswerMask = 0; // 0: answer for no foreign address
     int leaveAfterRequests = 0; // 0: stay on the LAN
+    int announcements = 0; // gratuitous ARP requests once listening, as a booting device sends
 
     // Otherwise the kernel answers ARP for the device's address, at once.
     bool answersOwnArp() const { return arpDelayMs >= 0 || arpDropCount > 0; }
+    bool needsPacketSocket() const
+    {
+        return answersOwnArp() || arpAnswerMask != 0 || announcements > 0;
+    }
 
     // "\\0", "\\r", "\\n", "\\t", "\\\\" and "\\xHH" become their bytes.
     static QByteArray unescape(const QString &text);

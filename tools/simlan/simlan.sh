@@ -8,6 +8,13 @@
 #   simlan.sh down NAME
 #   simlan.sh gateway-count NAME                  packets the LAN's gateway was sent to pass on
 #   simlan.sh reap PID NAME                       NAME goes down once process PID has ended
+#   simlan.sh add NAME device|host ADDRESS/PREFIX MAC [OPTIONS...]
+#                                                 boots one more device on an up LAN: it
+#                                                 announces its address once its simulator
+#                                                 answers; prints the device's key
+#   simlan.sh link NAME KEY up|down               plugs a device's cable in, or pulls it
+#   simlan.sh move NAME KEY ADDRESS/PREFIX        gives a device another address, restarts its
+#                                                 simulator there, and announces it
 #
 # Topology lines ('#' starts a comment, shell quoting applies):
 #   scanner 198.18.0.1/24
@@ -34,6 +41,9 @@
 # host line when an earlier device has the address already); with a gateway line,
 # LUMISWEEP_LAN_GATEWAY_COUNT: a shell command (for sh -c, as root) that prints how many packets
 # the gateway was sent for addresses not its own, i.e. what left through the default route.
+# LUMISWEEP_LAN_CONTROL: how COMMAND runs this script's add, link and move on its own LAN, as
+# "$LUMISWEEP_LAN_CONTROL add ..." (word-split, as root): COMMAND runs in a mount namespace of
+# its own, where a namespace it made would be out of the teardown's sight.
 # Exit status: COMMAND's; 77 when namespaces cannot be made here; 2 for a bad topology.
 
 set -u
@@ -181,11 +191,91 @@ NFT
     echo "nameserver ${2%/*}" >"$STATE/resolv.conf"
 }
 
+# The scanner's neighbour state, kept for lines that come after the scanner's.
+scanner_mac() { # NAME
+    ip -n "$1-s" -br link show "$LAN_IFACE" | awk '{print $3}'
+}
+
+# Starts the simulator of device KEY in namespace NS; its pid goes to the device's line.
+start_sim() { # NS KEY IP OPTIONS...
+    local ns=$1 key=$2 ip=$3
+    shift 3
+    [ -x "$ENCODERSIM" ] || die "encodersim not found (build it, or set LUMISWEEP_ENCODERSIM)"
+    rm -f "$LAN_DIR/ready-$key"
+    setsid ip netns exec "$ns" "$ENCODERSIM" --ip "$ip" --iface "$LAN_IFACE" \
+        --dir "$LAN_DIR" --key "$key" "$@" >>"$LAN_DIR/sim-$key.log" 2>&1 </dev/null &
+    echo $! >"$STATE/sim-$key.pid"
+    disown $!
+}
+
+wait_ready() { # KEY
+    local pid
+    pid=$(cat "$STATE/sim-$1.pid" 2>/dev/null) || return 0
+    if ! wait_for $READY_TIMEOUT_S ready_or_gone "$1" "$pid" || [ ! -e "$LAN_DIR/ready-$1" ]; then
+        echo "simlan: simulator $1 did not start:" >&2
+        cat "$LAN_DIR/sim-$1.log" >&2
+        return 1
+    fi
+}
+
+# One device or host line: its namespace on the bridge, and for a device its simulator. Each
+# gets a line "KEY INDEX KIND ADDRESS/PREFIX" in the LAN's devices file; KEY is the address, or
+# ADDRESS_INDEX when an earlier device has the address already.
+add_device() { # NAME INDEX device|host ADDRESS/PREFIX MAC [--firewall] [OPTIONS...]
+    local name=$1 index=$2 kind=$3 cidr=$4 mac=$5
+    shift 5
+    local ns="$name-d$index" ip=${cidr%/*} options=() option firewall=0 key scanner_ip
+    for option in "$@"; do
+        if [ "$option" = --firewall ]; then firewall=1; else options+=("$option"); fi
+    done
+    add_lan_namespace "$name" "d$index" "p$index" "$mac" "$cidr" || return 1
+    # A device of another subnet has no route back to the scanner, which its kernel needs
+    # before it answers the scanner's ARP.
+    scanner_ip=$(cat "$STATE/scanner_ip")
+    ip -n "$ns" route get "$scanner_ip" >/dev/null 2>&1 \
+        || ip -n "$ns" route add "$scanner_ip/32" dev "$LAN_IFACE" || return 1
+    [ $firewall = 0 ] || firewall_up "$ns" || return 1
+    key=$ip
+    ! awk -v ip="$ip/" '$3 == "device" && index($4, ip) == 1 {found = 1} END {exit !found}' \
+        "$STATE/devices" || key="${ip}_$index"
+    echo "$key $index $kind $cidr" >>"$STATE/devices"
+    [ "$kind" = device ] || return 0
+    printf '%s\0' "${options[@]}" >"$STATE/sim-$key.args"
+    if takes_over_arp "${options[@]}"; then
+        ip -n "$ns" link set "$LAN_IFACE" arp off
+        ip -n "$ns" neigh replace "$scanner_ip" lladdr "$(scanner_mac "$name")" dev "$LAN_IFACE" \
+            nud permanent
+    fi
+    start_sim "$ns" "$key" "$ip" "${options[@]}"
+}
+
+# The devices file's line of KEY: "KEY INDEX KIND ADDRESS/PREFIX".
+device_line() { # KEY
+    local line
+    line=$(awk -v key="$1" '$1 == key' "$STATE/devices")
+    [ -n "$line" ] || die "no device $1 on LAN $(basename "$STATE")"
+    echo "$line"
+}
+
+# The state of an up LAN, for the commands that change it.
+lan_state() { # NAME
+    [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
+    STATE="$STATE_ROOT/$1"
+    LAN_DIR=$(cat "$STATE/dir")
+    ENCODERSIM=$(cat "$STATE/encodersim")
+}
+
+stop_sim() { # KEY
+    local pid
+    pid=$(cat "$STATE/sim-$1.pid" 2>/dev/null) || return 0
+    kill -TERM "$pid" 2>/dev/null
+    wait_for 5 sh -c "! kill -0 $pid 2>/dev/null"
+}
+
 bring_up() {
     local name=$1 topology=$2
-    local words=() scanner_ip="" sims=() sim_keys=() sysctls=() index=0 encodersim
-    local -A used_ips=()
-    encodersim=$(find_encodersim "${3:-}")
+    local words=() scanner_ip="" sysctls=() index=0
+    ENCODERSIM=$(find_encodersim "${3:-}")
     split_lines "$topology" >/dev/null || exit 2
 
     STATE="$STATE_ROOT/$name"
@@ -195,7 +285,9 @@ bring_up() {
     chmod 755 "$LAN_DIR"
     echo "$LAN_DIR" >"$STATE/dir"
     echo "nameserver 127.0.0.1" >"$STATE/resolv.conf"
+    echo "$ENCODERSIM" >"$STATE/encodersim"
     : >"$STATE/namespaces"
+    : >"$STATE/devices"
 
     local bridge_ns="$name-b" scanner_ns="$name-s"
     record_namespace "$bridge_ns"
@@ -214,6 +306,7 @@ bring_up() {
             [ ${#words[@]} -eq 2 ] || die "scanner needs one ADDRESS/PREFIX"
             [ -z "$scanner_ip" ] || die "only one scanner line"
             scanner_ip=${words[1]%/*}
+            echo "$scanner_ip" >"$STATE/scanner_ip"
             ip -n "$bridge_ns" link add p0 type veth peer name "$LAN_IFACE" netns "$scanner_ns" || return 1
             ip -n "$bridge_ns" link set p0 master br0 up
             # The kernel's neighbour table is shared by all namespaces of the machine: let
@@ -244,32 +337,7 @@ bring_up() {
             [ ${#words[@]} -ge 3 ] || die "${words[0]} needs ADDRESS/PREFIX and MAC"
             [ -n "$scanner_ip" ] || die "the scanner line must come first"
             index=$((index + 1))
-            local ns="$name-d$index" ip=${words[1]%/*} options=() option firewall=0 key
-            for option in "${words[@]:3}"; do
-                if [ "$option" = --firewall ]; then firewall=1; else options+=("$option"); fi
-            done
-            add_lan_namespace "$name" "d$index" "p$index" "${words[2]}" "${words[1]}" || return 1
-            # A device of another subnet has no route back to the scanner, which its kernel
-            # needs before it answers the scanner's ARP.
-            ip -n "$ns" route get "$scanner_ip" >/dev/null 2>&1 \
-                || ip -n "$ns" route add "$scanner_ip/32" dev "$LAN_IFACE" || return 1
-            [ $firewall = 0 ] || firewall_up "$ns" || return 1
-            [ "${words[0]}" = device ] || continue
-            if takes_over_arp "${options[@]}"; then
-                local scanner_mac
-                scanner_mac=$(ip -n "$scanner_ns" -br link show "$LAN_IFACE" | awk '{print $3}')
-                ip -n "$ns" link set "$LAN_IFACE" arp off
-                ip -n "$ns" neigh replace "$scanner_ip" lladdr "$scanner_mac" dev "$LAN_IFACE" nud permanent
-            fi
-            [ -x "$encodersim" ] || die "encodersim not found (build it, or set LUMISWEEP_ENCODERSIM)"
-            key=$ip
-            [ -z "${used_ips[$ip]:-}" ] || key="${ip}_$index"
-            used_ips[$ip]=1
-            setsid ip netns exec "$ns" "$encodersim" --ip "$ip" --iface "$LAN_IFACE" \
-                --dir "$LAN_DIR" --key "$key" "${options[@]}" >>"$LAN_DIR/sim-$key.log" 2>&1 </dev/null &
-            sims+=($!)
-            disown $!
-            sim_keys+=("$key")
+            add_device "$name" "$index" "${words[@]}" || return 1
             ;;
         gateway)
             [ ${#words[@]} -eq 2 ] || die "gateway needs one ADDRESS/PREFIX"
@@ -296,17 +364,11 @@ bring_up() {
     for setting in "${sysctls[@]}"; do
         ip netns exec "$scanner_ns" sysctl -qw "$setting" || return 1
     done
-    [ -z "$scanner_ip" ] || echo "$scanner_ip" >"$STATE/scanner_ip"
 
-    local i
-    for i in "${!sims[@]}"; do
-        if ! wait_for $READY_TIMEOUT_S ready_or_gone "${sim_keys[$i]}" "${sims[$i]}" \
-            || [ ! -e "$LAN_DIR/ready-${sim_keys[$i]}" ]; then
-            echo "simlan: simulator ${sim_keys[$i]} did not start:" >&2
-            cat "$LAN_DIR/sim-${sim_keys[$i]}.log" >&2
-            return 1
-        fi
-    done
+    local key
+    while read -r key _; do
+        wait_ready "$key" || return 1
+    done <"$STATE/devices"
     return 0
 }
 
@@ -321,6 +383,9 @@ run_in_scanner() {
         lan=(LUMISWEEP_LAN_NAME="$name" LUMISWEEP_LAN_IFACE="$LAN_IFACE"
             LUMISWEEP_LAN_SCANNER_IP="$(cat "$state/scanner_ip")" LUMISWEEP_LAN_DIR="$(cat "$state/dir")")
     fi
+    if [ -s "$state/scanner_ip" ]; then
+        lan+=(LUMISWEEP_LAN_CONTROL="nsenter --mount=/proc/$$/ns/mnt -- $(realpath "$0")")
+    fi
     if [ -e "$state/gateway" ]; then
         lan+=(LUMISWEEP_LAN_GATEWAY_COUNT="$(printf '%q ' "$(realpath "$0")" gateway-count "$name")")
     fi
@@ -334,7 +399,7 @@ command=${1:-}
 [ $# -gt 0 ] && shift
 case "$command" in
 run)
-    [[ $# -ge 3 && $2 == -- ]] || usage 4 10
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 18
     topology=$1
     shift 2
     [ -r "$topology" ] || die "cannot read $topology"
@@ -349,7 +414,7 @@ run)
     run_child run_in_scanner "$name" "$@"
     ;;
 up)
-    [ $# -eq 2 ] || usage 4 10
+    [ $# -eq 2 ] || usage 4 18
     need_namespaces
     [ -r "$2" ] || die "cannot read $2"
     [ ! -d "$STATE_ROOT/$1" ] || die "a LAN named $1 exists already"
@@ -362,30 +427,66 @@ up)
     echo "LAN $1 is up; simulator logs in $(cat "$STATE_ROOT/$1/dir"); 'simlan.sh down $1' removes it"
     ;;
 exec)
-    [[ $# -ge 3 && $2 == -- ]] || usage 4 10
+    [[ $# -ge 3 && $2 == -- ]] || usage 4 18
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     name=$1
     shift 2
     run_in_scanner "$name" "$@"
     ;;
 down)
-    [ $# -eq 1 ] || usage 4 10
+    [ $# -eq 1 ] || usage 4 18
     [ -d "$STATE_ROOT/$1" ] || die "no LAN named $1"
     teardown "$1"
     ;;
 reap)
-    [ $# -eq 2 ] || usage 4 10
+    [ $# -eq 2 ] || usage 4 18
     while kill -0 "$1" 2>/dev/null; do
         sleep 0.5
     done
     teardown "$2"
     ;;
+add)
+    [ $# -ge 4 ] || usage 4 18
+    lan_state "$1"
+    [[ $2 == device || $2 == host ]] || die "add: device or host, not $2"
+    index=$(($(wc -l <"$STATE/devices") + 1))
+    # A device announces its address once its web server answers, as one that boots does.
+    extra=()
+    [ "$2" = host ] || extra=(--announce 2)
+    add_device "$1" "$index" "${@:2}" "${extra[@]}" || exit 1
+    key=$(awk -v index_="$index" '$2 == index_ {print $1}' "$STATE/devices")
+    wait_ready "$key" || exit 1
+    echo "$key"
+    ;;
+link)
+    [[ $# -eq 3 && ($3 == up || $3 == down) ]] || usage 4 18
+    lan_state "$1"
+    read -r _ index _ < <(device_line "$2")
+    ip -n "$1-b" link set "p$index" "$3"
+    ;;
+move)
+    [ $# -eq 3 ] || usage 4 18
+    lan_state "$1"
+    read -r key index kind _ < <(device_line "$2")
+    [ "$kind" = device ] || die "move: $2 is a host"
+    ns="$1-d$index"
+    stop_sim "$key"
+    ip -n "$ns" addr flush dev "$LAN_IFACE"
+    ip -n "$ns" addr add "$3" dev "$LAN_IFACE" || exit 1
+    ip -n "$ns" route get "$(cat "$STATE/scanner_ip")" >/dev/null 2>&1 \
+        || ip -n "$ns" route add "$(cat "$STATE/scanner_ip")/32" dev "$LAN_IFACE" || exit 1
+    awk -v key="$key" -v cidr="$3" '$1 == key {$4 = cidr} {print}' "$STATE/devices" \
+        >"$STATE/devices.new" && mv "$STATE/devices.new" "$STATE/devices"
+    mapfile -d '' options <"$STATE/sim-$key.args"
+    start_sim "$ns" "$key" "${3%/*}" "${options[@]}" --announce 2
+    wait_ready "$key" || exit 1
+    ;;
 gateway-count)
-    [ $# -eq 1 ] || usage 4 10
+    [ $# -eq 1 ] || usage 4 18
     [ -e "$STATE_ROOT/$1/gateway" ] || die "no LAN named $1 with a gateway"
     ip netns exec "$1-g" nft list counter ip simlan routed | awk '$1 == "packets" {print $2}'
     ;;
 *)
-    usage 4 10
+    usage 4 18
     ;;
 esac
