@@ -91,8 +91,13 @@ bool neighbourAged(const QString &address)
 // logged a text (new since the start), when named.
 struct Run
 {
+    Run(const QStringList &arguments = {}, int exitCode = 0, const QStringList &rows = {},
+        const QStringList &said = {})
+        : arguments(arguments), exitCode(exitCode), rows(rows), stderrHolds(said)
+    {
+    }
     QStringList arguments;
-    int exitCode = 0;
+    int exitCode;
     QStringList rows;
     QStringList stderrHolds;
     int interrupt = 0;
@@ -100,17 +105,6 @@ struct Run
     QString simLog;
     QByteArray simText;
 };
-
-Run exits(const QStringList &arguments, int exitCode, const QStringList &rows = {},
-          const QStringList &stderrHolds = {})
-{
-    Run run;
-    run.arguments = arguments;
-    run.exitCode = exitCode;
-    run.rows = rows;
-    run.stderrHolds = stderrHolds;
-    return run;
-}
 
 const QString kCam10 = row(10, "02-06-00-00-00-10", "1.0.10", "Cam 10");
 const QString kLobby = row(11, "D0-C8-00-00-00-11", "2.1\r", "Lobby Encoder");
@@ -355,7 +349,7 @@ void TestScans::commandLine_data()
     const QStringList json { "--format", "json" };
     // The instance without an address record has no row, and is counted; the verbose log shows
     // each value as the row reads it, UTF-8 as UTF-8, quoted.
-    QTest::newRow("mdns") << exits(
+    QTest::newRow("mdns") << Run(
         QStringList { "--scan", "mdns", "--wait", "2", "--verbose" } + json, 0, kMdns,
         { "lumisweep: 1 announced instance gave no address\n",
           QString::fromUtf8(",\"3.2-\u00dcber\",") });
@@ -366,7 +360,7 @@ void TestScans::commandLine_data()
         const QStringList wait = QLatin1String(scan) == QLatin1String("mdns")
             ? QStringList { "--wait", "60" }
             : QStringList();
-        Run run = exits(QStringList { "--scan", scan } + wait + json, 130);
+        Run run(QStringList { "--scan", scan } + wait + json, 130);
         run.interrupt = signal;
         run.thread = thread;
         run.simLog = simLog;
@@ -388,31 +382,31 @@ void TestScans::commandLine_data()
     QTest::newRow("mdns, Ctrl-C before the browse") << interrupted("mdns", SIGINT);
     QTest::newRow("mdns, SIGTERM while browsing") << interrupted("mdns", SIGTERM, "BonjourThread");
     QTest::newRow("output that cannot be written")
-        << exits({ "--scan", "mdns", "--wait", "0.5", "--format", "json", ">/dev/full" }, 1);
+        << Run({ "--scan", "mdns", "--wait", "0.5", "--format", "json", ">/dev/full" }, 1);
     // As on a machine without the library: every file the loader could find is /dev/null.
     QTest::newRow("no DNS-SD library")
-        << exits({ "unshare", "--mount", "sh", "-c",
-                   "for f in $(ldconfig -p | awk '/libdns_sd/{print $NF}'); do "
-                   "mount --bind /dev/null $(readlink -f $f); done; exec \"$0\" --scan mdns" },
-                 1);
+        << Run({ "unshare", "--mount", "sh", "-c",
+                 "for f in $(ldconfig -p | awk '/libdns_sd/{print $NF}'); do "
+                 "mount --bind /dev/null $(readlink -f $f); done; exec \"$0\" --scan mdns" },
+               1);
     // A scan that cannot run still writes its (empty) table: an empty JSON array here.
     QTest::newRow("unavailable interface")
-        << exits({ "--scan", "arp", "--interface", "198.18.0.99", "--format", "json" }, 1, {},
-                 { "lumisweep: no interface has the address 198.18.0.99\n" });
+        << Run({ "--scan", "arp", "--interface", "198.18.0.99", "--format", "json" }, 1, {},
+               { "lumisweep: no interface has the address 198.18.0.99\n" });
     QTest::newRow("unknown interface name")
-        << exits({ "--scan", "arp", "--interface", "eth9", "--format", "json" }, 1, {},
-                 { "lumisweep: no interface named 'eth9' has an IPv4 address\n" });
+        << Run({ "--scan", "arp", "--interface", "eth9", "--format", "json" }, 1, {},
+               { "lumisweep: no interface named 'eth9' has an IPv4 address\n" });
     // The kernel refuses the range: a route of type unreachable, for this row only.
     QTest::newRow("routed range without a route")
-        << exits({ "sh", "-c",
-                   "ip route add unreachable 192.0.2.0/24 || exit 9; "
-                   "\"$0\" --scan http --range 192.0.2.0/24 --format json; status=$?; "
-                   "ip route del unreachable 192.0.2.0/24; exit $status" },
-                 1, {}, { "lumisweep: no route to 192.0.2.0/24\n" });
-    QTest::newRow("identify taken") << exits({ "--identify", "198.18.0.10" }, 0);
+        << Run({ "sh", "-c",
+                 "ip route add unreachable 192.0.2.0/24 || exit 9; "
+                 "\"$0\" --scan http --range 192.0.2.0/24 --format json; status=$?; "
+                 "ip route del unreachable 192.0.2.0/24; exit $status" },
+               1, {}, { "lumisweep: no route to 192.0.2.0/24\n" });
+    QTest::newRow("identify taken") << Run({ "--identify", "198.18.0.10" }, 0);
     QTest::newRow("identify refused")
-        << exits({ "--identify", "198.18.0.50" }, 1, {},
-                 { "lumisweep: Identify device: 198.18.0.50 failed\n" });
+        << Run({ "--identify", "198.18.0.50" }, 1, {},
+               { "lumisweep: Identify device: 198.18.0.50 failed\n" });
 }
 
 void TestScans::commandLine()
@@ -482,7 +476,7 @@ void TestScans::helperEngine_data()
                               twinB,
                               firewalled };
     const auto add = [](const char *name, const QStringList &arguments, const QStringList &rows) {
-        QTest::newRow(name) << exits(arguments, 0, rows);
+        QTest::newRow(name) << Run(arguments, 0, rows);
     };
     // Two devices on one address are two rows, neither with the other's answers; the late and
     // the once-deaf device are found; the firewalled one answers ARP only.
