@@ -66,11 +66,6 @@ else:
             print("flooding", flush=True)
 )";
 
-QString helperPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../lumisweep-arp");
-}
-
 QString lan0(const char *attribute)
 {
     QFile file(QStringLiteral("/sys/class/net/lan0/") + QLatin1String(attribute));
@@ -102,7 +97,7 @@ struct Session
 {
     explicit Session(const QString &source)
     {
-        engine.setHelperPath(helperPath());
+        engine.setHelperPath(buildFile("lumisweep-arp"));
         QObject::connect(&engine, &ArpEngine::ready, &engine, [this] { lines << "ready"; });
         QObject::connect(&engine, &ArpEngine::idle, &engine, [this] { lines << "idle"; });
         QObject::connect(&engine, &ArpEngine::replied, &engine, note("reply"));
@@ -215,7 +210,7 @@ void TestHelper::privileges()
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
                               | QFile::ExeOther);
     const QString copy = folder.path() + QStringLiteral("/lumisweep-arp");
-    QVERIFY(QFile::copy(helperPath(), copy));
+    QVERIFY(QFile::copy(buildFile("lumisweep-arp"), copy));
     QCOMPARE(QProcess::execute(QStringLiteral("setcap"), { "cap_net_raw+ep", copy }), 0);
     const QStringList asNobody { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
     QProcess helper;

@@ -42,12 +42,6 @@ QStringList withoutFlags(const QStringList &rows)
     return bare;
 }
 
-// What the program's lumisweep-arp helper is, and where tests' scripts are.
-QString buildFile(const QString &name)
-{
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../" + name);
-}
-
 // Whether the process has its handlers for both interrupts in place, as /proc says.
 bool catchesInterrupts(qint64 pid)
 {
@@ -543,7 +537,7 @@ void TestScans::sweepsEndWithTheirInterface()
     // The command line, whichever ARP engine it takes, ends the same way, names the interface,
     // and still writes a JSON array of what it found (nothing here).
     QProcess program;
-    program.start(QCoreApplication::applicationDirPath() + "/../lumisweep",
+    program.start(buildFile("lumisweep"),
                   { "--scan", "arp", "--interface", "ethG", "--format", "json" });
     const auto sent = [] {
         QFile counter("/sys/class/net/ethG/statistics/tx_packets");
