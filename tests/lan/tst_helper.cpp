@@ -4,18 +4,15 @@
 // and no descriptor another process of its user could take, and reports every answer to each of
 // our requests however much else the link says.
 #include "base/ipv4text.h"
-#include "discovery/bonjourwinservice.h"
 #include "platform/arpengine.h"
 #include "tests/common/testkit.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <functional>
-#include <numeric>
 #include <optional>
 
 namespace {
@@ -135,7 +132,6 @@ private slots:
     void refusals();
     void privileges();
     void answers();
-    void partlyOffTheLink();
 };
 
 void TestHelper::ownership_data()
@@ -265,29 +261,6 @@ void TestHelper::answers()
     QTRY_VERIFY(session.failure);
     QCOMPARE(*session.failure, ArpEngine::Failure::Broken);
     QVERIFY2(session.reason.contains("more than 3 times in 10 s"), qPrintable(session.reason));
-}
-
-void TestHelper::partlyOffTheLink()
-{
-    // Where the helper cannot run, a range the kernel's path reaches only in part is refused as
-    // a whole, as one wholly off the link is, before anything is sent: 198.18.1.0/24 has no
-    // route here.
-    BonjourWinService service(nullptr);
-    service.setArpHelper(true, QStringLiteral("/nonexistent/lumisweep-arp"));
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy refused(&service, &BonjourWinService::arpHelperUnavailable);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
-    QVector<quint32> range(0x1fe);
-    std::iota(range.begin(), range.end(), 0xc6120001);
-    SweepOrigin origin;
-    origin.source = *Ipv4Text::parse(Lan::scannerIp());
-    origin.interfaceName = QStringLiteral("lan0");
-    origin.namedRange = true;
-    service.startArpScan(range, false, origin);
-    QTRY_COMPARE(done.count(), 1);
-    QCOMPARE(refused.count(), 1);
-    QCOMPARE(found.count(), 0);
-    service.shutdown();
 }
 
 QTEST_MAIN(TestHelper)

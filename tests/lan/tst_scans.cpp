@@ -397,6 +397,14 @@ void TestScans::commandLine_data()
                  "\"$0\" --scan http --range 192.0.2.0/24 --format json; status=$?; "
                  "ip route del unreachable 192.0.2.0/24; exit $status" },
                1, {}, { "lumisweep: no route to 192.0.2.0/24\n" });
+    // Without the helper, a named range only partly on the link is refused whole, before a
+    // single row: 198.18.1.0/24 lies behind the router.
+    QTest::newRow("range partly off the link, no helper")
+        << Run({ "setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--", "sh", "-c",
+                 "exec \"$0\" --scan arp --range 198.18.0.0/23 --format json" },
+               1, {},
+               { "lumisweep: 198.18.0.0/23: A range off this computer's links needs the ARP "
+                 "helper, which cannot run: " });
     QTest::newRow("identify taken") << Run({ "--identify", "198.18.0.10" }, 0);
     QTest::newRow("identify refused")
         << Run({ "--identify", "198.18.0.50" }, 1, {},
