@@ -139,28 +139,19 @@ void TestRules::addressTexts_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("readBack"); // empty: no address
     QTest::addColumn<bool>("unicast"); // a single host's address
-    QTest::newRow("dotted") << "198.18.0.10"
-                            << "198.18.0.10" << true;
-    QTest::newRow("leading zeros are decimal") << "010.001.000.001"
-                                               << "10.1.0.1" << true;
-    QTest::newRow("limited broadcast") << "255.255.255.255"
-                                       << "255.255.255.255" << false;
-    QTest::newRow("this network") << "0.1.2.3"
-                                  << "0.1.2.3" << false;
-    QTest::newRow("multicast") << "224.0.0.251"
-                               << "224.0.0.251" << false;
-    QTest::newRow("256") << "1.2.3.256"
-                         << "" << false;
-    QTest::newRow("short form") << "10.1"
-                                << "" << false;
-    QTest::newRow("blank") << "1.2.3.4 "
-                           << "" << false;
-    QTest::newRow("sign") << "1.2.+3.4"
-                          << "" << false;
-    QTest::newRow("host name and path") << "evil.example/login"
-                                        << "" << false;
-    QTest::newRow("empty") << ""
-                           << "" << false;
+    const auto add = [](const char *row, const QString &text, const QString &readBack,
+                        bool unicast) { QTest::newRow(row) << text << readBack << unicast; };
+    add("dotted", "198.18.0.10", "198.18.0.10", true);
+    add("leading zeros are decimal", "010.001.000.001", "10.1.0.1", true);
+    add("limited broadcast", "255.255.255.255", "255.255.255.255", false);
+    add("this network", "0.1.2.3", "0.1.2.3", false);
+    add("multicast", "224.0.0.251", "224.0.0.251", false);
+    add("over 255", "1.2.3.256", "", false);
+    add("short form", "10.1", "", false);
+    add("blank", "1.2.3.4 ", "", false);
+    add("sign", "1.2.+3.4", "", false);
+    add("host name and path", "evil.example/login", "", false);
+    add("empty", "", "", false);
 }
 
 void TestRules::addressTexts()
