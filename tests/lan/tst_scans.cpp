@@ -335,8 +335,6 @@ void TestScans::commandLine_data()
     QTest::newRow("arp, Ctrl-C before the sweep") << interrupted("arp", SIGINT);
     QTest::newRow("arp, Ctrl-C mid-sweep")
         << interrupted("arp", SIGINT, "", "sim-198.18.0.16.log", "arp request");
-    QTest::newRow("arp, SIGTERM mid-sweep")
-        << interrupted("arp", SIGTERM, "", "sim-198.18.0.16.log", "arp request");
     QTest::newRow("arp, Ctrl-C with queries pending")
         << interrupted("arp", SIGINT, "", "sim-198.18.0.20.log", "GET /public/deviceName");
     QTest::newRow("http, SIGTERM before the sweep") << interrupted("http", SIGTERM);
