@@ -277,7 +277,6 @@ void TestScans::identify_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QByteArray>("received"); // by the listening encoder; empty: not sent
     QTest::newRow("listening encoder") << "198.18.0.10" << QByteArray("c0cmdset_identify-led");
-    QTest::newRow("refused") << "198.18.0.50" << QByteArray();
     QTest::newRow("empty") << "" << QByteArray();
     QTest::newRow("address with a path") << "198.18.0.10/x" << QByteArray();
 }
