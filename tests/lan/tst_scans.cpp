@@ -1,7 +1,7 @@
 // The real Controller with its real discovery service in the simulated LAN, and the real program
-// on its command line: each scan type compared with the whole table the user ends up with, then
-// how scans stop, the identify command, the command line's exits and interrupts, the ARP helper,
-// and what the interface inventory sees.
+// on its command line: each scan type compared with the whole table the user ends up with, also
+// among devices that attack, then how scans stop, the identify command, the command line's exits
+// and interrupts, the ARP helper, and what the interface inventory sees.
 #include "discovery/bonjourwinservice.h"
 #include "tests/common/testkit.h"
 
@@ -13,6 +13,7 @@
 #include <QSemaphore>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 // Recorded rows ("row|ip|mac|fw|name", then flags: "conflict", "outsideSubnet", "unanswered")
@@ -29,6 +30,13 @@ QJsonArray jsonRows(const QStringList &rows)
         array.append(row);
     }
     return array;
+}
+
+long peakMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
 }
 
 // The rows as deviceFound gives them, without the flags.
@@ -129,6 +137,9 @@ private slots:
     void sweeps_data();
     void sweeps();
     void mdnsScan();
+    // In the hostile LAN (hostile.topology): devices and announcers that attack.
+    void hostileScans_data();
+    void hostileScans() { sweeps(); }
     void stopping_data();
     void stopping();
     void identify_data();
@@ -160,27 +171,46 @@ void TestScans::sweeps()
 {
     QFETCH(int, type);
     QFETCH(QStringList, table);
-    ControllerFixture ctrl;
-    QStringList atEnd;
-    connect(ctrl.get(), &Controller::arpScanDone, this, [&] {
-        for (const DeviceRow &device : ctrl->deviceRows()) {
-            atEnd << device.ip;
+    const long before = peakMiB();
+    LogCapture log;
+    {
+        ControllerFixture ctrl;
+        QStringList atEnd;
+        connect(ctrl.get(), &Controller::arpScanDone, this, [&] {
+            for (const DeviceRow &device : ctrl->deviceRows()) {
+                atEnd << device.ip;
+            }
+        });
+        QCOMPARE(ctrl->getArpProgress(), 0);
+        ctrl->startDiscover(Lan::scannerIp(), type);
+        if (type == 3) { // a browse has no end of its own
+            QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.lines.size(), table.size(), 15000);
+            ctrl->stopDiscover(3);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.count("done"), 1, 60000);
+            QCOMPARE(ctrl->getArpProgress(), 100);
+            QTRY_COMPARE_WITH_TIMEOUT(ctrl->pendingDeviceQueries(), 0, 60000);
+            // Every device has its row when the end is reported, complete or not.
+            QStringList devices;
+            for (const QString &row : table) {
+                devices << row.section('|', 1, 1);
+            }
+            QCOMPARE(QSet<QString>(atEnd.cbegin(), atEnd.cend()),
+                     QSet<QString>(devices.cbegin(), devices.cend()));
+            QCOMPARE(ctrl.scan.count("done"), 1);
         }
-    });
-    QCOMPARE(ctrl->getArpProgress(), 0);
-    ctrl->startDiscover(Lan::scannerIp(), type);
-    QTRY_COMPARE_WITH_TIMEOUT(ctrl.scan.count("done"), 1, 60000);
-    QCOMPARE(ctrl->getArpProgress(), 100);
-    QTRY_COMPARE_WITH_TIMEOUT(ctrl->pendingDeviceQueries(), 0, 30000);
-    // Every device has its row when the end is reported, complete or not.
-    QStringList devices;
-    for (const QString &row : table) {
-        devices << row.section('|', 1, 1);
+        QCOMPARE(ctrl.scan.table(), withoutFlags(table));
     }
-    QCOMPARE(QSet<QString>(atEnd.cbegin(), atEnd.cend()),
-             QSet<QString>(devices.cbegin(), devices.cend()));
-    QCOMPARE(ctrl.scan.table(), withoutFlags(table));
-    QCOMPARE(ctrl.scan.count("done"), 1);
+    // No device could forge a line or drive the terminal of whoever reads the log.
+    for (const QString &line : log.lines()) {
+        QVERIFY2(std::all_of(line.cbegin(), line.cend(),
+                             [](QChar c) { return c >= ' ' && c != '\x7f'; }),
+                 qPrintable(line.left(200)));
+    }
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // A 1 MB gzip of 1 GiB, 100 MB bodies and endless headers: nothing piles up.
+    QVERIFY2(peakMiB() - before < 64, qPrintable(QString::number(peakMiB() - before)));
+#endif
 }
 
 void TestScans::mdnsScan()
@@ -213,6 +243,52 @@ void TestScans::mdnsScan()
                                              row(61, "0C-8C-24-00-00-60", "", "Mover") }),
                               15000);
     QCOMPARE(ctrl->deviceRows().size(), kMdns.size() + 1);
+}
+
+void TestScans::hostileScans_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("table");
+    const QString cut(64 * 1024, 'A'); // bodies end at 64 KiB, the row stays
+    const QString good = row(10, "02-06-00-00-00-10", "1.0", "Good 10");
+    const QString longName = row(23, "0C-8C-24-00-00-23", "1.3", QString(10000, 'N'));
+    const QString nulAndLatin1 = row(24, "D0-C8-00-00-00-24",
+                                     QString::fromLatin1("\xff\xfe"
+                                                         "1.4"),
+                                     "Bad");
+    const QString markup
+        = row(25, "02-06-00-00-00-25", "1.5",
+              "<img src=\"http://198.18.0.1/x.png\"><a href=\"http://198.18.0.1/\">click</a>");
+    const QString impostor = row(27, "02-06-00-00-00-27", "1.7", "Impostor");
+    const QString controls = row(30, "08-EA-40-00-00-30", "1.8", "LineINFO forged\x1b[2J");
+    QStringList arp { good,
+                      row(20, "D0-C8-00-00-00-20", cut, cut),
+                      row(21, "02-06-00-00-00-21", cut, cut),
+                      row(22, "08-EA-40-00-00-22", "", ""), // dripping: given up, empty
+                      longName,
+                      nulAndLatin1,
+                      markup,
+                      row(26, "D0-C8-00-00-00-26", "1.6", "Garbage MAC"),
+                      impostor,
+                      row(28, "D0-C8-00-00-00-28", "", ""), // compressed: not accepted
+                      row(29, "02-06-00-00-00-29", "", ""), // endless headers: given up
+                      controls };
+    // The impostor's own rows: it answers ARP for a range, nothing else. Their queries, two a
+    // host, are more than may be in flight at once: the rest wait their turn, and none is lost.
+    for (int host = 192; host <= 254; ++host) {
+        arp << row(host, "02-06-00-00-00-27", "", "");
+    }
+    arp.sort();
+    QTest::newRow("arp") << 1 << arp;
+    // The probe needs an accepted MAC reply: huge, endless, dripping, compressed, garbage and
+    // header-streaming replies give none.
+    QTest::newRow("http probe") << 2 << QStringList { good,   longName, nulAndLatin1,
+                                                      markup, impostor, controls };
+    // The name as the announcer wrote it, markup and all, which the window shows as text; the
+    // MAC is cut to 17 characters.
+    QTest::newRow("mdns") << 3
+                          << QStringList { row(31, "02-06-00-00-00-31", QString(252, 'F'),
+                                               "<b>Evil</b>") };
 }
 
 void TestScans::stopping_data()
