@@ -1,7 +1,8 @@
 // The real Controller with its real discovery service in the simulated LAN, and the real program
 // on its command line: each scan type compared with the whole table the user ends up with, also
-// among devices that attack, then how scans stop, the identify command, the command line's exits
-// and interrupts, the ARP helper, and what the interface inventory sees.
+// among devices that attack, then how scans stop, also at random moments again and again, the
+// identify command, the command line's exits and interrupts, the ARP helper, and what the
+// interface inventory sees.
 #include "discovery/bonjourwinservice.h"
 #include "tests/common/testkit.h"
 
@@ -10,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSemaphore>
 
 #include <csignal>
@@ -142,6 +144,13 @@ private slots:
     void hostileScans() { sweeps(); }
     void stopping_data();
     void stopping();
+    // In the small LAN of stress.topology, one Controller: each scan type started and stopped
+    // at random moments (LUMISWEEP_STRESS_CYCLES times, 5 by default; CI runs 200), then one
+    // clean scan of each must still find every device, and no thread may be left behind.
+    void stressBaseline();
+    void randomStops_data();
+    void randomStops();
+    void cleanScansAfterwards();
     void identify_data();
     void identify();
     void commandLine_data();
@@ -153,6 +162,13 @@ private slots:
     // In the LAN of several adapters (interfaces.topology):
     void inventory();
     void sweepsEndWithTheirInterface();
+
+private:
+    // A scan of the stressed Controller to its end; the addresses of its table.
+    QStringList oneScan(int type);
+
+    std::unique_ptr<ControllerFixture> m_stressed;
+    int m_threadsBefore = 0;
 };
 
 void TestScans::sweeps_data()
@@ -346,6 +362,74 @@ void TestScans::stopping()
         QVERIFY2(line.startsWith("row|") && duringStop.contains(line.section('|', 0, 2) + "||"),
                  qPrintable(line));
     }
+}
+
+void TestScans::stressBaseline()
+{
+    m_stressed.reset(new ControllerFixture);
+    // One scan of each kind first, so that Qt's lazily started threads are counted in.
+    for (int type : { 1, 2, 3 }) {
+        oneScan(type);
+    }
+    QTest::qWait(500);
+    m_threadsBefore = threadNames(QCoreApplication::applicationPid()).size();
+}
+
+QStringList TestScans::oneScan(int type)
+{
+    SignalRecorder &scan = m_stressed->scan;
+    scan.lines.clear();
+    (*m_stressed)->startDiscover(Lan::scannerIp(), type);
+    if (type == 3) {
+        QTest::qWait(1500); // a browse has no end of its own
+        (*m_stressed)->stopDiscover(3);
+    } else if (!QTest::qWaitFor(
+                   [&] { return scan.count("done") && !(*m_stressed)->pendingDeviceQueries(); },
+                   20000)) {
+        return { "the scan did not end" };
+    }
+    QStringList ips;
+    for (const QString &line : scan.table()) {
+        ips << line.section('|', 1, 1);
+    }
+    return ips;
+}
+
+void TestScans::randomStops_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("ARP") << 1;
+    QTest::newRow("Http Download") << 2;
+    QTest::newRow("mDNS") << 3;
+}
+
+void TestScans::randomStops()
+{
+    QFETCH(int, type);
+    QVERIFY2(m_stressed, "stressBaseline runs first");
+    QRandomGenerator random(20261207 + type);
+    const int asked = qEnvironmentVariableIntValue("LUMISWEEP_STRESS_CYCLES");
+    for (int cycle = 0; cycle < (asked > 0 ? asked : 5); ++cycle) {
+        (*m_stressed)->startDiscover(Lan::scannerIp(), type);
+        // Before the delayed start, mid-sweep, or around and after the end.
+        QTest::qWait(random.bounded(type == 3 ? 400 : 1600));
+        const int before = m_stressed->scan.count("done");
+        (*m_stressed)->stopDiscover(type);
+        // A sweep's stop reports the end once, inside the call; a browse's never.
+        QCOMPARE(m_stressed->scan.count("done") - before, type == 3 ? 0 : 1);
+    }
+}
+
+void TestScans::cleanScansAfterwards()
+{
+    QVERIFY2(m_stressed, "stressBaseline runs first");
+    const QStringList devices { "198.18.0.10", "198.18.0.11", "198.18.0.12", "198.18.0.13" };
+    QCOMPARE(oneScan(1), devices);
+    QCOMPARE(oneScan(2), devices);
+    QCOMPARE(oneScan(3), QStringList { "198.18.0.10" });
+    QTest::qWait(500);
+    const int threads = threadNames(QCoreApplication::applicationPid()).size();
+    QVERIFY2(threads <= m_threadsBefore, qPrintable(QString::number(threads)));
 }
 
 void TestScans::identify_data()
