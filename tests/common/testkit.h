@@ -163,6 +163,12 @@ private:
     const QtMessageHandler m_previous;
 };
 
+// A program of the build folder: "lumisweep", "lumisweep-arp".
+inline QString buildFile(const QString &name)
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../") + name;
+}
+
 // A recorded device row of the simulated LAN, host as the address's last group:
 // "row|198.18.0.HOST|mac|fw|name".
 inline QString row(int host, const QString &mac, const QString &fw, const QString &name)

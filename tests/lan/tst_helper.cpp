@@ -4,18 +4,15 @@
 // and no descriptor another process of its user could take, and reports every answer to each of
 // our requests however much else the link says.
 #include "base/ipv4text.h"
-#include "discovery/bonjourwinservice.h"
 #include "platform/arpengine.h"
 #include "tests/common/testkit.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <functional>
-#include <numeric>
 #include <optional>
 
 namespace {
@@ -66,11 +63,6 @@ else:
             print("flooding", flush=True)
 )";
 
-QString helperPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../lumisweep-arp");
-}
-
 QString lan0(const char *attribute)
 {
     QFile file(QStringLiteral("/sys/class/net/lan0/") + QLatin1String(attribute));
@@ -102,7 +94,7 @@ struct Session
 {
     explicit Session(const QString &source)
     {
-        engine.setHelperPath(helperPath());
+        engine.setHelperPath(buildFile("lumisweep-arp"));
         QObject::connect(&engine, &ArpEngine::ready, &engine, [this] { lines << "ready"; });
         QObject::connect(&engine, &ArpEngine::idle, &engine, [this] { lines << "idle"; });
         QObject::connect(&engine, &ArpEngine::replied, &engine, note("reply"));
@@ -140,7 +132,6 @@ private slots:
     void refusals();
     void privileges();
     void answers();
-    void partlyOffTheLink();
 };
 
 void TestHelper::ownership_data()
@@ -215,7 +206,7 @@ void TestHelper::privileges()
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
                               | QFile::ExeOther);
     const QString copy = folder.path() + QStringLiteral("/lumisweep-arp");
-    QVERIFY(QFile::copy(helperPath(), copy));
+    QVERIFY(QFile::copy(buildFile("lumisweep-arp"), copy));
     QCOMPARE(QProcess::execute(QStringLiteral("setcap"), { "cap_net_raw+ep", copy }), 0);
     const QStringList asNobody { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
     QProcess helper;
@@ -270,29 +261,6 @@ void TestHelper::answers()
     QTRY_VERIFY(session.failure);
     QCOMPARE(*session.failure, ArpEngine::Failure::Broken);
     QVERIFY2(session.reason.contains("more than 3 times in 10 s"), qPrintable(session.reason));
-}
-
-void TestHelper::partlyOffTheLink()
-{
-    // Where the helper cannot run, a range the kernel's path reaches only in part is refused as
-    // a whole, as one wholly off the link is, before anything is sent: 198.18.1.0/24 has no
-    // route here.
-    BonjourWinService service(nullptr);
-    service.setArpHelper(true, QStringLiteral("/nonexistent/lumisweep-arp"));
-    QSignalSpy found(&service, &BonjourWinService::deviceMacFound);
-    QSignalSpy refused(&service, &BonjourWinService::arpHelperUnavailable);
-    QSignalSpy done(&service, &BonjourWinService::arpScanDone);
-    QVector<quint32> range(0x1fe);
-    std::iota(range.begin(), range.end(), 0xc6120001);
-    SweepOrigin origin;
-    origin.source = *Ipv4Text::parse(Lan::scannerIp());
-    origin.interfaceName = QStringLiteral("lan0");
-    origin.namedRange = true;
-    service.startArpScan(range, false, origin);
-    QTRY_COMPARE(done.count(), 1);
-    QCOMPARE(refused.count(), 1);
-    QCOMPARE(found.count(), 0);
-    service.shutdown();
 }
 
 QTEST_MAIN(TestHelper)

@@ -139,28 +139,19 @@ void TestRules::addressTexts_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("readBack"); // empty: no address
     QTest::addColumn<bool>("unicast"); // a single host's address
-    QTest::newRow("dotted") << "198.18.0.10"
-                            << "198.18.0.10" << true;
-    QTest::newRow("leading zeros are decimal") << "010.001.000.001"
-                                               << "10.1.0.1" << true;
-    QTest::newRow("limited broadcast") << "255.255.255.255"
-                                       << "255.255.255.255" << false;
-    QTest::newRow("this network") << "0.1.2.3"
-                                  << "0.1.2.3" << false;
-    QTest::newRow("multicast") << "224.0.0.251"
-                               << "224.0.0.251" << false;
-    QTest::newRow("256") << "1.2.3.256"
-                         << "" << false;
-    QTest::newRow("short form") << "10.1"
-                                << "" << false;
-    QTest::newRow("blank") << "1.2.3.4 "
-                           << "" << false;
-    QTest::newRow("sign") << "1.2.+3.4"
-                          << "" << false;
-    QTest::newRow("host name and path") << "evil.example/login"
-                                        << "" << false;
-    QTest::newRow("empty") << ""
-                           << "" << false;
+    const auto add = [](const char *row, const QString &text, const QString &readBack,
+                        bool unicast) { QTest::newRow(row) << text << readBack << unicast; };
+    add("dotted", "198.18.0.10", "198.18.0.10", true);
+    add("leading zeros are decimal", "010.001.000.001", "10.1.0.1", true);
+    add("limited broadcast", "255.255.255.255", "255.255.255.255", false);
+    add("this network", "0.1.2.3", "0.1.2.3", false);
+    add("multicast", "224.0.0.251", "224.0.0.251", false);
+    add("over 255", "1.2.3.256", "", false);
+    add("short form", "10.1", "", false);
+    add("blank", "1.2.3.4 ", "", false);
+    add("sign", "1.2.+3.4", "", false);
+    add("host name and path", "evil.example/login", "", false);
+    add("empty", "", "", false);
 }
 
 void TestRules::addressTexts()
@@ -708,10 +699,7 @@ void TestRules::hostileOutput_data()
     QTest::addColumn<QString>("text");
     const auto add = [](const char *row, const QString &text) { QTest::newRow(row) << text; };
     add("OSC title, bell, CSI clear", "\x1b]0;PWNED\x07\x1b[2J");
-    add("one-character CSI", QString(QChar(0x9b)) + "2J");
-    add("raw 0x9B byte of a Latin-1 firmware",
-        QString::fromLatin1("\x9b"
-                            "1.0"));
+    add("one-character CSI, as a Latin-1 firmware's 0x9B byte reads", QString(QChar(0x9b)) + "2J");
     add("DEL and C1", QString(QChar(0x7f)) + QChar(0x85) + QChar(0x9f));
     add("bidi override and isolates", QString::fromUtf8("ab\u202e\u2066cd\u2069\u061c"));
     add("zero-width and byte order mark", QString::fromUtf8("a\u200bb\u200dc\u2060\ufeffd"));
@@ -818,13 +806,6 @@ void TestRules::deviceStore()
     QCOMPARE(store.rows(), (QVector<DeviceRow> { store.rows().at(0), twinA, twinB, mute }));
     QCOMPARE(store.conflictCount(), 1);
     QCOMPARE(shown, 5);
-    // The model: one row per device in the order they appeared, the row's marks its own.
-    QCOMPARE(store.rowCount(), 4);
-    const QModelIndex last = store.index(3);
-    QCOMPARE(store.data(last, DeviceStore::IpRole).toString(), QString("198.18.0.10"));
-    QCOMPARE(store.data(last, DeviceStore::ConflictRole).toBool(), true);
-    QCOMPARE(store.data(store.index(2), DeviceStore::AnsweredRole).toBool(), false);
-    QCOMPARE(store.roleNames().value(DeviceStore::NoteRole), QByteArray("note"));
     // An announcement shows at once, its NULL texts emptied; one that moves away takes its row
     // along, and the device left on the address is no longer in a conflict.
     DeviceStore::Report announced { nine, "08-EA-40-00-00-99", "xNULLx", "Cam NULL" };

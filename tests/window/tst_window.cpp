@@ -198,7 +198,7 @@ void TestWindow::scanSortSelectOpen()
     REQUIRE_LAN();
     load(nullptr);
     // Through the ARP helper, which alone hears two devices on one address.
-    (*m_ctrl)->setArpHelper(true, QCoreApplication::applicationDirPath() + "/../lumisweep-arp");
+    (*m_ctrl)->setArpHelper(true, buildFile("lumisweep-arp"));
     QCOMPARE(status(), QString("Info: "));
     QCOMPARE(property("ipAddressComboBox", "editText").toString(),
              Lan::scannerIp() + " (" + qEnvironmentVariable("LUMISWEEP_LAN_IFACE") + ")");
