@@ -90,8 +90,7 @@ void DeviceStore::answered(quint32 address, const QString &mac)
     for (auto [it, end] = devicesAt(address); it != end; ++it) {
         // An announced device's MAC is what its announcer wrote; its address answering is
         // what counts. One that said goodbye comes back only by announcing itself.
-        if ((it->announced || it->mac.compare(mac, Qt::CaseInsensitive) == 0)
-            && !it->saidGoodbye) {
+        if ((it->announced || it->mac.compare(mac, Qt::CaseInsensitive) == 0) && !it->saidGoodbye) {
             presenceChanged(it, PresenceRule::answered(it->presence, m_clock()));
         }
     }
@@ -114,7 +113,7 @@ void DeviceStore::requestEnded(quint32 address, const QStringList &macs)
 void DeviceStore::goodbye(quint32 address, const QString &mac)
 {
     const auto it = m_devices.find(keyOf(address, mac));
-    if (it != m_devices.end() && isWatching()) {
+    if (it != m_devices.end() && isWatching() && !m_linkLost) {
         it->saidGoodbye = true;
         presenceChanged(it, PresenceRule::leaves(it->presence));
     }
@@ -465,7 +464,7 @@ void DeviceStore::show(Devices::iterator device, bool quiet)
     device->shownFw = shown.fw;
     device->shownName = shown.name;
     if (isWatching() && !quiet && (first || changed)) {
-        tell(!first                      ? Watch::Event::Changed
+        tell(!first                       ? Watch::Event::Changed
                  : m_phase == Phase::Live ? Watch::Event::Appeared
                                           : Watch::Event::Present,
              device);

@@ -104,7 +104,7 @@ public:
     // request closer to departing, unless the interface is lost.
     void requestEnded(quint32 address, const QStringList &macs);
     // The announced device said goodbye: it departs at once, and only an announcement brings it
-    // back.
+    // back. Not while the interface is lost: the daemon then withdraws every record on it.
     void goodbye(quint32 address, const QString &mac);
     void linkLost();
     void linkBack();

@@ -17,11 +17,15 @@ WatchSession::WatchSession(BonjourWinService *service, ScanOrchestration &scans,
     connect(&scans, &ScanOrchestration::watchStarted, this, &WatchSession::follow);
     // The first sweep's end; a browse's first scan is timed below.
     connect(&scans, &ScanOrchestration::ended, this, [this] { m_devices.store().endFirstScan(); });
-    connect(&scans, &ScanOrchestration::failed, this, [this] {
-        end(Watch::End::Failed, QStringLiteral("the first scan could not run"));
-    });
+    connect(&scans, &ScanOrchestration::failed, this,
+            [this] { end(Watch::End::Failed, QStringLiteral("the first scan could not run")); });
     connect(service, &BonjourWinService::deviceSaidGoodbye, this,
             [this](const QString &ipString, const QString &macString) {
+                // The daemon withdraws every record of an interface that went away: that is our
+                // outage, not the device's goodbye.
+                if (m_arp && !m_arp->linkPresentNow()) {
+                    return;
+                }
                 if (const std::optional<quint32> address = Ipv4Text::parse(ipString)) {
                     m_devices.store().goodbye(*address, macString);
                 }
@@ -51,6 +55,7 @@ bool WatchSession::start(const QString &ipString, Controller::ScanType type)
 
 void WatchSession::follow(ArpWatch *watch)
 {
+    m_arp = watch;
     DeviceStore &store = m_devices.store();
     watch->setKnown([&store] { return store.watchedAddresses(); });
     if (m_type == Controller::ScanType::Arp) {

@@ -60,6 +60,7 @@ private:
     Controller::ScanType m_type = Controller::ScanType::Arp;
     QString m_ip;
     bool m_watching = false;
+    QPointer<ArpWatch> m_arp;
     QTimer m_firstBrowse;
 };
 

@@ -169,6 +169,12 @@ void ArpWatch::stop()
     }
 }
 
+bool ArpWatch::linkPresentNow()
+{
+    m_monitor.look();
+    return m_monitor.status() == LinkMonitor::Status::Present || !m_monitor.isOpen();
+}
+
 void ArpWatch::onLink(LinkMonitor::Status status)
 {
     if (status == LinkMonitor::Status::Lost) {

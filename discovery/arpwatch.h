@@ -64,6 +64,10 @@ public:
     void goLive();
     // Ends everything at once; no signal follows.
     void stop();
+    // Whether the watched interface is there now, asked of the kernel at once (linkLost or
+    // linkBack follows first when that changed): news from elsewhere, such as the mDNS
+    // daemon's removals, may come before the kernel's notice to us.
+    bool linkPresentNow();
 
 signals:
     void helperReady();

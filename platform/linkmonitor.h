@@ -31,6 +31,9 @@ public:
     Status status() const { return m_status; }
     // The interface's index now; 0 while there is none by that name.
     int interfaceIndex() const { return m_index; }
+    // Asks the kernel now rather than at its next notice, which may still be on its way: for a
+    // caller that must know before it acts (statusChanged follows at once when it changed).
+    void look();
 
 signals:
     void statusChanged(LinkMonitor::Status status);
@@ -46,7 +49,6 @@ private:
         std::vector<quint32> addresses;
     };
     Seen see();
-    void look();
 
     const std::string m_name;
     const quint32 m_address;

@@ -26,9 +26,11 @@ QString simlan(const QStringList &arguments)
 {
     QProcess control;
     const QStringList command = qEnvironmentVariable("LUMISWEEP_LAN_CONTROL").split(' ');
-    control.start(command.first(), command.mid(1)
-                      + QStringList { arguments.first(), qEnvironmentVariable("LUMISWEEP_LAN_NAME") }
-                      + arguments.mid(1));
+    control.start(
+        command.first(),
+        command.mid(1)
+            + QStringList { arguments.first(), qEnvironmentVariable("LUMISWEEP_LAN_NAME") }
+            + arguments.mid(1));
     control.waitForFinished(60000);
     return QString::fromLatin1(control.readAllStandardOutput()).trimmed();
 }
@@ -78,7 +80,8 @@ public:
 private:
     void take(const QByteArray &line)
     {
-        static const QRegularExpression time("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
+        static const QRegularExpression time(
+            "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
         QJsonObject event;
         if (m_csv && !m_sawHeader) {
             m_sawHeader = true;
@@ -117,7 +120,8 @@ struct Copies
 {
     explicit Copies(bool withHelper)
     {
-        QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+        QFile::setPermissions(folder.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                   | QFile::ReadOther | QFile::ExeOther);
         QFile::copy(buildFile("lumisweep"), program());
         if (withHelper) {
@@ -140,10 +144,12 @@ bool announceGhosts()
                        "</service-group>' $i $i >/etc/avahi/services/ghost$i.service; done && "
                        "avahi-daemon --reload")
                    .arg(kGhosts))
-        && QProcess::execute("sh", { "-c", QString("for i in $(seq 100); do [ $(avahi-browse -t -p "
-                                                   "_encoder._tcp | grep -c '^+') -ge %1 ] && "
-                                                   "exit 0; sleep 0.2; done; exit 1")
-                                               .arg(kGhosts) })
+        && QProcess::execute("sh",
+                             { "-c",
+                               QString("for i in $(seq 100); do [ $(avahi-browse -t -p "
+                                       "_encoder._tcp | grep -c '^+') -ge %1 ] && "
+                                       "exit 0; sleep 0.2; done; exit 1")
+                                   .arg(kGhosts) })
         == 0;
 }
 
@@ -183,8 +189,9 @@ void TestWatch::stopFromController()
     // The end comes last, inside the stop, and the helper's session is gone with it.
     QCOMPARE(events.lines.last(), QString("event|end|||||stopped"));
     QVERIFY(!ctrl->isWatching());
-    QCOMPARE(QProcess::execute("pgrep", { "-P", QString::number(QCoreApplication::applicationPid()),
-                                          "lumisweep-arp" }),
+    QCOMPARE(QProcess::execute(
+                 "pgrep",
+                 { "-P", QString::number(QCoreApplication::applicationPid()), "lumisweep-arp" }),
              1);
     const int told = events.lines.size();
     QTRY_VERIFY(ctrl->pendingDeviceQueries() == 0);
@@ -233,8 +240,6 @@ void TestWatch::streamEnds()
 
 void TestWatch::watches()
 {
-    QElapsedTimer clock;
-    clock.start();
     Copies withHelper(true);
     Copies kernelOnly(false);
     QVERIFY(announceGhosts());
@@ -275,16 +280,18 @@ void TestWatch::watches()
     // tried: the newest instance first.
     QProcess address, service;
     address.start("avahi-publish", { "-a", "-R", "enc.local", "198.18.0.4" });
-    const QStringList encoder { "-s", "-H", "enc.local", "Encoder", "_encoder._tcp", "80",
-                                "MAC=08:ea:40:00:00:04" };
+    const QStringList encoder {
+        "-s", "-H", "enc.local", "Encoder", "_encoder._tcp", "80", "MAC=08:ea:40:00:00:04"
+    };
     service.start("avahi-publish", encoder + QStringList { "FW=3.0" });
     QTRY_VERIFY_WITH_TIMEOUT(summaries().contains("appeared 198.18.0.4"), kEventWaitMs);
-    QVERIFY2(ctrl->getUnresolvedCount() < kGhosts / 2, qPrintable(QString::number(ctrl->getUnresolvedCount())));
+    QVERIFY2(ctrl->getUnresolvedCount() < kGhosts / 2,
+             qPrintable(QString::number(ctrl->getUnresolvedCount())));
 
     // The interface flaps, down and up, then without its address and with it again.
-    for (const auto &[lose, regain] :
-         { std::pair("ip link set lan0 down", "ip link set lan0 up"),
-           std::pair("ip addr del 198.18.0.1/27 dev lan0", "ip addr add 198.18.0.1/27 dev lan0") }) {
+    for (const auto &[lose, regain] : { std::pair("ip link set lan0 down", "ip link set lan0 up"),
+                                        std::pair("ip addr del 198.18.0.1/27 dev lan0",
+                                                  "ip addr add 198.18.0.1/27 dev lan0") }) {
         const auto count = [&](const QString &summary) {
             return std::min({ helper.summaries().count(summary), kernel.summaries().count(summary),
                               summaries().count(summary) });
@@ -295,7 +302,7 @@ void TestWatch::watches()
         QVERIFY(run(regain));
         QTRY_VERIFY_WITH_TIMEOUT(count("interface-back 198.18.0.1") > lost, kEventWaitMs);
     }
-// A device boots; another takes a known address; one moves: the kernel's watch finds each
+    // A device boots; another takes a known address; one moves: the kernel's watch finds each
     // by its next sweep.
     QCOMPARE(simlan({ "add", "device", "198.18.0.20/27", "08:ea:40:00:00:20", "--name", "New",
                       "--fw", "1.0" }),
@@ -316,11 +323,11 @@ void TestWatch::watches()
     QTRY_VERIFY_WITH_TIMEOUT(told("departed 198.18.0.4", false)
                                  && summaries().count("departed 198.18.0.4") == 2,
                              kEventWaitMs);
-simlan({ "link", "198.18.0.4", "up" });
+    simlan({ "link", "198.18.0.4", "up" });
     QTRY_VERIFY_WITH_TIMEOUT(told("returned 198.18.0.4", false)
                                  && summaries().count("returned 198.18.0.4") == 2,
                              kEventWaitMs);
-// The interface comes back with another address: every watch ends, and says why.
+    // The interface comes back with another address: every watch ends, and says why.
     QVERIFY(run("ip addr del 198.18.0.1/27 dev lan0 && ip addr add 198.18.0.5/27 dev lan0"));
     for (Stream *stream : arp) {
         QVERIFY(stream->m_process.waitForFinished(kEventWaitMs));
@@ -331,7 +338,7 @@ simlan({ "link", "198.18.0.4", "up" });
         QCOMPARE(stream->events.last().value("reason").toString(), QString("readdressed"));
         QCOMPARE(stream->problems, QStringList());
     }
-QTRY_VERIFY_WITH_TIMEOUT(!ctrl->isWatching(), kEventWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!ctrl->isWatching(), kEventWaitMs);
     QVERIFY(run("ip addr del 198.18.0.5/27 dev lan0 && ip addr add 198.18.0.1/27 dev lan0"));
 
     // Every event the helper's and the mDNS watch told, in order; nothing departed while the
@@ -340,19 +347,28 @@ QTRY_VERIFY_WITH_TIMEOUT(!ctrl->isWatching(), kEventWaitMs);
     std::sort(helperEvents.begin(), helperEvents.begin() + 3);
     const QStringList outage { "interface-lost 198.18.0.1", "interface-back 198.18.0.1" };
     const QStringList helperWants = present + outage + outage
-        + QStringList { "appeared 198.18.0.20", "conflict 198.18.0.2",
-                        "changed 198.18.0.13 was 198.18.0.3", "departed 198.18.0.4",
-                        "returned 198.18.0.4", "end " };
+        + QStringList { "appeared 198.18.0.20",
+                        "conflict 198.18.0.2",
+                        "changed 198.18.0.13 was 198.18.0.3",
+                        "departed 198.18.0.4",
+                        "returned 198.18.0.4",
+                        outage.first(),
+                        "end " };
     QCOMPARE(helperEvents, helperWants);
     QCOMPARE(helper.events.at(8).value("mac").toString(), QString("0C-8C-24-00-00-22"));
     const QStringList mdnsWants = QStringList { "appeared 198.18.0.4" } + outage + outage
-        + QStringList { "departed 198.18.0.4", "returned 198.18.0.4", "changed 198.18.0.4",
-                        "departed 198.18.0.4", "returned 198.18.0.4", "end " };
+        + QStringList { "departed 198.18.0.4",
+                        "returned 198.18.0.4",
+                        "changed 198.18.0.4",
+                        "departed 198.18.0.4",
+                        "returned 198.18.0.4",
+                        outage.first(),
+                        "end " };
     QCOMPARE(summaries(), mdnsWants);
     QCOMPARE(mdns.lines.at(7).section('|', 4, 4), QString("3.1"));
     const QStringList kernelEvents = kernel.summaries();
-    for (const int back : { kernelEvents.indexOf(outage.last()),
-                            kernelEvents.lastIndexOf(outage.last()) }) {
+    for (const int back :
+         { kernelEvents.indexOf(outage.last()), kernelEvents.lastIndexOf(outage.last()) }) {
         QCOMPARE(kernelEvents.at(back - 1), outage.first());
     }
 }
