@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "app/commandlinescan.h"
+#include "app/commandlinewatch.h"
 #include "app/consoleprompts.h"
 #include "base/ipv4text.h"
 #include "controller/addressrange.h"
@@ -26,9 +27,12 @@ enum Use : unsigned {
     MdnsScan = 4,
     Listing = 8,
     Identifying = 16,
+    ArpWatch = 32,
+    MdnsWatch = 64,
     Sweeps = ArpScan | HttpScan,
     Scans = Sweeps | MdnsScan,
-    Anything = Scans | Listing | Identifying
+    Watches = ArpWatch | MdnsWatch,
+    Anything = Scans | Listing | Identifying | Watches
 };
 
 struct Option
@@ -42,13 +46,22 @@ struct Option
 
 // Every option of the command line, once: the parser and the help text read this table.
 const Option kOptions[] = {
-    { "scan", 0, "arp|http|mdns", "Scan by ARP, by HTTP probe, or browse mDNS.", Scans },
+    { "scan", 0, "arp|http|mdns", "Scan by ARP, by HTTP probe, or browse mDNS.", Scans | Watches },
     { "interface", 0, "name|address",
-      "The interface to sweep from, by name or IPv4 address (default: the only one).", Sweeps },
+      "The interface to sweep from, or to watch, by name or IPv4 address (default: the only "
+      "one).",
+      Sweeps | Watches },
     { "range", 0, "network/prefix",
-      "Sweep this range, at most a /16, instead of the interface's subnet.", Sweeps },
-    { "format", 0, "table|json|csv", "Output format (default: table).", Scans | Listing },
+      "Sweep this range, at most a /16, instead of the interface's subnet.", Sweeps | ArpWatch },
+    { "format", 0, "table|json|csv", "Output format (default: table).",
+      Scans | Listing | Watches },
     { "wait", 0, "seconds", "How long an mDNS scan listens, up to 3600 (default: 3).", MdnsScan },
+    { "watch", 0, nullptr,
+      "After the scan (arp or mdns), go on: one line per event, until Ctrl-C.", Watches },
+    { "duration", 0, "seconds", "End the watch after this long, up to 604800.", Watches },
+    { "sweep-period", 0, "seconds",
+      "How often an ARP watch sweeps the whole subnet again, 10 to 3600 (default: 60).",
+      ArpWatch },
     { "list-interfaces", 0, nullptr, "List the IPv4 interfaces: name, address/prefix, netmask.",
       Listing },
     { "identify", 0, "address", "Make the device at address blink its LED.", Identifying },
@@ -72,6 +85,9 @@ const QMap<QString, Controller::ScanType> kScanTypes {
     { QStringLiteral("mdns"), Controller::ScanType::Mdns }
 };
 constexpr double kLongestWaitSeconds = 3600;
+constexpr double kLongestDurationSeconds = 604800;
+constexpr int kShortestSweepPeriodSeconds = 10;
+constexpr int kLongestSweepPeriodSeconds = 3600;
 
 using Given = QMap<QString, QString>;
 
@@ -111,6 +127,9 @@ QString readCommand(const Given &given, Request *request)
         return QStringLiteral("unknown scan type '%1'").arg(type);
     }
     request->scanType = kScanTypes.value(type);
+    // Http Download has no watch: --watch is then an option where it does not apply.
+    request->watch = given.contains(QStringLiteral("watch"))
+        && request->scanType != Controller::ScanType::HttpDownload;
     return QString();
 }
 
@@ -126,11 +145,11 @@ unsigned useOf(const Request &request)
     }
     switch (request.scanType) {
     case Controller::ScanType::Arp:
-        return ArpScan;
+        return request.watch ? ArpWatch : ArpScan;
     case Controller::ScanType::HttpDownload:
         return HttpScan;
     case Controller::ScanType::Mdns:
-        return MdnsScan;
+        return request.watch ? MdnsWatch : MdnsScan;
     }
     return Anything;
 }
@@ -140,12 +159,19 @@ QString misplacedOption(const Given &given, const Request &request)
 {
     const QString command = request.command == Request::Command::Scan
         ? QStringLiteral("--scan ") + given.value(QStringLiteral("scan"))
+            + (request.watch ? QStringLiteral(" --watch") : QString())
         : QStringLiteral("--")
             + (request.command == Request::Command::Identify ? QStringLiteral("identify")
                                                              : QStringLiteral("list-interfaces"));
     for (auto it = given.cbegin(); it != given.cend(); ++it) {
-        if (!(optionNamed(it.key())->use & useOf(request))) {
-            return QStringLiteral("--%1 does not apply to %2").arg(it.key(), command);
+        const unsigned use = optionNamed(it.key())->use;
+        if (!(use & useOf(request))) {
+            // An option of the watch alone, given to a scan that may have one.
+            const bool needsWatch = !(use & ~unsigned(Watches)) && !request.watch
+                && it.key() != QLatin1String("watch") && request.command == Request::Command::Scan
+                && request.scanType != Controller::ScanType::HttpDownload;
+            return needsWatch ? QStringLiteral("--%1 needs --watch").arg(it.key())
+                              : QStringLiteral("--%1 does not apply to %2").arg(it.key(), command);
         }
     }
     return QString();
@@ -193,6 +219,22 @@ QString readValues(const Given &given, Request *request)
             return QStringLiteral("--wait needs a number of seconds above 0, up to 3600");
         }
         request->waitMs = int(std::ceil(seconds * 1000));
+    }
+    if (has("duration")) {
+        bool ok = false;
+        const double seconds = value("duration").toDouble(&ok);
+        if (!ok || !(seconds > 0 && seconds <= kLongestDurationSeconds)) {
+            return QStringLiteral("--duration needs a number of seconds above 0, up to 604800");
+        }
+        request->durationMs = int(std::ceil(seconds * 1000));
+    }
+    if (has("sweep-period")) {
+        bool ok = false;
+        request->sweepPeriodS = value("sweep-period").toInt(&ok);
+        if (!ok || request->sweepPeriodS < kShortestSweepPeriodSeconds
+            || request->sweepPeriodS > kLongestSweepPeriodSeconds) {
+            return QStringLiteral("--sweep-period needs a whole number of seconds, 10 to 3600");
+        }
     }
     request->interface = value("interface");
     // Digits and dots only: an address, which must then be a valid one.
@@ -316,15 +358,16 @@ int printRows(const QVector<DeviceRow> &rows, const Request &request, int exitCo
 }
 
 // What the user should know about how the scan went, on standard error.
-void tellHowItWent(Controller &controller, const CommandLineScan &run, const QString &interface)
+void tellHowItWent(Controller &controller, std::optional<Controller::ScanFailure> failure,
+                   const QStringList &notices, const QString &interface)
 {
     QTextStream err(stderr);
-    if (run.failure() == Controller::ScanFailure::InterfaceLost) {
+    if (failure == Controller::ScanFailure::InterfaceLost) {
         err << "lumisweep: interface " << interface << " went away during the scan\n";
     } else {
         // The info line's words, about the swept range.
         const QString range = controller.getSweptSubnet();
-        for (const QString &notice : run.notices()) {
+        for (const QString &notice : notices) {
             err << "lumisweep: " << (range.isEmpty() ? QString() : range + QStringLiteral(": "))
                 << notice << '\n';
         }
@@ -347,7 +390,7 @@ int runScan(Controller &controller, Terminal &terminal, const QString &interface
     CommandLineScan run(&controller, &terminal);
     const CommandLineScan::Outcome outcome = run.run(interfaceIp, request.scanType, request.waitMs);
     controller.shutdown();
-    tellHowItWent(controller, run, interface);
+    tellHowItWent(controller, run.failure(), run.notices(), interface);
     // What was found is printed also when the scan ended early; the code says how it ended.
     return printRows(run.rows(), request,
                      outcome == CommandLineScan::Outcome::Failed            ? Failed
@@ -355,9 +398,29 @@ int runScan(Controller &controller, Terminal &terminal, const QString &interface
                                                                             : Done);
 }
 
+int runWatch(Controller &controller, Terminal &terminal, const QString &interfaceIp,
+             const Request &request)
+{
+    const QString interface = QStringLiteral("%1 (%2)").arg(
+        controller.inventory().interfaceNameOf(interfaceIp), interfaceIp);
+    controller.setRange(request.range);
+    controller.setWatchSweepPeriod(request.sweepPeriodS);
+    CommandLineWatch watch(&controller, &terminal, request.format);
+    const CommandLineWatch::Outcome outcome
+        = watch.run(interfaceIp, request.scanType, request.durationMs);
+    controller.shutdown();
+    tellHowItWent(controller, watch.failure(), watch.notices(), interface);
+    if (!watch.problem().isEmpty()) {
+        QTextStream(stderr) << "lumisweep: " << watch.problem() << '\n';
+    }
+    return outcome == CommandLineWatch::Outcome::Failed            ? Failed
+        : outcome == CommandLineWatch::Outcome::Interrupted ? Interrupted
+                                                            : Done;
+}
+
 int scan(Controller &controller, Terminal &terminal, const Request &request)
 {
-    if (request.scanType == Controller::ScanType::Mdns) {
+    if (request.scanType == Controller::ScanType::Mdns && !request.watch) {
         // The browse listens on every interface: there is none to choose.
         return runScan(controller, terminal, QString(), request);
     }
@@ -369,8 +432,11 @@ int scan(Controller &controller, Terminal &terminal, const Request &request)
         QTextStream(stderr) << "lumisweep: no route to " << request.range << '\n';
         exitCode = Failed;
     }
-    if (exitCode == Usage) {
-        return Usage;
+    if (exitCode == Usage || (exitCode != Done && request.watch)) {
+        return exitCode;
+    }
+    if (request.watch) {
+        return runWatch(controller, terminal, *interfaceIp, request);
     }
     return exitCode == Done ? runScan(controller, terminal, *interfaceIp, request)
                             : printRows({}, request, exitCode);
@@ -446,6 +512,8 @@ QString helpText()
     QString text = QStringLiteral(
         "Usage: lumisweep [--verbose]                    the window\n"
         "       lumisweep --scan arp|http|mdns [options]  a scan, printed\n"
+        "       lumisweep --scan arp|mdns --watch [options]  a scan, then its changes as they "
+        "happen\n"
         "       lumisweep --list-interfaces | --identify ADDRESS\n"
         "An option that the scan or command does not use is an error.\n\n"
         "Finds network video encoders on the local IPv4 network and lists them.\n\n"

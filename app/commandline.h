@@ -24,6 +24,10 @@ struct Request
     QString identify;
     DeviceTableWriter::Format format = DeviceTableWriter::Format::Table;
     int waitMs = 3000;
+    // A watch: events, one per line, until interrupted or for durationMs (0: no end).
+    bool watch = false;
+    int durationMs = 0;
+    int sweepPeriodS = 60;
     bool verbose = false;
 };
 

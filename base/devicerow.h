@@ -21,15 +21,17 @@ struct DeviceRow
     // question got a valid answer: a gadget that shares the vendor's prefix, or an encoder whose
     // web server is down. True when it answered one, or was never asked.
     bool answered = true;
+    // During a watch, the address a device had before it was heard at this one.
+    QString movedFrom = QString();
 
     bool operator==(const DeviceRow &other) const
     {
         return ip == other.ip && mac == other.mac && fw == other.fw && name == other.name
             && conflict == other.conflict && outsideSubnet == other.outsideSubnet
-            && answered == other.answered;
+            && answered == other.answered && movedFrom == other.movedFrom;
     }
-    // "conflict", "outside subnet", "no encoder answer", those that apply joined by ", ", or
-    // empty.
+    // "conflict", "outside subnet", "no encoder answer", "was 198.18.0.20", those that apply
+    // joined by ", ", or empty.
     QString note() const
     {
         QStringList notes;
@@ -41,6 +43,9 @@ struct DeviceRow
         }
         if (!answered) {
             notes << QStringLiteral("no encoder answer");
+        }
+        if (!movedFrom.isEmpty()) {
+            notes << QStringLiteral("was ") + movedFrom;
         }
         return notes.join(QStringLiteral(", "));
     }

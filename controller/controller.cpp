@@ -7,6 +7,7 @@
 #include "controller/dialogprompts.h"
 #include "controller/scanorchestration.h"
 #include "controller/settingsstore.h"
+#include "controller/watchsession.h"
 #include "discovery/bonjourwinservice.h"
 #include "discovery/identifycommand.h"
 #include "platform/processlimits.h"
@@ -51,6 +52,7 @@ Controller::Controller(QQmlContext *context, UserPrompts *prompts)
     refreshNetworkList();
     m_bonjourService = new BonjourWinService(context);
     m_scans = std::make_unique<ScanOrchestration>(m_bonjourService, m_inventory, m_devices);
+    m_watch = std::make_unique<WatchSession>(m_bonjourService, *m_scans, m_devices, m_inventory);
     connectService();
     m_scanStart.setSingleShot(true);
     m_scanStart.setInterval(kScanDelayMs);
@@ -69,6 +71,10 @@ void Controller::connectService()
     connect(m_scans.get(), &ScanOrchestration::ended, this, &Controller::arpScanDone);
     connect(m_scans.get(), &ScanOrchestration::infoMessage, this, &Controller::infoMessage);
     connect(m_scans.get(), &ScanOrchestration::failed, this, &Controller::scanFailed);
+    connect(m_watch.get(), &WatchSession::eventText, this, &Controller::watchEvent);
+    connect(m_watch.get(), &WatchSession::event, this, &Controller::watchEventOccurred);
+    connect(m_watch.get(), &WatchSession::ended, this, &Controller::watchEnded);
+    connect(m_watch.get(), &WatchSession::infoMessage, this, &Controller::infoMessage);
 }
 
 Controller::~Controller()
@@ -83,16 +89,6 @@ void Controller::shutdown()
     if (m_bonjourService) {
         m_bonjourService->shutdown();
     }
-}
-
-QVariant Controller::getSettingsValue(QString key)
-{
-    return m_settings->value(key);
-}
-
-void Controller::setSettingsValue(QString key, QVariant value)
-{
-    m_settings->setValue(key, value);
 }
 
 QString Controller::getAppTitleName()
@@ -152,9 +148,24 @@ bool Controller::checkStringIPV4(QString ipString)
 
 void Controller::startDiscover(QString ipString, int scanType)
 {
+    m_watch->stop();
     if (m_scans->start(ipString, scanTypeOf(scanType))) {
         m_scanStart.start();
     }
+}
+
+void Controller::startWatch(QString ipString, int scanType)
+{
+    m_scanStart.stop();
+    if (m_watch->start(ipString, scanTypeOf(scanType))) {
+        m_scanStart.start();
+    }
+}
+
+void Controller::stopWatch()
+{
+    m_scanStart.stop();
+    m_watch->stop();
 }
 
 void Controller::onScanARP()
@@ -171,6 +182,10 @@ void Controller::stopDiscover(int scanType)
 {
     // A stop before the delayed start leaves nothing running behind the window's back.
     m_scanStart.stop();
+    if (m_watch->isWatching()) {
+        m_watch->stop();
+        return;
+    }
     m_scans->stop(scanTypeOf(scanType));
 }
 
@@ -204,6 +219,11 @@ void Controller::onPingIPResult(QString ipString, bool bSuccess)
 void Controller::setArpHelper(bool use, const QString &path)
 {
     m_bonjourService->setArpHelper(use, path);
+}
+
+void Controller::setWatchSweepPeriod(int seconds)
+{
+    m_scans->setSweepPeriod(qint64(seconds) * 1000);
 }
 
 void Controller::setRange(const QString &cidr)

@@ -1,8 +1,10 @@
 #ifndef CONTROLLER_H
 #define CONTROLLER_H
 
+#include "base/watchevent.h"
 #include "controller/deviceassembly.h"
 #include "controller/interfaceinventory.h"
+#include "controller/settingsstore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -15,14 +17,22 @@
 class BonjourWinService;
 class QQmlContext;
 class ScanOrchestration;
-class SettingsStore;
 class UserPrompts;
+class WatchSession;
 struct DeviceRow;
 
 // The one object the window reaches, as "ctrl", and the command line's way into the program:
-// settings, interface inventory, scans and their devices. Its scans are run by the scan
-// orchestration on the discovery service, their devices assembled by the device assembly, whose
-// store the window shows.
+// settings, interface inventory, scans and watches and their devices. Its scans are run by the
+// scan orchestration on the discovery service, their devices assembled by the device assembly,
+// whose store the window shows; a watch is a scan that goes on (WatchSession).
+//
+// The watch, for the window: startWatch, stopWatch, isWatching; each event comes as watchEvent
+// (and watchEventOccurred for C++), the last one "end" (watchEnded says why). The device model's
+// rows then also say whether a device has departed and when (roles departed, departedAt), when
+// it appeared (appearedAt, and isNew for a device new since the first scan), and where a moved
+// device was (its note, "was 198.18.0.20"). The info line's figures: getSweptSubnet (what is
+// watched), getDeviceCount, getNewDeviceCount, getGoneDeviceCount; clearDeparted drops the
+// departed rows.
 class Controller : public QObject
 {
     Q_OBJECT
@@ -73,6 +83,8 @@ public:
     bool hasRouteTo(const QString &cidr) const;
     // Whether ARP sweeps may use the helper, and where it is (empty: the program's default).
     void setArpHelper(bool use, const QString &path = QString());
+    // How often an ARP watch sweeps its whole subnet again, for the watches that follow.
+    void setWatchSweepPeriod(int seconds);
 
 signals:
     // A device's row, new or replacing the one with the same address and MAC.
@@ -84,6 +96,15 @@ signals:
     // The window still shows its message for each; this says which it was.
     void scanFailed(Controller::ScanFailure reason);
     void deviceQueriesSettled();
+    // One event of a watch. eventString: "present", "appeared", "changed", "conflict",
+    // "departed", "returned", "interface-lost", "interface-back" or "end". The row is the
+    // device's as it now is; for the interface's events ipString is its address and noteString
+    // its name, for "end" noteString says why.
+    void watchEvent(QString eventString, QString ipString, QString macString, QString fwString,
+                    QString nameString, QString noteString);
+    // The same, typed: detail is the interface's name, or why the watch ended.
+    void watchEventOccurred(Watch::Event event, const DeviceRow &row, const QString &detail);
+    void watchEnded(Watch::End reason, const QString &message);
 
 private slots:
     void onPingIPResult(QString ipString, bool bSuccess);
@@ -94,8 +115,11 @@ private slots:
     void onShowWarningMessageBox(QString message, int type);
 
 public:
-    Q_INVOKABLE QVariant getSettingsValue(QString key);
-    Q_INVOKABLE void setSettingsValue(QString key, QVariant value);
+    Q_INVOKABLE QVariant getSettingsValue(QString key) { return m_settings->value(key); }
+    Q_INVOKABLE void setSettingsValue(QString key, QVariant value)
+    {
+        m_settings->setValue(key, value);
+    }
     Q_INVOKABLE float getDpiScale();
     Q_INVOKABLE QStringList getNetworkList() { return m_inventory.addresses(); }
     Q_INVOKABLE bool isInterfaceAvailable(QString ipString);
@@ -122,6 +146,18 @@ public:
     // its proxy.
     Q_INVOKABLE QObject *getDeviceModel() { return &m_devices.store(); }
 
+    // One scan by ARP (1) or mDNS (3), then live until stopWatch: devices that appear, change,
+    // collide and leave are told as watchEvent. Http Download (2) has no watch.
+    Q_INVOKABLE void startWatch(QString ipString, int scanType);
+    Q_INVOKABLE void stopWatch();
+    Q_INVOKABLE bool isWatching() { return m_devices.store().isWatching(); }
+    // Drops the rows of departed devices; one that comes back then is new.
+    Q_INVOKABLE void clearDeparted() { m_devices.store().clearDeparted(); }
+    // During a watch: devices there, those of them new since the first scan, departed ones.
+    Q_INVOKABLE int getDeviceCount() { return m_devices.store().presentCount(); }
+    Q_INVOKABLE int getNewDeviceCount() { return m_devices.store().newCount(); }
+    Q_INVOKABLE int getGoneDeviceCount() { return m_devices.store().goneCount(); }
+
     // The window's row actions. Fields go to the clipboard tab-separated, as spreadsheets
     // paste them.
     Q_INVOKABLE void copyToClipboard(QStringList fields);
@@ -142,6 +178,7 @@ private:
     // A child, and so is its store: QML, which is handed that, must not take it for its own.
     DeviceAssembly m_devices { this };
     std::unique_ptr<ScanOrchestration> m_scans;
+    std::unique_ptr<WatchSession> m_watch;
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts *m_prompts = nullptr;
     // The delayed start of a sweep; a stop before it fires cancels it.

@@ -55,6 +55,11 @@ void DeviceAssembly::hostHeardOutside(quint32 address, const QString &macString)
     admit(report);
 }
 
+void DeviceAssembly::hostAnswered(quint32 address, const QString &macString)
+{
+    admit(DeviceStore::Report { address, macString, QString(), QString() });
+}
+
 void DeviceAssembly::admit(const DeviceStore::Report &report)
 {
     switch (m_store.admit(report)) {
@@ -62,6 +67,10 @@ void DeviceAssembly::admit(const DeviceStore::Report &report)
         if (!m_queries->ask(report.address)) {
             m_store.showUnasked(report.address);
         }
+        break;
+    case DeviceStore::Admission::Refresh:
+        // Back, or at a new address: its name and firmware may have changed meanwhile.
+        m_queries->ask(report.address);
         break;
     case DeviceStore::Admission::Conflict:
         // What the address answers can no longer be told apart: nothing more is asked of it.

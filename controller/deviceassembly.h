@@ -35,6 +35,8 @@ public:
     void hostFound(const QString &ipString, const QString &macString, const QString &fwString,
                    const QString &nameString);
     void hostHeardOutside(quint32 address, const QString &macString);
+    // A host that answered ARP during a watch (address inside the watched subnet).
+    void hostAnswered(quint32 address, const QString &macString);
     void hostWithdrawn(const QString &ipString, const QString &macString);
     // The device answered an echo: it is asked for its MAC address.
     void hostReachable(const QString &ipString);

@@ -4,6 +4,7 @@
 #include "base/logtext.h"
 #include "controller/vendorprefix.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 
 namespace {
@@ -16,6 +17,11 @@ quint8 bit(Endpoint endpoint)
 }
 
 const quint8 kNameAndFirmware = bit(Endpoint::DeviceName) | bit(Endpoint::FwVersion);
+
+qint64 monotonicMs()
+{
+    return QDeadlineTimer::current().deadline();
+}
 
 } // namespace
 
@@ -34,7 +40,7 @@ uint qHash(const DeviceStore::Key &key, uint seed)
     return qHash(key.address, seed) ^ qHash(key.mac, seed);
 }
 
-DeviceStore::DeviceStore(QObject *parent) : QAbstractListModel(parent) { }
+DeviceStore::DeviceStore(QObject *parent) : QAbstractListModel(parent), m_clock(monotonicMs) { }
 
 void DeviceStore::clear()
 {
@@ -43,7 +49,141 @@ void DeviceStore::clear()
     m_rows.clear();
     m_rowOf.clear();
     m_otherHosts.clear();
+    m_linkLost = false;
     endResetModel();
+}
+
+void DeviceStore::startWatch()
+{
+    m_phase = Phase::FirstScan;
+    m_linkLost = false;
+}
+
+void DeviceStore::endFirstScan()
+{
+    if (m_phase == Phase::FirstScan) {
+        m_phase = Phase::Live;
+    }
+}
+
+void DeviceStore::stopWatch()
+{
+    m_phase = Phase::Off;
+}
+
+void DeviceStore::presenceChanged(Devices::iterator device, PresenceRule::Change change)
+{
+    if (change == PresenceRule::Change::None) {
+        return;
+    }
+    const bool departed = change == PresenceRule::Change::Departed;
+    device->departedAt = departed ? QDateTime::currentDateTimeUtc() : QDateTime();
+    if (isShown(device.key())) {
+        const QModelIndex changed = index(m_rowOf.value(device.key()));
+        emit dataChanged(changed, changed, { DepartedRole, DepartedAtRole });
+    }
+    tell(departed ? Watch::Event::Departed : Watch::Event::Returned, device);
+}
+
+void DeviceStore::answered(quint32 address, const QString &mac)
+{
+    for (auto [it, end] = devicesAt(address); it != end; ++it) {
+        // An announced device's MAC is what its announcer wrote; its address answering is
+        // what counts. One that said goodbye comes back only by announcing itself.
+        if ((it->announced || it->mac.compare(mac, Qt::CaseInsensitive) == 0) && !it->saidGoodbye) {
+            presenceChanged(it, PresenceRule::answered(it->presence, m_clock()));
+        }
+    }
+}
+
+void DeviceStore::requestEnded(quint32 address, const QStringList &macs)
+{
+    if (m_phase != Phase::Live || m_linkLost) {
+        return;
+    }
+    for (auto [it, end] = devicesAt(address); it != end; ++it) {
+        const bool answered
+            = it->announced ? !macs.isEmpty() : macs.contains(it->mac, Qt::CaseInsensitive);
+        if (!answered) {
+            presenceChanged(it, PresenceRule::unanswered(it->presence, m_clock()));
+        }
+    }
+}
+
+void DeviceStore::goodbye(quint32 address, const QString &mac)
+{
+    const auto it = m_devices.find(keyOf(address, mac));
+    if (it != m_devices.end() && isWatching() && !m_linkLost) {
+        it->saidGoodbye = true;
+        presenceChanged(it, PresenceRule::leaves(it->presence));
+    }
+}
+
+void DeviceStore::linkLost()
+{
+    m_linkLost = true;
+}
+
+void DeviceStore::linkBack()
+{
+    m_linkLost = false;
+    const qint64 now = m_clock();
+    for (Device &device : m_devices) {
+        PresenceRule::restart(device.presence, now);
+    }
+}
+
+int DeviceStore::clearDeparted()
+{
+    QSet<quint32> addresses;
+    int cleared = 0;
+    for (auto it = m_devices.begin(); it != m_devices.end();) {
+        if (!it->presence.departed) {
+            ++it;
+            continue;
+        }
+        addresses.insert(it.key().address);
+        ++cleared;
+        if (isShown(it.key())) {
+            removeRow(it.key());
+        }
+        it = m_devices.erase(it);
+    }
+    for (const quint32 address : qAsConst(addresses)) {
+        showAlone(address);
+    }
+    return cleared;
+}
+
+QVector<quint32> DeviceStore::watchedAddresses() const
+{
+    QVector<quint32> addresses;
+    for (auto it = m_devices.cbegin(); it != m_devices.cend(); ++it) {
+        if (addresses.isEmpty() || addresses.last() != it.key().address) {
+            addresses.append(it.key().address);
+        }
+    }
+    return addresses;
+}
+
+int DeviceStore::presentCount() const
+{
+    return int(std::count_if(m_rows.cbegin(), m_rows.cend(), [this](const Key &key) {
+        return !m_devices.constFind(key)->presence.departed;
+    }));
+}
+
+int DeviceStore::newCount() const
+{
+    return int(std::count_if(m_rows.cbegin(), m_rows.cend(), [this](const Key &key) {
+        const Device &device = *m_devices.constFind(key);
+        return device.isNew && !device.presence.departed;
+    }));
+}
+
+int DeviceStore::goneCount() const
+{
+    return m_rows.size() - presentCount();
 }
 
 QString DeviceStore::announcedText(const QString &text)
@@ -60,15 +200,18 @@ DeviceStore::Admission DeviceStore::admit(const Report &report)
         return Admission::Rejected;
     }
     const Key key = keyOf(report.address, report.mac);
-    if (m_devices.contains(key)) {
-        return Admission::Rejected;
+    if (const auto known = m_devices.find(key); known != m_devices.end()) {
+        return isWatching() ? heardAgain(known, report) : Admission::Rejected;
     }
-    const bool shared = countAt(report.address) > 0;
+    if (const std::optional<Admission> moved = moveTo(report)) {
+        return *moved;
+    }
     Device device;
     device.mac = report.mac;
     device.announced = report.announced;
     device.outsideSubnet = report.outsideSubnet;
     device.validAnswer = report.macFromDevice;
+    device.presence.lastAnswerMs = m_clock();
     if (report.announced) {
         device.fw = announcedText(report.fw);
         device.name = announcedText(report.name);
@@ -76,12 +219,19 @@ DeviceStore::Admission DeviceStore::admit(const Report &report)
         // Not on a subnet of this machine: there is no asking it.
         device.fw = device.name = QString();
     }
-    const auto added = m_devices.insert(key, device);
-    if (shared) {
+    return addAt(m_devices.insert(key, device), report);
+}
+
+DeviceStore::Admission DeviceStore::addAt(Devices::iterator added, const Report &report)
+{
+    if (countAt(report.address) > 1) {
         // The earlier device may have no row yet, its questions being on their way: it gets
         // one now, as every device on the address does.
         for (auto [it, end] = devicesAt(report.address); it != end; ++it) {
-            show(it);
+            show(it, m_phase == Phase::Live);
+        }
+        if (m_phase == Phase::Live) {
+            tell(Watch::Event::Conflict, m_devices.find(added.key()));
         }
         return Admission::Conflict;
     }
@@ -92,6 +242,71 @@ DeviceStore::Admission DeviceStore::admit(const Report &report)
     return Admission::Ask;
 }
 
+DeviceStore::Admission DeviceStore::heardAgain(Devices::iterator device, const Report &report)
+{
+    PresenceRule::Change change = PresenceRule::Change::None;
+    // Only an announcement brings back a device that said goodbye.
+    if (!device->saidGoodbye || report.announced) {
+        device->saidGoodbye = false;
+        change = PresenceRule::answered(device->presence, m_clock());
+        presenceChanged(device, change);
+    }
+    if (report.announced && isShown(device.key())) {
+        // Announced again: what it says now is its row.
+        device->fw = announcedText(report.fw);
+        device->name = announcedText(report.name);
+        show(device);
+        return Admission::Rejected;
+    }
+    if (change != PresenceRule::Change::Returned || device->announced || device->outsideSubnet
+        || countAt(report.address) > 1) {
+        return Admission::Rejected;
+    }
+    device->refreshing = true;
+    device->ended &= quint8(~kNameAndFirmware);
+    return Admission::Refresh;
+}
+
+std::optional<DeviceStore::Admission> DeviceStore::moveTo(const Report &report)
+{
+    if (m_phase != Phase::Live) {
+        return std::nullopt;
+    }
+    const QString mac = report.mac.toUpper();
+    const auto from = std::find_if(m_devices.begin(), m_devices.end(), [&](const Device &device) {
+        return device.mac.toUpper() == mac;
+    });
+    if (from == m_devices.end()) {
+        return std::nullopt;
+    }
+    const quint32 oldAddress = from.key().address;
+    const Key to = keyOf(report.address, report.mac);
+    Device moved = *from;
+    moved.movedFrom = Ipv4Text::format(oldAddress);
+    moved.outsideSubnet = report.outsideSubnet;
+    moved.saidGoodbye = false;
+    PresenceRule::answered(moved.presence, m_clock());
+    if (report.announced) {
+        moved.fw = announcedText(report.fw);
+        moved.name = announcedText(report.name);
+    } else if (!report.outsideSubnet) {
+        // What the device answers at its new address is its row once both answers have come.
+        moved.refreshing = true;
+        moved.ended &= quint8(~kNameAndFirmware);
+    }
+    const Key old = from.key();
+    m_devices.erase(from);
+    const auto added = m_devices.insert(to, moved);
+    rekey(old, to);
+    showAlone(oldAddress);
+    if (countAt(report.address) > 1) {
+        return addAt(added, report);
+    }
+    show(added, true);
+    tell(Watch::Event::Changed, added);
+    return report.announced || report.outsideSubnet ? Admission::Shown : Admission::Refresh;
+}
+
 void DeviceStore::answer(quint32 address, const DeviceAnswer &answer)
 {
     auto [it, end] = devicesAt(address);
@@ -100,7 +315,10 @@ void DeviceStore::answer(quint32 address, const DeviceAnswer &answer)
     }
     it->ended |= bit(answer.endpoint);
     it->validAnswer = it->validAnswer || answer.kind == DeviceAnswer::Kind::Value;
-    if (answer.kind != DeviceAnswer::Kind::Ignored) {
+    // Asked again, a device keeps what it said before unless it says something else.
+    const bool takes = answer.kind == DeviceAnswer::Kind::Value
+        || (answer.kind == DeviceAnswer::Kind::Failed && !it->refreshing);
+    if (takes) {
         const QString value = answer.kind == DeviceAnswer::Kind::Value ? answer.text : QString();
         switch (answer.endpoint) {
         case Endpoint::DeviceName:
@@ -114,7 +332,12 @@ void DeviceStore::answer(quint32 address, const DeviceAnswer &answer)
             break;
         }
     }
-    if (answer.kind != DeviceAnswer::Kind::Ignored && it->fw && it->name) {
+    if (it->refreshing) {
+        it->refreshing = (it->ended & kNameAndFirmware) != kNameAndFirmware;
+        if (!it->refreshing) {
+            show(it);
+        }
+    } else if (answer.kind != DeviceAnswer::Kind::Ignored && it->fw && it->name) {
         qDebug().noquote().nospace()
             << "IP URL: " << Ipv4Text::format(address) << ";" << LogText::quoted(it->mac) << ","
             << LogText::quoted(*it->fw) << "," << LogText::quoted(*it->name);
@@ -137,12 +360,18 @@ DeviceStore::Devices::iterator DeviceStore::takeMac(Devices::iterator device, co
     Device moved = *device;
     moved.mac = mac;
     m_devices.erase(device);
-    if (m_rowOf.contains(old)) {
-        const int row = m_rowOf.take(old);
-        m_rows[row] = key;
-        m_rowOf.insert(key, row);
-    }
+    rekey(old, key);
     return m_devices.insert(key, moved);
+}
+
+void DeviceStore::rekey(const Key &from, const Key &to)
+{
+    if (m_rowOf.contains(from)) {
+        const int row = m_rowOf.take(from);
+        m_rows[row] = to;
+        m_rowOf.insert(to, row);
+        emit dataChanged(index(row), index(row));
+    }
 }
 
 void DeviceStore::showUnasked(quint32 address)
@@ -177,7 +406,9 @@ QVector<DeviceRow> DeviceStore::showIncomplete()
 void DeviceStore::withdraw(quint32 address, const QString &mac)
 {
     const auto it = m_devices.find(keyOf(address, mac));
-    if (it == m_devices.end()) {
+    // A watch keeps the row: the device's announcement at its new address, which comes next,
+    // moves it there.
+    if (it == m_devices.end() || isWatching()) {
         return;
     }
     const DeviceRow row = rowOf(it.key(), *it);
@@ -188,6 +419,11 @@ void DeviceStore::withdraw(quint32 address, const QString &mac)
         removeRow(key);
         emit removed(row);
     }
+    showAlone(address);
+}
+
+void DeviceStore::showAlone(quint32 address)
+{
     // A device left alone on its address is no longer in a conflict.
     auto [left, end] = devicesAt(address);
     if (left != end && std::next(left) == end && isShown(left.key())) {
@@ -206,10 +442,11 @@ void DeviceStore::removeRow(const Key &key)
     endRemoveRows();
 }
 
-void DeviceStore::show(Devices::iterator device)
+void DeviceStore::show(Devices::iterator device, bool quiet)
 {
     const auto row = m_rowOf.constFind(device.key());
-    if (row == m_rowOf.cend()) {
+    const bool first = row == m_rowOf.cend();
+    if (first) {
         beginInsertRows(QModelIndex(), m_rows.size(), m_rows.size());
         m_rowOf.insert(device.key(), m_rows.size());
         m_rows.append(device.key());
@@ -217,7 +454,29 @@ void DeviceStore::show(Devices::iterator device)
     } else {
         emit dataChanged(index(*row), index(*row));
     }
-    emit shown(rowOf(device.key(), *device));
+    const DeviceRow shown = rowOf(device.key(), *device);
+    emit this->shown(shown);
+    if (isWatching() && first) {
+        device->appearedAt = QDateTime::currentDateTimeUtc();
+        device->isNew = m_phase == Phase::Live;
+    }
+    const bool changed = shown.fw != device->shownFw || shown.name != device->shownName;
+    device->shownFw = shown.fw;
+    device->shownName = shown.name;
+    if (isWatching() && !quiet && (first || changed)) {
+        tell(!first                       ? Watch::Event::Changed
+                 : m_phase == Phase::Live ? Watch::Event::Appeared
+                                          : Watch::Event::Present,
+             device);
+    }
+}
+
+void DeviceStore::tell(Watch::Event event, Devices::const_iterator device)
+{
+    // A device whose row was never shown is no one's news yet.
+    if (isShown(device.key())) {
+        emit watchEvent(event, rowOf(device.key(), *device));
+    }
 }
 
 std::pair<DeviceStore::Devices::iterator, DeviceStore::Devices::iterator>
@@ -247,6 +506,7 @@ DeviceRow DeviceStore::rowOf(const Key &key, const Device &device) const
     row.conflict = countAt(key.address) > 1;
     row.outsideSubnet = device.outsideSubnet;
     row.answered = device.validAnswer || (device.ended & kNameAndFirmware) != kNameAndFirmware;
+    row.movedFrom = device.movedFrom;
     if (row.conflict && !device.announced) {
         // What the address answers over HTTP may come from either device: no row gets a name or
         // firmware it may not have sent.
@@ -289,7 +549,8 @@ QVariant DeviceStore::data(const QModelIndex &index, int role) const
         return QVariant();
     }
     const Key &key = m_rows.at(index.row());
-    const DeviceRow row = rowOf(key, *m_devices.constFind(key));
+    const Device &device = *m_devices.constFind(key);
+    const DeviceRow row = rowOf(key, device);
     switch (role) {
     case IpRole:
         return row.ip;
@@ -307,6 +568,14 @@ QVariant DeviceStore::data(const QModelIndex &index, int role) const
         return row.outsideSubnet;
     case AnsweredRole:
         return row.answered;
+    case DepartedRole:
+        return device.presence.departed;
+    case DepartedAtRole:
+        return device.departedAt;
+    case AppearedAtRole:
+        return device.appearedAt;
+    case NewRole:
+        return device.isNew;
     default:
         return QVariant();
     }
@@ -320,5 +589,9 @@ QHash<int, QByteArray> DeviceStore::roleNames() const
              { NameRole, "name" },
              { NoteRole, "note" },
              { ConflictRole, "conflict" },
-             { AnsweredRole, "answered" } };
+             { AnsweredRole, "answered" },
+             { DepartedRole, "departed" },
+             { DepartedAtRole, "departedAt" },
+             { AppearedAtRole, "appearedAt" },
+             { NewRole, "isNew" } };
 }

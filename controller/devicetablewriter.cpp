@@ -68,25 +68,12 @@ QByteArray table(const Table &table)
     return out.toUtf8();
 }
 
-QByteArray json(const Table &table)
+// QJsonDocument escapes C0 controls, quotes and backslashes (the line feeds left are its own
+// layout); the characters it leaves raw (DEL, C1 controls, format and direction characters) can
+// only stand inside strings here.
+QByteArray escapedJson(const QByteArray &document)
 {
-    QJsonArray array;
-    const int columns = table.keys.size() - (table.lastIsNote ? 1 : 0);
-    for (int r = 0; r < table.rows.size(); ++r) {
-        QJsonObject object;
-        for (int i = 0; i < columns; ++i) {
-            object.insert(table.keys.at(i), table.rows.at(r).at(i));
-        }
-        const QMap<QString, bool> flags = table.flags.value(r);
-        for (auto flag = flags.cbegin(); flag != flags.cend(); ++flag) {
-            object.insert(flag.key(), flag.value());
-        }
-        array.append(object);
-    }
-    // QJsonDocument escapes C0 controls, quotes and backslashes (the line feeds left are its
-    // own layout); the characters it leaves raw (DEL, C1 controls, format and direction
-    // characters) can only stand inside strings here.
-    const QString text = QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    const QString text = QString::fromUtf8(document);
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
@@ -99,17 +86,92 @@ QByteArray json(const Table &table)
     return out.toUtf8();
 }
 
+QJsonObject objectOf(const Table &table, int r)
+{
+    QJsonObject object;
+    const int columns = table.keys.size() - (table.lastIsNote ? 1 : 0);
+    for (int i = 0; i < columns; ++i) {
+        object.insert(table.keys.at(i), table.rows.at(r).at(i));
+    }
+    const QMap<QString, bool> flags = table.flags.value(r);
+    for (auto flag = flags.cbegin(); flag != flags.cend(); ++flag) {
+        object.insert(flag.key(), flag.value());
+    }
+    return object;
+}
+
+QByteArray json(const Table &table)
+{
+    QJsonArray array;
+    for (int r = 0; r < table.rows.size(); ++r) {
+        array.append(objectOf(table, r));
+    }
+    return escapedJson(QJsonDocument(array).toJson(QJsonDocument::Indented));
+}
+
+QString csvLine(const QStringList &fields)
+{
+    QStringList line;
+    for (const QString &field : fields) {
+        line << csvField(field);
+    }
+    return line.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
 QByteArray csv(const Table &table)
 {
     QString out = table.keys.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     for (const QStringList &row : table.rows) {
-        QStringList line;
-        for (const QString &field : row) {
-            line << csvField(field);
-        }
-        out += line.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        out += csvLine(row);
     }
     return out.toUtf8();
+}
+
+const char *const kEventColumns = "time,event,ip,mac,firmware,name,note";
+
+// An event's fields as JSON keys and values, in the order the table and CSV lines take them.
+QJsonObject eventObject(const EventLine &line)
+{
+    QJsonObject object;
+    switch (line.event) {
+    case Watch::Event::InterfaceLost:
+    case Watch::Event::InterfaceBack:
+        object.insert(QStringLiteral("ip"), line.row.ip);
+        object.insert(QStringLiteral("interface"), line.interfaceName);
+        break;
+    case Watch::Event::End:
+        object.insert(QStringLiteral("reason"), Watch::endName(line.end));
+        if (!line.message.isEmpty()) {
+            object.insert(QStringLiteral("message"), line.message);
+        }
+        break;
+    default:
+        object = objectOf(devices({ line.row }), 0);
+        if (!line.row.movedFrom.isEmpty()) {
+            object.insert(QStringLiteral("movedFrom"), line.row.movedFrom);
+        }
+        break;
+    }
+    return object;
+}
+
+// The event's fields after its time and name: CSV's columns, or those with text for a table.
+QStringList eventFields(const EventLine &line)
+{
+    switch (line.event) {
+    case Watch::Event::InterfaceLost:
+    case Watch::Event::InterfaceBack:
+        return { line.row.ip, QString(), QString(), QString(),
+                 QStringLiteral("interface ") + line.interfaceName };
+    case Watch::Event::End:
+        return { QString(), QString(), QString(), QString(),
+                 line.message.isEmpty() ? Watch::endName(line.end)
+                                        : Watch::endName(line.end) + QStringLiteral(": ")
+                                                                  + line.message };
+    default:
+        break;
+    }
+    return { line.row.ip, line.row.mac, line.row.fw, line.row.name, line.row.note() };
 }
 
 } // namespace
@@ -166,6 +228,34 @@ QByteArray write(Format format, const Table &table)
         return csv(table);
     }
     return QByteArray();
+}
+
+QByteArray eventHeader(Format format)
+{
+    return format == Format::Csv ? QByteArray(kEventColumns) + "\r\n" : QByteArray();
+}
+
+QByteArray eventLine(Format format, const EventLine &line)
+{
+    const QString time = line.time.toUTC().toString(Qt::ISODateWithMs);
+    const QString event = Watch::eventName(line.event);
+    if (format == Format::Json) {
+        QJsonObject object = eventObject(line);
+        object.insert(QStringLiteral("time"), time);
+        object.insert(QStringLiteral("event"), event);
+        return escapedJson(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n';
+    }
+    const QStringList fields = QStringList { time, event } + eventFields(line);
+    if (format == Format::Csv) {
+        return csvLine(fields).toUtf8();
+    }
+    QStringList shown;
+    for (const QString &field : fields) {
+        if (!field.isEmpty()) {
+            shown << LogText::escaped(field);
+        }
+    }
+    return (shown.join(QStringLiteral("  ")) + QLatin1Char('\n')).toUtf8();
 }
 
 QString tabSeparated(const QStringList &fields)

@@ -2,8 +2,10 @@
 #define DEVICETABLEWRITER_H
 
 #include "base/devicerow.h"
+#include "base/watchevent.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QMap>
 #include <QStringList>
 #include <QVector>
@@ -38,6 +40,25 @@ std::optional<Format> formatNamed(const QString &name);
 Table devices(const QVector<DeviceRow> &rows);
 // UTF-8 text, rows in the order given.
 QByteArray write(Format format, const Table &table);
+// One event of a watch, as its line says it: a device's events carry its row, the interface's
+// its address and name, the end why the watch ended.
+struct EventLine
+{
+    QDateTime time;
+    Watch::Event event = Watch::Event::Present;
+    DeviceRow row;
+    QString interfaceName;
+    Watch::End end = Watch::End::Stopped;
+    QString message; // the end's, when there is more to say than its reason
+};
+// The lines of a watch, one per event as it happens: a JSON object per line (JSON Lines) with
+// "time" (ISO 8601, UTC, milliseconds) and "event", then a device's row as the device table's
+// JSON has it (and "movedFrom"), the interface's "ip" and "interface", or the end's "reason" and
+// "message"; a line of the same fields for the table format; a CSV record with the columns of
+// eventHeader. Every field escaped as the device table's.
+QByteArray eventLine(Format format, const EventLine &line);
+// What comes before the first event line: CSV's header, nothing for the other formats.
+QByteArray eventHeader(Format format);
 // One line of fields joined by tabs, with the table format's escapes: a tab or line break in a
 // field cannot start a column or row of its own.
 QString tabSeparated(const QStringList &fields);

@@ -24,14 +24,23 @@ ScanOrchestration::ScanOrchestration(BonjourWinService *service, InterfaceInvent
             &DeviceAssembly::hostHeardOutside);
 }
 
-bool ScanOrchestration::start(const QString &ipString, Controller::ScanType type)
+bool ScanOrchestration::start(const QString &ipString, Controller::ScanType type, bool watch)
 {
     m_currentIp = ipString;
     m_scanType = type;
+    m_watch = watch;
     m_devices.startScan(type == Controller::ScanType::Mdns,
                         type == Controller::ScanType::HttpDownload);
     m_interfaceLost = false;
     m_arpHelperProblem.clear();
+    if (type == Controller::ScanType::Mdns && watch) {
+        // The devices the browse announces on the interface's subnet are asked again by ARP.
+        const QString netmask = m_inventory.netmaskOf(ipString);
+        m_sweptSubnet = AddressRange::sweptSubnet(ipString, netmask);
+        emit watchStarted(m_service->startMdnsWatch(
+            AddressRange::fromInterface(ipString, netmask), originOf(ipString)));
+        return false;
+    }
     if (type == Controller::ScanType::Mdns) {
         m_service->startDiscover();
         return false;
@@ -51,12 +60,22 @@ void ScanOrchestration::startSweep()
                                              : AddressRange::fromInterface(m_currentIp, netmask);
     m_sweptSubnet = named ? m_range : AddressRange::sweptSubnet(m_currentIp, netmask);
     m_totalCount = addresses.size();
-    SweepOrigin origin;
-    origin.source = Ipv4Text::parse(m_currentIp).value_or(0);
-    origin.interfaceName = m_inventory.interfaceNameOf(m_currentIp);
+    SweepOrigin origin = originOf(m_currentIp);
     origin.namedRange = named;
     m_devices.setRoutedAllowed(named && httpProbe);
-    m_service->startArpScan(addresses, httpProbe, origin);
+    if (m_watch) {
+        emit watchStarted(m_service->startArpWatch(addresses, origin, m_sweepPeriodMs));
+    } else {
+        m_service->startArpScan(addresses, httpProbe, origin);
+    }
+}
+
+SweepOrigin ScanOrchestration::originOf(const QString &ipString) const
+{
+    SweepOrigin origin;
+    origin.source = Ipv4Text::parse(ipString).value_or(0);
+    origin.interfaceName = m_inventory.interfaceNameOf(ipString);
+    return origin;
 }
 
 int ScanOrchestration::progress() const
@@ -70,6 +89,10 @@ int ScanOrchestration::progress() const
 
 void ScanOrchestration::stop(Controller::ScanType type)
 {
+    if (std::exchange(m_watch, false)) {
+        m_service->stopWatch();
+        return;
+    }
     if (type == Controller::ScanType::Mdns) {
         m_service->stopDiscover();
         return;

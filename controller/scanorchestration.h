@@ -7,9 +7,11 @@
 #include <QPointer>
 #include <QString>
 
+class ArpWatch;
 class BonjourWinService;
 class DeviceAssembly;
 class InterfaceInventory;
+struct SweepOrigin;
 
 // The Controller's scans, one at a time, from their start to their end: the addresses a sweep
 // covers (the interface's subnet or a range the user named), its progress, a stop, and the end,
@@ -22,9 +24,11 @@ public:
     ScanOrchestration(BonjourWinService *service, InterfaceInventory &inventory,
                       DeviceAssembly &devices);
 
-    // A scan from ipString. True when it is a sweep that waits for startSweep; a browse
-    // starts at once.
-    bool start(const QString &ipString, Controller::ScanType type);
+    // A scan from ipString, or a watch that begins with one (ARP or mDNS). True when it is a
+    // sweep that waits for startSweep; a browse starts at once.
+    bool start(const QString &ipString, Controller::ScanType type, bool watch = false);
+    // How often an ARP watch sweeps its subnet again.
+    void setSweepPeriod(qint64 milliseconds) { m_sweepPeriodMs = milliseconds; }
     void startSweep();
     // Ends a browse, or a sweep inside this call, with its end reported.
     void stop(Controller::ScanType type);
@@ -45,9 +49,12 @@ signals:
     void ended();
     void infoMessage(const QString &message);
     void failed(Controller::ScanFailure reason);
+    // A watch has begun; it lives until the next scan or stop.
+    void watchStarted(ArpWatch *watch);
 
 private:
     void reportEarlyEnd();
+    SweepOrigin originOf(const QString &ipString) const;
 
     const QPointer<BonjourWinService> m_service;
     InterfaceInventory &m_inventory;
@@ -60,6 +67,8 @@ private:
     QString m_arpHelperProblem;
     bool m_interfaceLost = false;
     bool m_stopped = false;
+    bool m_watch = false;
+    qint64 m_sweepPeriodMs = 60000;
 };
 
 #endif // SCANORCHESTRATION_H

@@ -25,3 +25,19 @@ void Terminal::catchInterrupts()
         emit interrupted();
     });
 }
+
+void Terminal::followOutput()
+{
+    const int descriptor = Console::outputPipe();
+    if (m_output || descriptor < 0) {
+        return;
+    }
+    m_output = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+    connect(m_output.get(), &QSocketNotifier::activated, this, [this] {
+        // Said once; anything else that wakes it is not worth following.
+        m_output->setEnabled(false);
+        if (Console::outputGone()) {
+            emit outputGone();
+        }
+    });
+}

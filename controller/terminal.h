@@ -20,12 +20,17 @@ public:
     // From now on SIGINT and SIGTERM emit interrupted() instead of ending the process, so that a
     // scan can stop and say what it found.
     void catchInterrupts();
+    // From now on outputGone() comes when the reader of standard output (a pipe's) goes away,
+    // whether or not anything is being written.
+    void followOutput();
 
 signals:
     void interrupted();
+    void outputGone();
 
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unique_ptr<QSocketNotifier> m_output;
 };
 
 #endif // TERMINAL_H

@@ -2,6 +2,7 @@
 
 #include "base/ipv4text.h"
 #include "discovery/arpthread.h"
+#include "discovery/arpwatch.h"
 #include "discovery/bonjourthread.h"
 #include "discovery/helperarpsweep.h"
 #include "discovery/reachabilityprobe.h"
@@ -85,6 +86,11 @@ void BonjourWinService::deviceAnnounced(const QString &ipString, const QString &
 void BonjourWinService::announcementWithdrawn(const QString &ipString, const QString &macString)
 {
     emit deviceWithdrawn(ipString, macString);
+}
+
+void BonjourWinService::announcementEnded(const QString &ipString, const QString &macString)
+{
+    emit deviceSaidGoodbye(ipString, macString);
 }
 
 void BonjourWinService::browseFailed(const QString &message)
@@ -193,6 +199,66 @@ void BonjourWinService::startHelperSweep(const QVector<quint32> &addresses, int 
     m_helperSweep->start(m_arpHelperPath, origin.interfaceName, origin.source);
 }
 
+ArpWatch *BonjourWinService::startArpWatch(QVector<quint32> addresses, const SweepOrigin &origin,
+                                           qint64 sweepPeriodMs)
+{
+    qDebug().noquote() << "BonjourWinService startArpScan";
+    stopWatch();
+    m_arpHelperRan = false;
+    const int interfaceIndex = addresses.isEmpty() ? 0 : sweptInterface(addresses);
+    newSweep(addresses.size(), interfaceIndex, origin.namedRange);
+    m_watch = std::make_unique<ArpWatch>(ArpWatch::Target {
+        origin.interfaceName, origin.source, addresses, ArpWatch::Mode::Sweep, sweepPeriodMs });
+    ArpWatch *watch = m_watch.get();
+    // The first scan is the sweep a scan runs, on the watch's helper session where it runs.
+    connect(watch, &ArpWatch::helperReady, this, [this, addresses, origin] {
+        m_arpHelperRan = true;
+        qDebug().noquote() << "ARP engine: the helper, kept for the watch";
+        m_helperSweep = std::make_unique<HelperArpSweep>(
+            reports(), addresses, addresses.first() - 1, addresses.last() + 1, m_sweep);
+        m_helperSweep->run(m_watch->engine(), origin.source);
+    });
+    connect(watch, &ArpWatch::helperUnavailable, this,
+            [this, addresses, interfaceIndex, origin](const QString &reason) {
+                qDebug().noquote() << "ARP engine: the kernel's neighbour table:" << reason;
+                if (!kernelCanSweep(addresses, interfaceIndex, false, origin.namedRange)) {
+                    emit arpHelperUnavailable(reason);
+                    m_sweep->abandon();
+                } else {
+                    startWorkers(addresses, false);
+                }
+            });
+    connect(m_sweep.data(), &SweepState::ended, watch, &ArpWatch::goLive, Qt::QueuedConnection);
+    if (addresses.isEmpty()) {
+        QTimer::singleShot(0, m_sweep.data(), &SweepState::endIfEmpty);
+    } else {
+        watch->start(m_useArpHelper && !origin.interfaceName.isEmpty(), m_arpHelperPath);
+    }
+    return watch;
+}
+
+ArpWatch *BonjourWinService::startMdnsWatch(const QVector<quint32> &subnet,
+                                            const SweepOrigin &origin)
+{
+    stopWatch();
+    startDiscover();
+    m_watch = std::make_unique<ArpWatch>(ArpWatch::Target {
+        origin.interfaceName, origin.source, subnet, ArpWatch::Mode::RecheckOnly, 0 });
+    ArpWatch *watch = m_watch.get();
+    // There is no first sweep: the re-checks begin with the first announced device.
+    connect(watch, &ArpWatch::helperReady, watch, &ArpWatch::goLive);
+    connect(watch, &ArpWatch::helperUnavailable, watch, &ArpWatch::goLive);
+    watch->start(m_useArpHelper && !origin.interfaceName.isEmpty(), m_arpHelperPath);
+    return watch;
+}
+
+void BonjourWinService::stopWatch()
+{
+    endBrowseThread();
+    endSweepThreads();
+    m_watch.reset();
+}
+
 void BonjourWinService::startWorkers(const QVector<quint32> &addresses, bool httpProbe)
 {
     const int threadCount = httpProbe ? kProbeThreadCount : kMaxSweepThreads;
@@ -271,8 +337,7 @@ void BonjourWinService::stopDiscover()
 
 void BonjourWinService::shutdown()
 {
-    endBrowseThread();
-    endSweepThreads();
+    stopWatch();
 }
 
 void BonjourWinService::endSweepThreads()

@@ -13,6 +13,7 @@
 #include <vector>
 
 class ARPThread;
+class ArpWatch;
 class BonjourThread;
 class HelperArpSweep;
 class SweepState;
@@ -51,6 +52,15 @@ public:
     // Whether the last ARP sweep went through the helper.
     bool arpHelperRan() const { return m_arpHelperRan; }
     void stopArpScan();
+    // A watch: first the sweep startArpScan runs (its end is reported by arpScanDone), then the
+    // live watch, with the helper's session kept open throughout where it runs. The watch is
+    // the service's until stopWatch; the caller follows its signals.
+    ArpWatch *startArpWatch(QVector<quint32> addresses, const SweepOrigin &origin,
+                            qint64 sweepPeriodMs);
+    // The browse, with the devices it announces on the subnet asked again by ARP.
+    ArpWatch *startMdnsWatch(const QVector<quint32> &subnet, const SweepOrigin &origin);
+    // Ends a watch, its sweep and its browse; no signal follows.
+    void stopWatch();
     int remainingCount() const;
     // Addresses of the current or last sweep that could not be checked at all.
     int sweepFailures() const;
@@ -73,6 +83,8 @@ signals:
     // What an earlier deviceMacFound said no longer holds: an mDNS device moved to a new
     // address, which a deviceMacFound reports next.
     void deviceWithdrawn(QString ipString, QString macString);
+    // An mDNS device withdrew its announcement: it is leaving.
+    void deviceSaidGoodbye(QString ipString, QString macString);
     void arpScanDone();
     // The current sweep came to its end, emitted in the thread that ended it; arpScanDone follows
     // through the event loop, unless a stop has reported the end first.
@@ -96,6 +108,7 @@ private:
     void deviceAnnounced(const QString &ipString, const QString &macString, const QString &fwString,
                          const QString &nameString) override;
     void announcementWithdrawn(const QString &ipString, const QString &macString) override;
+    void announcementEnded(const QString &ipString, const QString &macString) override;
     void browseFailed(const QString &message) override;
 
     // A new current sweep, whose end is reported once, by itself or by a stop.
@@ -111,6 +124,7 @@ private:
     std::unique_ptr<BonjourThread> m_bonjourThread;
     std::vector<std::unique_ptr<ARPThread>> m_workers;
     std::unique_ptr<HelperArpSweep> m_helperSweep;
+    std::unique_ptr<ArpWatch> m_watch;
     bool m_useArpHelper = true;
     bool m_arpHelperRan = false;
     QString m_arpHelperPath;

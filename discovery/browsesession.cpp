@@ -24,6 +24,9 @@ BrowseSession::BrowseSession(DiscoveryReports &reports, const std::atomic<bool> 
     , m_unresolved(unresolved)
 {
     m_unresolved.store(0, std::memory_order_relaxed);
+    m_clock.start();
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &BrowseSession::startWaiting);
 }
 
 // The members go in reverse order: watches and resolves, then the browse, then the connection
@@ -48,19 +51,26 @@ DNSServiceErrorType BrowseSession::start()
 
 bool BrowseSession::instanceAdded(const ResolveQueue::Instance &instance)
 {
-    const ResolveQueue::Added added = m_queue.add(instance);
-    // Said once: the announcers that fill the line could otherwise fill the log as well.
-    if (added == ResolveQueue::Added::QueueFull && !m_saidFull) {
-        m_saidFull = true;
-        qCWarning(lcDnsSd).noquote()
-            << "too many instances waiting; not resolving"
-            << LogText::quoted(QString::fromUtf8(instance.name)) << "(said once per browse)";
-    }
-    if (added != ResolveQueue::Added::Waiting) {
+    if (m_queue.add(instance) != ResolveQueue::Added::Waiting) {
         return false;
     }
     startWaiting();
     return true;
+}
+
+void BrowseSession::instanceRemoved(const ResolveQueue::Instance &instance)
+{
+    const QByteArray key = ResolveQueue::keyOf(instance);
+    m_queue.forget(instance);
+    const auto it = m_reported.find(key);
+    if (m_stopRequested.load(std::memory_order_acquire) || it == m_reported.end()
+        || it->second.ip.isEmpty()) {
+        return;
+    }
+    Reported &reported = it->second;
+    qCDebug(lcDnsSd).noquote() << LogText::quoted(reported.name) << "withdrew its announcement";
+    follow(key, reported, nullptr);
+    m_reports.announcementEnded(reported.ip, reported.mac);
 }
 
 void BrowseSession::report(const QByteArray &key, const ResolveReply &reply, const QString &address,
@@ -180,9 +190,15 @@ void BrowseSession::retire(PendingResolve *resolve)
     if (it == m_running.end()) {
         return;
     }
-    m_queue.finished(resolve->instance());
+    const QByteArray key = ResolveQueue::keyOf(resolve->instance());
     if (!resolve->reported()) {
-        noteUnresolved(ResolveQueue::keyOf(resolve->instance()));
+        noteUnresolved(key);
+    }
+    // No answer, or no address, in time: tried again later, behind whatever is new.
+    if (m_unresolvedKeys.contains(key)) {
+        m_queue.retryLater(resolve->instance(), m_clock.elapsed());
+    } else {
+        m_queue.finished(resolve->instance());
     }
     m_retired.push_back(std::move(*it));
     m_running.erase(it);
@@ -200,7 +216,7 @@ void BrowseSession::retire(PendingResolve *resolve)
 void BrowseSession::startWaiting()
 {
     ResolveQueue::Instance next;
-    while (!m_lost && m_queue.takeNext(&next)) {
+    while (!m_lost && m_queue.takeNext(&next, m_clock.elapsed())) {
         auto resolve = std::make_unique<PendingResolve>(
             next,
             [this, key = ResolveQueue::keyOf(next)](const ResolveReply &reply,
@@ -215,11 +231,22 @@ void BrowseSession::startWaiting()
             qCWarning(lcDnsSd).noquote()
                 << "cannot resolve" << LogText::quoted(QString::fromUtf8(next.name)) << "error"
                 << result;
-            m_queue.finished(next);
             noteUnresolved(ResolveQueue::keyOf(next));
+            m_queue.retryLater(next, m_clock.elapsed());
             continue;
         }
         m_running.push_back(std::move(resolve));
+    }
+    armRetry();
+}
+
+void BrowseSession::armRetry()
+{
+    const qint64 due = m_queue.nextRetryAt();
+    if (due != LLONG_MAX && !m_lost) {
+        // When it falls due, or once a slot frees if none is free then: a resolve ending
+        // starts the waiting ones itself.
+        m_retry.start(int(std::max<qint64>(0, due - m_clock.elapsed())));
     }
 }
 
@@ -240,14 +267,14 @@ void BrowserCallBack(DNSServiceRef sdRef, DNSServiceFlags flags, uint32_t interf
         qDebug().noquote().nospace() << "Bonjour browser error occurred: " << errorCode;
         return;
     }
-    // A withdrawal has nothing to resolve.
-    if (!(flags & kDNSServiceFlagsAdd)) {
-        return;
-    }
     auto *session = static_cast<BrowseSession *>(context);
     const ResolveQueue::Instance instance { interfaceIndex, ResolveReply::boundedText(serviceName),
                                             ResolveReply::boundedText(regtype),
                                             ResolveReply::boundedText(replyDomain) };
+    if (!(flags & kDNSServiceFlagsAdd)) {
+        session->instanceRemoved(instance);
+        return;
+    }
     if (session->instanceAdded(instance)) {
         qDebug().noquote().nospace()
             << " BrowserCallBack called! " << LogText::quoted(QString::fromUtf8(instance.name));

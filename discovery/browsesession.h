@@ -4,8 +4,10 @@
 #include "discovery/dnssdconnection.h"
 #include "discovery/resolvequeue.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 
 #include <atomic>
 #include <map>
@@ -45,8 +47,10 @@ public:
 
     DNSServiceErrorType start();
 
-    // From BrowserCallBack. False when the instance is known already or cannot wait.
+    // From BrowserCallBack. False when the instance is known already.
     bool instanceAdded(const ResolveQueue::Instance &instance);
+    // The instance was withdrawn (a goodbye, or the daemon let it expire).
+    void instanceRemoved(const ResolveQueue::Instance &instance);
 
 private:
     // What the service was told of an instance, and the watch that follows its host.
@@ -72,6 +76,8 @@ private:
     // event loop, as its own reply may be the one being processed.
     void retire(PendingResolve *resolve);
     void startWaiting();
+    // Wakes the line when its next retry falls due.
+    void armRetry();
     void lose(DNSServiceErrorType code);
 
     DiscoveryReports &m_reports;
@@ -89,8 +95,9 @@ private:
     // Keys of instances that gave no address; bounded like the instances waiting.
     QSet<QByteArray> m_unresolvedKeys;
     std::atomic<int> &m_unresolved;
+    QElapsedTimer m_clock;
+    QTimer m_retry;
     bool m_lost = false;
-    bool m_saidFull = false;
     bool m_saidWatchLimit = false;
 };
 

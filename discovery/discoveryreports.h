@@ -19,6 +19,8 @@ public:
         = 0;
     // What an earlier announcement said no longer holds: the device moved to another address.
     virtual void announcementWithdrawn(const QString &ipString, const QString &macString) = 0;
+    // The device withdrew its announcement (a goodbye, or the daemon removed it).
+    virtual void announcementEnded(const QString &ipString, const QString &macString) = 0;
     // The browse cannot run (no DNS-SD library or daemon); message says so to a person.
     virtual void browseFailed(const QString &message) = 0;
 

@@ -40,39 +40,58 @@ HelperArpSweep::~HelperArpSweep()
 void HelperArpSweep::start(const QString &helperPath, const QString &interfaceName, quint32 source)
 {
     m_engine = new ArpEngine(this);
+    m_ownsEngine = true;
     if (!helperPath.isEmpty()) {
         m_engine->setHelperPath(helperPath);
     }
     m_helperPath = helperPath.isEmpty() ? ArpEngine::defaultHelperPath() : helperPath;
-    connect(m_engine, &ArpEngine::ready, this, [this, source] {
-        m_running = true;
-        // The sweep is the helper's now: its end, reported by its last address in this thread,
-        // ends the helper too. (Without the helper the kernel's workers end it, in theirs.)
-        connect(m_state.data(), &SweepState::ended, this, &HelperArpSweep::stop,
-                Qt::DirectConnection);
-        m_clock.start();
-        // This machine's own address has nothing to answer.
-        for (int i = 0; i < m_addresses.size(); ++i) {
-            if (m_addresses.at(i) == source || !Ipv4Text::isUnicast(m_addresses.at(i))) {
-                finish(i);
-            }
-        }
-        emit ready(m_helperPath);
-        pump();
-    });
+    connect(m_engine, &ArpEngine::ready, this, [this, source] { begin(source); });
+    attach();
+    m_engine->start(interfaceName, source);
+}
+
+void HelperArpSweep::run(ArpEngine *engine, quint32 source)
+{
+    m_engine = engine;
+    attach();
+    begin(source);
+}
+
+void HelperArpSweep::attach()
+{
     connect(m_engine, &ArpEngine::replied, this, &HelperArpSweep::onReplied);
     connect(m_engine, &ArpEngine::heard, this, &HelperArpSweep::onHeard);
     connect(m_engine, &ArpEngine::failed, this, &HelperArpSweep::onFailed);
     connect(m_engine, &ArpEngine::idle, this, &HelperArpSweep::onIdle);
-    m_engine->start(interfaceName, source);
+}
+
+void HelperArpSweep::begin(quint32 source)
+{
+    m_running = true;
+    // The sweep is the helper's now: its end, reported by its last address in this thread,
+    // ends the helper too. (Without the helper the kernel's workers end it, in theirs.)
+    connect(m_state.data(), &SweepState::ended, this, &HelperArpSweep::stop, Qt::DirectConnection);
+    m_clock.start();
+    // This machine's own address has nothing to answer.
+    for (int i = 0; i < m_addresses.size(); ++i) {
+        if (m_addresses.at(i) == source || !Ipv4Text::isUnicast(m_addresses.at(i))) {
+            finish(i);
+        }
+    }
+    emit ready(m_helperPath);
+    pump();
 }
 
 void HelperArpSweep::stop()
 {
     m_running = false;
     m_wake.stop();
-    if (m_engine) {
+    if (m_engine && m_ownsEngine) {
         m_engine->stop();
+    } else if (m_engine) {
+        // Another's session goes on without this sweep.
+        m_engine->disconnect(this);
+        m_engine = nullptr;
     }
 }
 
@@ -201,6 +220,11 @@ void HelperArpSweep::onFailed(ArpEngine::Failure failure, const QString &reason)
     }
     m_running = false;
     m_wake.stop();
+    if (!m_ownsEngine) {
+        // Whoever keeps the session may start it again; this sweep is over either way.
+        m_engine->disconnect(this);
+        m_engine = nullptr;
+    }
     if (failure == ArpEngine::Failure::LinkLost) {
         m_state->abandon();
         return;

@@ -50,8 +50,11 @@ public:
                    quint32 subnetLast, QSharedPointer<SweepState> state);
     ~HelperArpSweep() override;
 
-    // helperPath empty: where the program looks by default. ready or unavailable follows.
+    // A helper of its own; helperPath empty: where the program looks by default. ready or
+    // unavailable follows.
     void start(const QString &helperPath, const QString &interfaceName, quint32 source);
+    // On a session that is ready and that another keeps (a watch's); stop() leaves it running.
+    void run(ArpEngine *engine, quint32 source);
     void stop();
 
 signals:
@@ -68,6 +71,8 @@ private:
         qint64 atMs;
     };
 
+    void attach();
+    void begin(quint32 source);
     void pump();
     // Gives up the addresses whose time is over; false when that ended the sweep.
     bool giveUpSilent(qint64 now);
@@ -85,6 +90,7 @@ private:
     const quint32 m_subnetLast;
     const QSharedPointer<SweepState> m_state;
     ArpEngine *m_engine = nullptr;
+    bool m_ownsEngine = false;
     QString m_helperPath;
     bool m_running = false;
     bool m_batchOut = false;

@@ -2,18 +2,30 @@
 #define RESOLVEQUEUE_H
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 
+#include <climits>
 #include <cstdint>
 #include <deque>
 
 // Which announced instances to resolve, and when. Anyone on the link can announce instances, and
 // each resolve costs the DNS-SD library resources of its own (with Avahi a thread and a D-Bus
-// connection), so only a few run at a time, the rest wait in a bounded line in the order they
-// were heard of, and an instance is never waiting or running twice.
+// connection), so only a few run at a time, the rest wait in a bounded line, and an instance is
+// never waiting or running twice.
+//
+// The newest instance is resolved first: a flood of announcers whose hosts never answer must not
+// hold up a device announced after it. A full line drops its oldest instance. An instance whose
+// resolve gave no address in time is tried again later, kFirstRetryMs after, then each time
+// twice as long up to kLongestRetryMs: a host that answers late still gets its row, and one that
+// never answers costs a slot now and then. Retries take at most half the slots, and only when no
+// new instance waits. Times are monotonic milliseconds from the caller.
 class ResolveQueue
 {
 public:
+    static constexpr qint64 kFirstRetryMs = 15000;
+    static constexpr qint64 kLongestRetryMs = 600000;
+
     struct Instance
     {
         uint32_t interfaceIndex = 0;
@@ -22,30 +34,49 @@ public:
         QByteArray domain;
     };
 
-    enum class Added { Waiting, AlreadyKnown, QueueFull };
+    enum class Added { Waiting, AlreadyKnown };
 
     ResolveQueue(int maxRunning, int maxWaiting);
 
     Added add(const Instance &instance);
-    // Moves the next waiting instance to the running ones, if a slot is free.
-    bool takeNext(Instance *next);
-    // A running resolve has ended, answered or not; the instance may be announced again.
+    // Moves the next instance due to the running ones, if a slot is free for it.
+    bool takeNext(Instance *next, qint64 now);
+    // A running resolve has ended with an address, or for good; the instance may be announced
+    // again.
     void finished(const Instance &instance);
+    // A running resolve has ended without an address: the instance is tried again later.
+    void retryLater(const Instance &instance, qint64 now);
+    // The instance was withdrawn: it is not resolved, nor tried again.
+    void forget(const Instance &instance);
+    // When the next retry falls due; LLONG_MAX when none waits.
+    qint64 nextRetryAt() const;
 
     int waiting() const { return int(m_waiting.size()); }
-    // The instances waiting or running, by key.
+    // The instances waiting, running or to be tried again, by key.
     const QSet<QByteArray> &known() const { return m_known; }
 
     // One instance's name, type and domain as one key, the same for every interface.
     static QByteArray keyOf(const Instance &instance);
 
 private:
+    struct Retry
+    {
+        Instance instance;
+        qint64 dueMs;
+    };
+
+    void drop(std::deque<Instance>::iterator waiting);
+
     const int m_maxRunning;
     const int m_maxWaiting;
-    int m_running = 0;
-    std::deque<Instance> m_waiting;
-    // Waiting and running, by name: one device heard on two interfaces needs one resolve.
+    std::deque<Instance> m_waiting; // oldest first; the newest is taken first
+    std::deque<Retry> m_retries; // in the order they fall due
+    QSet<QByteArray> m_running;
+    // Waiting, running and to be tried again, by name: one device heard on two interfaces needs
+    // one resolve.
     QSet<QByteArray> m_known;
+    // Resolves that gave no address, by key, while the instance is known.
+    QHash<QByteArray, int> m_attempts;
 };
 
 #endif // RESOLVEQUEUE_H

@@ -2,7 +2,7 @@
 #define ARPLINK_H
 
 #include "arpframe.h"
-#include "linkwatch.h"
+#include "platform/linkwatch_linux.h"
 #include "platform/fdholder_linux.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 
 #include "arplink.h"
 #include "heardfilter.h"
-#include "linkwatch.h"
+#include "platform/linkwatch_linux.h"
 #include "ratelimiter.h"
 #include "sendqueue.h"
 

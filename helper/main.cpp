@@ -29,7 +29,7 @@
 #include "arplink.h"
 #include "arprequest.h"
 #include "helpersession.h"
-#include "linkwatch.h"
+#include "platform/linkwatch_linux.h"
 #include "privilege.h"
 
 #include <csignal>

@@ -12,6 +12,11 @@ bool errorIsTerminal();
 int catchInterrupts();
 // Reads what the interrupts wrote, so that the descriptor is quiet again.
 void drainInterrupts();
+// Standard output's descriptor when it is a pipe, whose reader may go away: it then becomes ready
+// for reading (an error). -1 for anything else.
+int outputPipe();
+// Whether the reader of standard output has gone: a write would fail.
+bool outputGone();
 
 } // namespace Console
 

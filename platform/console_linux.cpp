@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +45,18 @@ void drainInterrupts()
 {
     char bytes[16];
     while (s_signalPipe[0] >= 0 && ::read(s_signalPipe[0], bytes, sizeof(bytes)) > 0) { }
+}
+
+int outputPipe()
+{
+    struct stat status = {};
+    return ::fstat(STDOUT_FILENO, &status) == 0 && S_ISFIFO(status.st_mode) ? STDOUT_FILENO : -1;
+}
+
+bool outputGone()
+{
+    pollfd output { STDOUT_FILENO, POLLOUT, 0 };
+    return ::poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 } // namespace Console

@@ -13,6 +13,7 @@
 #include "discovery/resolvequeue.h"
 #include "discovery/resolvereply.h"
 #include "discovery/sweepstate.h"
+#include "discovery/watchschedule.h"
 #include "platform/arpengine.h"
 #include "tests/common/testkit.h"
 
@@ -20,6 +21,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
 
@@ -41,8 +43,31 @@ struct Announcement
     QByteArray fullName;
     QStringList row;
 };
+
+// One thing that happens to the device store during a watch, at a second of the test's clock,
+// to the device at 198.18.0.host.
+struct WatchStep
+{
+    enum class Kind { Admit, Announce, Answers, Heard, Ended, Goodbye, Lost, Back, Live, Clear };
+    Kind kind = Kind::Live;
+    int at = 0;
+    int host = 0;
+    QString mac; // Ended: the MACs that answered, comma-separated
+    QString fw; // Answers: "-" for a failed question
+    QString name;
+};
+
+WatchStep step(WatchStep::Kind kind, int at, int host = 0, const QString &mac = QString(),
+               const QString &fw = QString(), const QString &name = QString())
+{
+    return { kind, at, host, mac, fw, name };
+}
+
+const QString kMacA = "02-06-00-00-00-0A";
+const QString kMacB = "D0-C8-00-00-00-0B";
 } // namespace
 Q_DECLARE_METATYPE(Announcement)
+Q_DECLARE_METATYPE(WatchStep)
 
 class TestRules : public QObject
 {
@@ -81,6 +106,11 @@ private slots:
     void hostileOutput();
     void deviceStore();
     void neighbourBudget();
+    void watchEvents_data();
+    void watchEvents();
+    void watchSchedule();
+    void eventLines_data();
+    void eventLines();
 };
 
 void TestRules::addressRange_data()
@@ -310,16 +340,26 @@ void TestRules::announcements()
 
 void TestRules::resolveQueue_data()
 {
-    // Two resolves at a time, three waiting. Steps: +x heard of (W waiting, K known already,
-    // F line full), n take the next (its name, or _ for none), fx the resolve of x ended.
+    // Two resolves at a time, three waiting. Steps: +x heard of (W waiting, K known already),
+    // n take the next (its name, or _ for none), fx the resolve of x ended, rx it ended without an
+    // address, -x x withdrawn, tN the clock at N seconds.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("got");
-    QTest::newRow("once, bounded") << QStringList { "+a", "+a", "+b", "+c", "+d", "n", "+d", "+a" }
-                                   << QStringList { "W", "K", "W", "W", "F", "a", "W", "K" };
-    QTest::newRow("slots") << QStringList { "+a", "+b", "+c", "n", "n", "n", "fa", "n", "n" }
-                           << QStringList { "W", "W", "W", "a", "b", "_", "c", "_" };
+    QTest::newRow("once, bounded: a full line drops its oldest")
+        << QStringList { "+a", "+a", "+b", "+c", "+d", "n", "+d", "+a" }
+        << QStringList { "W", "K", "W", "W", "W", "d", "K", "W" };
+    QTest::newRow("slots; the newest first, so that a flood holds up nothing after it")
+        << QStringList { "+a", "+b", "+c", "n", "n", "n", "fc", "n", "n" }
+        << QStringList { "W", "W", "W", "c", "b", "_", "a", "_" };
     QTest::newRow("heard of again after its end")
         << QStringList { "+a", "n", "fa", "+a", "n" } << QStringList { "W", "a", "W", "a" };
+    QTest::newRow("tried again later, behind what is new, each time later")
+        << QStringList { "+a", "n", "ra", "+a", "n", "t14", "n", "t15", "+b", "n", "n", "fb",
+                         "n", "ra", "t44", "n", "t45", "n" }
+        << QStringList { "W", "a", "K", "_", "_", "W", "b", "_", "a", "_", "a" };
+    QTest::newRow("withdrawn: neither resolved nor tried again")
+        << QStringList { "+a", "-a", "n", "+b", "n", "-b", "rb", "t600", "n", "+b" }
+        << QStringList { "W", "_", "W", "b", "_", "W" };
 }
 
 void TestRules::resolveQueue()
@@ -327,16 +367,23 @@ void TestRules::resolveQueue()
     QFETCH(QStringList, steps);
     QFETCH(QStringList, got);
     ResolveQueue queue(2, 3);
+    qint64 now = 0;
     QStringList results;
     for (const QString &step : steps) {
         ResolveQueue::Instance instance { 0, step.mid(1).toLatin1(), "_encoder._tcp", "local." };
-        QVERIFY2(QString("+fn").contains(step[0]), qPrintable(step));
+        QVERIFY2(QString("+fnr-t").contains(step[0]), qPrintable(step));
         if (step[0] == '+') {
-            results << QString("WKF").at(int(queue.add(instance)));
+            results << QString("WK").at(int(queue.add(instance)));
         } else if (step[0] == 'f') {
             queue.finished(instance);
+        } else if (step[0] == 'r') {
+            queue.retryLater(instance, now);
+        } else if (step[0] == '-') {
+            queue.forget(instance);
+        } else if (step[0] == 't') {
+            now = step.mid(1).toLongLong() * 1000;
         } else {
-            results << (queue.takeNext(&instance) ? QString::fromLatin1(instance.name) : "_");
+            results << (queue.takeNext(&instance, now) ? QString::fromLatin1(instance.name) : "_");
         }
     }
     QCOMPARE(results, got);
@@ -570,6 +617,27 @@ void TestRules::commandLine_data()
         "usage: --range does not apply to --list-interfaces");
     add("a format for identify", { "--identify", "198.18.0.10", "--format", "json" },
         "usage: --format does not apply to --identify");
+    // A watch: ARP or mDNS, until interrupted or for a time; the mDNS watch has an interface.
+    add("a watch", { "--scan", "arp", "--watch" }, "scan 1 table 3000 watch 0 60");
+    add("an mDNS watch on an interface, for a while",
+        { "--scan", "mdns", "--watch", "--interface", "lan0", "--duration", "1.5" },
+        "scan 3 table 3000 lan0 watch 1500 60");
+    add("a watch's sweep period", { "--scan", "arp", "--watch", "--sweep-period", "10" },
+        "scan 1 table 3000 watch 0 10");
+    add("Http Download has no watch", { "--scan", "http", "--watch" },
+        "usage: --watch does not apply to --scan http");
+    add("a duration without a watch", { "--scan", "arp", "--duration", "5" },
+        "usage: --duration needs --watch");
+    add("the browse's wait in a watch", { "--scan", "mdns", "--watch", "--wait", "2" },
+        "usage: --wait does not apply to --scan mdns --watch");
+    add("a sweep period for the mDNS watch", { "--scan", "mdns", "--watch", "--sweep-period", "10" },
+        "usage: --sweep-period does not apply to --scan mdns --watch");
+    add("no duration", { "--scan", "arp", "--watch", "--duration", "0" },
+        "usage: --duration needs a number of seconds above 0, up to 604800");
+    add("a sweep period too short", { "--scan", "arp", "--watch", "--sweep-period", "5" },
+        "usage: --sweep-period needs a whole number of seconds, 10 to 3600");
+    add("a watch of the list", { "--list-interfaces", "--watch" },
+        "usage: --watch does not apply to --list-interfaces");
 }
 
 void TestRules::commandLine()
@@ -593,6 +661,8 @@ void TestRules::commandLine()
             for (const QString &value : { r.interface, r.range }) {
                 got += value.isEmpty() ? QString() : ' ' + value;
             }
+            got += r.watch ? QString(" watch %1 %2").arg(r.durationMs).arg(r.sweepPeriodS)
+                           : QString();
         }
         got += r.verbose ? " verbose" : "";
     }
@@ -868,6 +938,262 @@ void TestRules::neighbourBudget()
     QThread::msleep(gapMs);
     QCOMPARE(budget.refusedSince(42, looks), std::optional<bool>(true));
     QVERIFY(budget.acquire(1000, stop) != 0);
+}
+
+void TestRules::watchEvents_data()
+{
+    using K = WatchStep::Kind;
+    QTest::addColumn<QVector<WatchStep>>("steps");
+    QTest::addColumn<QStringList>("events"); // "event host.MAC's last pair fw/name (note) @second"
+    QTest::addColumn<QVector<int>>("counts"); // devices there, new among them, departed
+    const auto add = [](const char *row, const QVector<WatchStep> &steps,
+                        const QStringList &events, const QVector<int> &counts) {
+        QTest::newRow(row) << steps << events << counts;
+    };
+    // Found by the first scan, answered its name and firmware, then the live watch.
+    const QVector<WatchStep> camA { step(K::Admit, 0, 10, kMacA), step(K::Answers, 0, 10, "", "1.0", "Cam"),
+                                    step(K::Live, 1) };
+    const QVector<WatchStep> announcedA { step(K::Announce, 0, 10, kMacA, "1.0", "Cam"),
+                                          step(K::Live, 1) };
+    const QString presentA = "present 10.0A 1.0/Cam @0";
+    const auto silent = [](std::initializer_list<int> seconds, const QString &macs = QString()) {
+        QVector<WatchStep> steps;
+        for (const int at : seconds) {
+            steps << step(K::Ended, at, 10, macs);
+        }
+        return steps;
+    };
+    add("three unanswered over 10 s depart; the next answer returns",
+        camA + silent({ 5, 10, 15 }) + QVector<WatchStep> { step(K::Admit, 16, 10, kMacA) },
+        { presentA, "departed 10.0A 1.0/Cam @15", "returned 10.0A 1.0/Cam @16" }, { 1, 0, 0 });
+    add("three quick silences depart only once 10 s have passed", camA + silent({ 1, 2, 3, 10 }),
+        { presentA, "departed 10.0A 1.0/Cam @10" }, { 0, 0, 1 });
+    add("an answer starts the count over",
+        camA + silent({ 5, 10 }) + QVector<WatchStep> { step(K::Admit, 11, 10, kMacA) }
+            + silent({ 15, 20, 25 }),
+        { presentA, "departed 10.0A 1.0/Cam @25" }, { 0, 0, 1 });
+    add("the watch's own outage departs nothing; the count starts over once it is back",
+        camA + silent({ 5, 10 }) + QVector<WatchStep> { step(K::Lost, 11) } + silent({ 15, 20, 25 })
+            + QVector<WatchStep> { step(K::Back, 26) } + silent({ 31, 36, 41 }),
+        { presentA, "departed 10.0A 1.0/Cam @41" }, { 0, 0, 1 });
+    add("a known MAC at a new address moves its row and says where it was",
+        camA + QVector<WatchStep> { step(K::Admit, 2, 11, kMacA) },
+        { presentA, "changed 11.0A 1.0/Cam (was 198.18.0.10) @2" }, { 1, 0, 0 });
+    add("a second MAC on a known address is a conflict",
+        camA + QVector<WatchStep> { step(K::Admit, 2, 10, kMacB) },
+        { presentA, "conflict 10.0B / (conflict) @2" }, { 2, 1, 0 });
+    add("what the first scan found is present, what comes later appeared",
+        camA
+            + QVector<WatchStep> { step(K::Admit, 2, 11, kMacB),
+                                   step(K::Answers, 3, 11, "", "2.0", "New") },
+        { presentA, "appeared 11.0B 2.0/New @3" }, { 2, 1, 0 });
+    add("an announcement with another firmware is a change",
+        announcedA + QVector<WatchStep> { step(K::Announce, 2, 10, kMacA, "1.1", "Cam") },
+        { presentA, "changed 10.0A 1.1/Cam @2" }, { 1, 0, 0 });
+    add("a goodbye departs at once; only an announcement brings the device back",
+        announcedA
+            + QVector<WatchStep> { step(K::Goodbye, 2, 10, kMacA), step(K::Heard, 3, 10, kMacA),
+                                   step(K::Announce, 4, 10, kMacA, "1.0", "Cam") },
+        { presentA, "departed 10.0A 1.0/Cam @2", "returned 10.0A 1.0/Cam @4" }, { 1, 0, 0 });
+    add("an announced device is there while its address answers ARP, whatever the MAC",
+        announcedA + silent({ 5, 10, 15 })
+            + QVector<WatchStep> { step(K::Heard, 16, 10, "00-11-22-33-44-55") },
+        { presentA, "departed 10.0A 1.0/Cam @15", "returned 10.0A 1.0/Cam @16" }, { 1, 0, 0 });
+    add("asked again on its return, a row changes by what answered, not by a failure",
+        camA + silent({ 5, 10, 15 })
+            + QVector<WatchStep> { step(K::Admit, 16, 10, kMacA),
+                                   step(K::Answers, 17, 10, "", "-", "Cam 2") },
+        { presentA, "departed 10.0A 1.0/Cam @15", "returned 10.0A 1.0/Cam @16",
+          "changed 10.0A 1.0/Cam 2 @17" },
+        { 1, 0, 0 });
+    add("on a shared address, each device answers for itself",
+        QVector<WatchStep> { step(K::Admit, 0, 10, kMacA), step(K::Admit, 0, 10, kMacB),
+                             step(K::Live, 1) }
+            + silent({ 5, 10, 15 }, kMacA),
+        { "present 10.0A / (conflict) @0", "present 10.0B / (conflict) @0",
+          "departed 10.0B / (conflict) @15" },
+        { 1, 0, 1 });
+    add("a departed device cleared away is new when it comes back",
+        camA + silent({ 5, 10, 15 })
+            + QVector<WatchStep> { step(K::Clear, 16), step(K::Admit, 17, 10, kMacA),
+                                   step(K::Answers, 17, 10, "", "1.0", "Cam") },
+        { presentA, "departed 10.0A 1.0/Cam @15", "appeared 10.0A 1.0/Cam @17" }, { 1, 1, 0 });
+}
+
+void TestRules::watchEvents()
+{
+    using K = WatchStep::Kind;
+    QFETCH(QVector<WatchStep>, steps);
+    QFETCH(QStringList, events);
+    QFETCH(QVector<int>, counts);
+    DeviceStore store;
+    QAbstractItemModelTester tester(&store, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    qint64 now = 0;
+    store.setClock([&now] { return now; });
+    QStringList told;
+    connect(&store, &DeviceStore::watchEvent, [&](Watch::Event event, const DeviceRow &row) {
+        told << QString("%1 %2.%3 %4/%5%6 @%7")
+                    .arg(Watch::eventName(event), row.ip.section('.', 3), row.mac.right(2), row.fw,
+                         row.name, row.note().isEmpty() ? QString() : " (" + row.note() + ")")
+                    .arg(now / 1000);
+    });
+    store.startWatch();
+    for (const WatchStep &s : steps) {
+        now = qint64(s.at) * 1000;
+        const quint32 address = Ipv4Text::parse("198.18.0.0").value() + quint32(s.host);
+        const auto answer = [&](DeviceAnswer::Endpoint endpoint, const QString &text) {
+            store.answer(address,
+                         { endpoint, text == "-" ? DeviceAnswer::Kind::Failed : DeviceAnswer::Kind::Value,
+                           text });
+        };
+        DeviceStore::Report announced { address, s.mac, s.fw, s.name };
+        announced.announced = true;
+        switch (s.kind) {
+        case K::Admit: store.admit({ address, s.mac, QString(), QString() }); break;
+        case K::Announce: store.admit(announced); break;
+        case K::Answers:
+            answer(DeviceAnswer::Endpoint::FwVersion, s.fw);
+            answer(DeviceAnswer::Endpoint::DeviceName, s.name);
+            break;
+        case K::Heard: store.answered(address, s.mac); break;
+        case K::Ended: store.requestEnded(address, s.mac.split(',', Qt::SkipEmptyParts)); break;
+        case K::Goodbye: store.goodbye(address, s.mac); break;
+        case K::Lost: store.linkLost(); break;
+        case K::Back: store.linkBack(); break;
+        case K::Live: store.endFirstScan(); break;
+        case K::Clear: store.clearDeparted(); break;
+        }
+    }
+    QCOMPARE(told, events);
+    QCOMPARE((QVector<int> { store.presentCount(), store.newCount(), store.goneCount() }), counts);
+    const int gone = store.goneCount();
+    QCOMPARE(store.rowCount() - store.clearDeparted(), store.presentCount());
+    QCOMPARE(store.rowCount(), store.presentCount() + gone - gone);
+}
+
+void TestRules::watchSchedule()
+{
+    // A /27 swept at 0, two devices known, and every few seconds one just swept becomes known
+    // (it spoke up) or is forgotten, for four minutes. A batch's frames leave 0 to 400 ms after
+    // it is asked for, and the next batch waits for the helper's "idle" after them, as the watch
+    // does. The helper's bound, counted from the frames: no request to an address while two
+    // others left within the 10 s before it.
+    QVector<quint32> subnet;
+    for (quint32 host = 1; host <= 30; ++host) {
+        subnet << host;
+    }
+    WatchSchedule schedule(subnet, 60000, 0);
+    QRandomGenerator random(28);
+    QVector<quint32> known { 10, 11 };
+    QHash<quint32, QVector<qint64>> frames;
+    QHash<quint32, int> swept;
+    QSet<quint32> everKnown { 10, 11 };
+    qint64 idleAt = -1;
+    quint32 lastSwept = 0;
+    for (qint64 now = 250; now <= 240000; now += 250) {
+        if (idleAt >= 0 && idleAt <= now) {
+            idleAt = -1;
+        }
+        // Forgotten for a while, just as the sweep passes it: asked lately, it is not swept.
+        if (now == 68000) {
+            known.removeOne(10);
+        } else if (now == 75000) {
+            known.prepend(10);
+        } else if (now % 3000 == 0 && lastSwept != 0 && !known.contains(lastSwept)) {
+            known << lastSwept;
+            everKnown << lastSwept;
+            std::sort(known.begin(), known.end());
+        } else if (now % 7000 == 0 && known.size() > 2) {
+            known.erase(std::find_if(known.begin(), known.end(),
+                                     [](quint32 address) { return address > 11 || address < 10; }));
+        }
+        if (idleAt >= 0) {
+            continue;
+        }
+        const QVector<quint32> rechecks = schedule.rechecks(known, now);
+        const QVector<quint32> share = schedule.sweepShare(known, now);
+        qint64 lastFrame = now;
+        for (const quint32 address : rechecks + share) {
+            const qint64 frame = now + random.bounded(400);
+            const QVector<qint64> &before = frames.value(address);
+            const int recent = int(std::count_if(before.cbegin(), before.cend(),
+                                                 [now](qint64 at) { return at > now - 10000; }));
+            // The bound, and at most one request to an address per 5 s.
+            QVERIFY2(recent <= 2 && (before.isEmpty() || frame - before.last() > 4600),
+                     qPrintable(QString("address %1 at %2 ms").arg(address).arg(now)));
+            frames[address] << frame;
+            lastFrame = std::max(lastFrame, frame);
+        }
+        for (const quint32 address : share) {
+            ++swept[address];
+            lastSwept = address;
+        }
+        idleAt = rechecks.isEmpty() && share.isEmpty() ? -1 : lastFrame;
+    }
+    // A known device asked at least every 6.5 s; each address never known once a period (three
+    // sweeps after the first), and no known one swept.
+    const QVector<qint64> &at = frames.value(11);
+    for (int i = 1; i < at.size(); ++i) {
+        QVERIFY2(at[i] - at[i - 1] <= 6500, qPrintable(QString::number(at[i - 1])));
+    }
+    QCOMPARE(swept.value(10) + swept.value(11), 0);
+    for (const quint32 address : subnet) {
+        QVERIFY2(everKnown.contains(address) || swept.value(address) == 3,
+                 qPrintable(QString::number(address)));
+    }
+}
+
+void TestRules::eventLines_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("event");
+    QTest::addColumn<QByteArray>("line");
+    const auto add = [](const char *row, DeviceTableWriter::Format format, Watch::Event event,
+                        const QByteArray &line) { QTest::newRow(row) << int(format) << int(event) << line; };
+    using F = DeviceTableWriter::Format;
+    const QByteArray time = "2026-12-01T10:11:12.345Z";
+    add("JSON Lines: a moved device, its row as the table's JSON has it", F::Json,
+        Watch::Event::Changed,
+        "{\"event\":\"changed\",\"firmware\":\"=1+2\",\"ip\":\"198.18.0.11\",\"mac\":"
+        "\"02-06-00-00-00-0A\",\"movedFrom\":\"198.18.0.10\",\"name\":\"Cam\\r\\u009b\",\"time\":\""
+            + time + "\"}\n");
+    add("JSON Lines: the interface", F::Json, Watch::Event::InterfaceLost,
+        "{\"event\":\"interface-lost\",\"interface\":\"lan0\",\"ip\":\"198.18.0.1\",\"time\":\""
+            + time + "\"}\n");
+    add("JSON Lines: the end, and why", F::Json, Watch::Event::End,
+        "{\"event\":\"end\",\"message\":\"lan0 came back\",\"reason\":\"readdressed\",\"time\":\""
+            + time + "\"}\n");
+    add("CSV: the note says where it was; no formula", F::Csv, Watch::Event::Changed,
+        time + ",changed,198.18.0.11,02-06-00-00-00-0A,'=1+2,Cam\\r\\u009b,was 198.18.0.10\r\n");
+    add("CSV: the end", F::Csv, Watch::Event::End,
+        time + ",end,,,,,readdressed: lan0 came back\r\n");
+    add("table: a timestamped line, escaped", F::Table, Watch::Event::Changed,
+        time + "  changed  198.18.0.11  02-06-00-00-00-0A  =1+2  Cam\\r\\u009b  was 198.18.0.10\n");
+    add("table: the interface", F::Table, Watch::Event::InterfaceBack,
+        time + "  interface-back  198.18.0.1  interface lan0\n");
+}
+
+void TestRules::eventLines()
+{
+    QFETCH(int, format);
+    QFETCH(int, event);
+    QFETCH(QByteArray, line);
+    DeviceTableWriter::EventLine given;
+    given.time = QDateTime::fromString("2026-12-01T10:11:12.345Z", Qt::ISODateWithMs);
+    given.event = Watch::Event(event);
+    given.row = { "198.18.0.11", kMacA, "=1+2", QString("Cam\r") + QChar(0x9b) };
+    given.row.movedFrom = "198.18.0.10";
+    if (given.event == Watch::Event::InterfaceLost || given.event == Watch::Event::InterfaceBack) {
+        given.row = { "198.18.0.1", "", "", "" };
+        given.interfaceName = "lan0";
+    }
+    given.end = Watch::End::Readdressed;
+    given.message = "lan0 came back";
+    QCOMPARE(DeviceTableWriter::eventLine(DeviceTableWriter::Format(format), given), line);
+    QCOMPARE(DeviceTableWriter::eventHeader(DeviceTableWriter::Format(format)),
+             QByteArray(format == int(DeviceTableWriter::Format::Csv)
+                            ? "time,event,ip,mac,firmware,name,note\r\n"
+                            : ""));
 }
 
 QTEST_GUILESS_MAIN(TestRules)

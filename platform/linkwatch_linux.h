@@ -1,15 +1,16 @@
-#ifndef LINKWATCH_H
-#define LINKWATCH_H
+#ifndef LINKWATCH_LINUX_H
+#define LINKWATCH_LINUX_H
 
-#include "arpframe.h"
 #include "platform/fdholder_linux.h"
 #include "platform/netlink_linux.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-// What the kernel says of the helper's interface over rtnetlink, always by interface index: its
+// What the kernel says of one interface (the ARP helper's, a watch's) over rtnetlink, always by interface index: its
 // state and IPv4 addresses when asked, and notice of every change to links and addresses as the
 // kernel makes it. A label ("lan0:1") or a name is never taken for ownership.
 class LinkWatch
@@ -20,7 +21,7 @@ public:
         int index = 0;
         unsigned flags = 0; // IFF_*
         unsigned short type = 0; // ARPHRD_*
-        ArpFrame::Mac mac {};
+        std::array<std::uint8_t, 6> mac {};
     };
 
     LinkWatch();
@@ -32,6 +33,9 @@ public:
     // Whether address (host byte order) is assigned to the interface; nothing when the kernel
     // could not be asked.
     std::optional<bool> hasAddress(int index, std::uint32_t address);
+    // The interface's IPv4 addresses (host byte order); nothing when the kernel could not be
+    // asked.
+    std::optional<std::vector<std::uint32_t>> addressesOf(int index);
 
     // Readable when notices wait.
     int noticeSocket() const { return m_notices.get(); }
@@ -46,4 +50,4 @@ private:
     FdHolder m_notices;
 };
 
-#endif // LINKWATCH_H
+#endif // LINKWATCH_LINUX_H

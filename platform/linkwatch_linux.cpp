@@ -1,5 +1,6 @@
-#include "linkwatch.h"
+#include "linkwatch_linux.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -99,11 +100,20 @@ std::optional<LinkWatch::Interface> LinkWatch::find(int index)
 
 std::optional<bool> LinkWatch::hasAddress(int index, std::uint32_t address)
 {
+    const std::optional<std::vector<std::uint32_t>> addresses = addressesOf(index);
+    if (!addresses) {
+        return std::nullopt;
+    }
+    return std::find(addresses->cbegin(), addresses->cend(), address) != addresses->cend();
+}
+
+std::optional<std::vector<std::uint32_t>> LinkWatch::addressesOf(int index)
+{
     ifaddrmsg header {};
     header.ifa_family = AF_INET;
-    bool found = false;
+    std::vector<std::uint32_t> found;
     const LinuxNetlink::Result result = m_query.dump(
-        RTM_GETADDR, &header, sizeof(header), [index, address, &found](const nlmsghdr *message) {
+        RTM_GETADDR, &header, sizeof(header), [index, &found](const nlmsghdr *message) {
             if (message->nlmsg_type != RTM_NEWADDR
                 || message->nlmsg_len < NLMSG_LENGTH(sizeof(ifaddrmsg))) {
                 return true;
@@ -120,12 +130,12 @@ std::optional<bool> LinkWatch::hasAddress(int index, std::uint32_t address)
                 std::uint32_t local = 0;
                 if (attribute->rta_type == IFA_LOCAL && RTA_PAYLOAD(attribute) == sizeof(local)) {
                     std::memcpy(&local, RTA_DATA(attribute), sizeof(local));
-                    found = found || ntohl(local) == address;
+                    found.push_back(ntohl(local));
                 }
             }
             return true;
         });
-    return result == LinuxNetlink::Result::Read ? std::optional<bool>(found) : std::nullopt;
+    return result == LinuxNetlink::Result::Read ? std::optional(found) : std::nullopt;
 }
 
 bool LinkWatch::takeNotices(int index)
