@@ -17,11 +17,6 @@ namespace {
 
 constexpr int kEventWaitMs = 60000;
 
-QString buildFile(const QString &name)
-{
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../" + name);
-}
-
 QString simlan(const QStringList &arguments)
 {
     QProcess control;
