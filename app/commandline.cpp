@@ -53,15 +53,13 @@ const Option kOptions[] = {
       Sweeps | Watches },
     { "range", 0, "network/prefix",
       "Sweep this range, at most a /16, instead of the interface's subnet.", Sweeps | ArpWatch },
-    { "format", 0, "table|json|csv", "Output format (default: table).",
-      Scans | Listing | Watches },
+    { "format", 0, "table|json|csv", "Output format (default: table).", Scans | Listing | Watches },
     { "wait", 0, "seconds", "How long an mDNS scan listens, up to 3600 (default: 3).", MdnsScan },
-    { "watch", 0, nullptr,
-      "After the scan (arp or mdns), go on: one line per event, until Ctrl-C.", Watches },
+    { "watch", 0, nullptr, "After the scan (arp or mdns), go on: one line per event, until Ctrl-C.",
+      Watches },
     { "duration", 0, "seconds", "End the watch after this long, up to 604800.", Watches },
     { "sweep-period", 0, "seconds",
-      "How often an ARP watch sweeps the whole subnet again, 10 to 3600 (default: 60).",
-      ArpWatch },
+      "How often an ARP watch sweeps the whole subnet again, 10 to 3600 (default: 60).", ArpWatch },
     { "list-interfaces", 0, nullptr, "List the IPv4 interfaces: name, address/prefix, netmask.",
       Listing },
     { "identify", 0, "address", "Make the device at address blink its LED.", Identifying },
@@ -413,7 +411,7 @@ int runWatch(Controller &controller, Terminal &terminal, const QString &interfac
     if (!watch.problem().isEmpty()) {
         QTextStream(stderr) << "lumisweep: " << watch.problem() << '\n';
     }
-    return outcome == CommandLineWatch::Outcome::Failed            ? Failed
+    return outcome == CommandLineWatch::Outcome::Failed     ? Failed
         : outcome == CommandLineWatch::Outcome::Interrupted ? Interrupted
                                                             : Done;
 }

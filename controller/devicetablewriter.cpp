@@ -165,9 +165,9 @@ QStringList eventFields(const EventLine &line)
                  QStringLiteral("interface ") + line.interfaceName };
     case Watch::Event::End:
         return { QString(), QString(), QString(), QString(),
-                 line.message.isEmpty() ? Watch::endName(line.end)
-                                        : Watch::endName(line.end) + QStringLiteral(": ")
-                                                                  + line.message };
+                 line.message.isEmpty()
+                     ? Watch::endName(line.end)
+                     : Watch::endName(line.end) + QStringLiteral(": ") + line.message };
     default:
         break;
     }

@@ -37,8 +37,8 @@ bool ScanOrchestration::start(const QString &ipString, Controller::ScanType type
         // The devices the browse announces on the interface's subnet are asked again by ARP.
         const QString netmask = m_inventory.netmaskOf(ipString);
         m_sweptSubnet = AddressRange::sweptSubnet(ipString, netmask);
-        emit watchStarted(m_service->startMdnsWatch(
-            AddressRange::fromInterface(ipString, netmask), originOf(ipString)));
+        emit watchStarted(m_service->startMdnsWatch(AddressRange::fromInterface(ipString, netmask),
+                                                    originOf(ipString)));
         return false;
     }
     if (type == Controller::ScanType::Mdns) {

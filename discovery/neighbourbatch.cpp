@@ -4,8 +4,7 @@
 #include "discovery/sweepstate.h"
 
 NeighbourBatch::NeighbourBatch(QVector<quint32> addresses, int interfaceIndex)
-    : m_addresses(std::move(addresses))
-    , m_state(new SweepState(m_addresses.size(), interfaceIndex))
+    : m_addresses(std::move(addresses)), m_state(new SweepState(m_addresses.size(), interfaceIndex))
 {
     // Both come from a worker; queued, they arrive after every answer it reported before.
     connect(m_state.data(), &SweepState::interfaceLost, this, [this] { m_linkLost = true; });

@@ -39,7 +39,8 @@ signals:
 private:
     void hostAnswered(quint32 address, const QString &macString) override;
     void hostHeardOutside(quint32, const QString &) override { }
-    void deviceAnnounced(const QString &, const QString &, const QString &, const QString &) override
+    void deviceAnnounced(const QString &, const QString &, const QString &,
+                         const QString &) override
     {
     }
     void announcementWithdrawn(const QString &, const QString &) override { }

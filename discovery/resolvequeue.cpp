@@ -77,9 +77,9 @@ void ResolveQueue::retryLater(const Instance &instance, qint64 now)
     const int attempts = ++m_attempts[key];
     const qint64 delay = std::min(kLongestRetryMs, kFirstRetryMs << std::min(attempts - 1, 20));
     const Retry retry { instance, now + delay };
-    const auto later = std::upper_bound(
-        m_retries.begin(), m_retries.end(), retry.dueMs,
-        [](qint64 due, const Retry &queued) { return due < queued.dueMs; });
+    const auto later
+        = std::upper_bound(m_retries.begin(), m_retries.end(), retry.dueMs,
+                           [](qint64 due, const Retry &queued) { return due < queued.dueMs; });
     m_retries.insert(later, retry);
 }
 
@@ -93,9 +93,10 @@ void ResolveQueue::forget(const Instance &instance)
     if (waiting != m_waiting.end()) {
         m_waiting.erase(waiting);
     }
-    m_retries.erase(std::remove_if(m_retries.begin(), m_retries.end(),
-                                   [&](const Retry &retry) { return keyOf(retry.instance) == key; }),
-                    m_retries.end());
+    m_retries.erase(
+        std::remove_if(m_retries.begin(), m_retries.end(),
+                       [&](const Retry &retry) { return keyOf(retry.instance) == key; }),
+        m_retries.end());
 }
 
 qint64 ResolveQueue::nextRetryAt() const

@@ -15,8 +15,8 @@ LinkMonitor::LinkMonitor(const QString &interfaceName, quint32 address, QObject 
     , m_watch(std::make_unique<LinkWatch>())
 {
     if (m_watch->isOpen()) {
-        m_notifier = std::make_unique<QSocketNotifier>(m_watch->noticeSocket(),
-                                                       QSocketNotifier::Read);
+        m_notifier
+            = std::make_unique<QSocketNotifier>(m_watch->noticeSocket(), QSocketNotifier::Read);
         connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
             // Any notice may concern the interface by its name (one made again has another
             // index): the kernel is asked again whatever the notice was about.

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-// What the kernel says of one interface (the ARP helper's, a watch's) over rtnetlink, always by interface index: its
-// state and IPv4 addresses when asked, and notice of every change to links and addresses as the
-// kernel makes it. A label ("lan0:1") or a name is never taken for ownership.
+// What the kernel says of one interface (the ARP helper's, a watch's) over rtnetlink, always by
+// interface index: its state and IPv4 addresses when asked, and notice of every change to links and
+// addresses as the kernel makes it. A label ("lan0:1") or a name is never taken for ownership.
 class LinkWatch
 {
 public:
