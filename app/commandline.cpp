@@ -5,6 +5,7 @@
 #include "app/consoleprompts.h"
 #include "base/ipv4text.h"
 #include "controller/addressrange.h"
+#include "controller/scanorchestration.h"
 #include "controller/terminal.h"
 
 #include <QCoreApplication>
@@ -384,7 +385,7 @@ int runScan(Controller &controller, Terminal &terminal, const QString &interface
 {
     const QString interface = QStringLiteral("%1 (%2)").arg(
         controller.inventory().interfaceNameOf(interfaceIp), interfaceIp);
-    controller.setRange(request.range);
+    controller.scans().setRange(request.range);
     CommandLineScan run(&controller, &terminal);
     const CommandLineScan::Outcome outcome = run.run(interfaceIp, request.scanType, request.waitMs);
     controller.shutdown();
@@ -401,8 +402,8 @@ int runWatch(Controller &controller, Terminal &terminal, const QString &interfac
 {
     const QString interface = QStringLiteral("%1 (%2)").arg(
         controller.inventory().interfaceNameOf(interfaceIp), interfaceIp);
-    controller.setRange(request.range);
-    controller.setWatchSweepPeriod(request.sweepPeriodS);
+    controller.scans().setRange(request.range);
+    controller.scans().setSweepPeriod(qint64(request.sweepPeriodS) * 1000);
     CommandLineWatch watch(&controller, &terminal, request.format);
     const CommandLineWatch::Outcome outcome
         = watch.run(interfaceIp, request.scanType, request.durationMs);
@@ -426,7 +427,7 @@ int scan(Controller &controller, Terminal &terminal, const Request &request)
     const std::optional<QString> interfaceIp
         = chooseInterface(controller, request.interface, &exitCode);
     if (interfaceIp && request.scanType == Controller::ScanType::HttpDownload
-        && !request.range.isEmpty() && !controller.hasRouteTo(request.range)) {
+        && !request.range.isEmpty() && !controller.scans().hasRouteTo(request.range)) {
         QTextStream(stderr) << "lumisweep: no route to " << request.range << '\n';
         exitCode = Failed;
     }

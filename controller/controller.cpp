@@ -98,8 +98,6 @@ QString Controller::getAppTitleName()
 
 float Controller::getDpiScale()
 {
-    // Qt reads the desktop's setting (Xft.dpi, the compositor's scale), which is what the
-    // window's pixel sizes are scaled by.
     const QScreen *screen = QGuiApplication::primaryScreen();
     return (screen ? float(screen->logicalDotsPerInchX()) : kReferenceDpi) / kReferenceDpi;
 }
@@ -192,9 +190,8 @@ void Controller::stopDiscover(int scanType)
 void Controller::onArpScanDone()
 {
     if (m_scans->takeStop()) {
-        // Stopped: what the workers found before they ended may still wait in this object's
-        // queue. It is handled first, so that the end reported here comes after every device of
-        // the sweep.
+        // Stopped: what the workers found may still wait in this object's queue; it goes first,
+        // so that the end reported here comes after every device of the sweep.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
     m_scans->end();
@@ -219,16 +216,6 @@ void Controller::onPingIPResult(QString ipString, bool bSuccess)
 void Controller::setArpHelper(bool use, const QString &path)
 {
     m_bonjourService->setArpHelper(use, path);
-}
-
-void Controller::setWatchSweepPeriod(int seconds)
-{
-    m_scans->setSweepPeriod(qint64(seconds) * 1000);
-}
-
-void Controller::setRange(const QString &cidr)
-{
-    m_scans->setRange(cidr);
 }
 
 QString Controller::getSweptSubnet()
@@ -259,9 +246,4 @@ void Controller::copyToClipboard(QStringList fields)
 QString Controller::saveDeviceTable()
 {
     return CsvExport::save(*m_prompts, deviceRows());
-}
-
-bool Controller::hasRouteTo(const QString &cidr) const
-{
-    return m_scans->hasRouteTo(cidr);
 }

@@ -76,15 +76,11 @@ public:
     int pendingDeviceQueries() const { return m_devices.pendingQueries(); }
     // The devices of the current or last scan, one row each, in address order.
     QVector<DeviceRow> deviceRows() const { return m_devices.store().rows(); }
-    // A range to sweep instead of the interface's subnet ("network/prefix", at most a /16), for
-    // the scans that follow; empty: the interface's subnet.
-    void setRange(const QString &cidr);
-    // Whether the kernel has a route to the range ("network/prefix"), through a router or not.
-    bool hasRouteTo(const QString &cidr) const;
+    // How the scans run, for the command line: the range swept instead of the interface's
+    // subnet, the watch's sweep period, whether the kernel has a route to a range.
+    ScanOrchestration &scans() { return *m_scans; }
     // Whether ARP sweeps may use the helper, and where it is (empty: the program's default).
     void setArpHelper(bool use, const QString &path = QString());
-    // How often an ARP watch sweeps its whole subnet again, for the watches that follow.
-    void setWatchSweepPeriod(int seconds);
 
 signals:
     // A device's row, new or replacing the one with the same address and MAC.
@@ -120,6 +116,7 @@ public:
     {
         m_settings->setValue(key, value);
     }
+    // The desktop's setting as Qt reads it (Xft.dpi, the compositor's scale), over 96.
     Q_INVOKABLE float getDpiScale();
     Q_INVOKABLE QStringList getNetworkList() { return m_inventory.addresses(); }
     Q_INVOKABLE bool isInterfaceAvailable(QString ipString);
