@@ -61,8 +61,16 @@ void DeviceStore::startWatch()
 
 void DeviceStore::endFirstScan()
 {
-    if (m_phase == Phase::FirstScan) {
-        m_phase = Phase::Live;
+    if (m_phase != Phase::FirstScan) {
+        return;
+    }
+    m_phase = Phase::Live;
+    // What the first scan found is told once it is complete, in address order, as a scan
+    // prints it; rows that were filled in meanwhile are no change.
+    for (auto it = m_devices.cbegin(); it != m_devices.cend(); ++it) {
+        if (!it->presence.departed) {
+            tell(Watch::Event::Present, it);
+        }
     }
 }
 
@@ -82,7 +90,9 @@ void DeviceStore::presenceChanged(Devices::iterator device, PresenceRule::Change
         const QModelIndex changed = index(m_rowOf.value(device.key()));
         emit dataChanged(changed, changed, { DepartedRole, DepartedAtRole });
     }
-    tell(departed ? Watch::Event::Departed : Watch::Event::Returned, device);
+    if (m_phase == Phase::Live) {
+        tell(departed ? Watch::Event::Departed : Watch::Event::Returned, device);
+    }
 }
 
 void DeviceStore::answered(quint32 address, const QString &mac)
@@ -463,11 +473,8 @@ void DeviceStore::show(Devices::iterator device, bool quiet)
     const bool changed = shown.fw != device->shownFw || shown.name != device->shownName;
     device->shownFw = shown.fw;
     device->shownName = shown.name;
-    if (isWatching() && !quiet && (first || changed)) {
-        tell(!first                       ? Watch::Event::Changed
-                 : m_phase == Phase::Live ? Watch::Event::Appeared
-                                          : Watch::Event::Present,
-             device);
+    if (m_phase == Phase::Live && !quiet && (first || changed)) {
+        tell(first ? Watch::Event::Appeared : Watch::Event::Changed, device);
     }
 }
 

@@ -89,9 +89,10 @@ public:
     // An announced device moved on: its row goes, and its address and MAC may be admitted again.
     void withdraw(quint32 address, const QString &mac);
 
-    // A watch: from now on each change to a device is told by watchEvent. Rows shown before
-    // endFirstScan are present, later ones appeared; a device admitted again is heard of, and a
-    // known MAC at a new address moves its row. Without a watch, the store reads each scan once.
+    // A watch: from now on each change to a device is told by watchEvent. endFirstScan tells
+    // the rows shown so far as present, in address order; later ones appeared. A device admitted
+    // again is heard of, and a known MAC at a new address moves its row. Without a watch, the
+    // store reads each scan once.
     void startWatch();
     void endFirstScan();
     void stopWatch();

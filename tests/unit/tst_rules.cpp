@@ -955,7 +955,7 @@ void TestRules::watchEvents_data()
                                     step(K::Live, 1) };
     const QVector<WatchStep> announcedA { step(K::Announce, 0, 10, kMacA, "1.0", "Cam"),
                                           step(K::Live, 1) };
-    const QString presentA = "present 10.0A 1.0/Cam @0";
+    const QString presentA = "present 10.0A 1.0/Cam @1";
     const auto silent = [](std::initializer_list<int> seconds, const QString &macs = QString()) {
         QVector<WatchStep> steps;
         for (const int at : seconds) {
@@ -1007,10 +1007,10 @@ void TestRules::watchEvents_data()
           "changed 10.0A 1.0/Cam 2 @17" },
         { 1, 0, 0 });
     add("on a shared address, each device answers for itself",
-        QVector<WatchStep> { step(K::Admit, 0, 10, kMacA), step(K::Admit, 0, 10, kMacB),
+        QVector<WatchStep> { step(K::Admit, 0, 10, kMacB), step(K::Admit, 0, 10, kMacA),
                              step(K::Live, 1) }
             + silent({ 5, 10, 15 }, kMacA),
-        { "present 10.0A / (conflict) @0", "present 10.0B / (conflict) @0",
+        { "present 10.0A / (conflict) @1", "present 10.0B / (conflict) @1",
           "departed 10.0B / (conflict) @15" },
         { 1, 0, 1 });
     add("a departed device cleared away is new when it comes back",
