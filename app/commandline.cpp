@@ -90,6 +90,19 @@ constexpr int kLongestSweepPeriodSeconds = 3600;
 
 using Given = QMap<QString, QString>;
 
+// A number of seconds above 0, up to longest, in whole milliseconds rounded up.
+bool millisecondsOf(const QString &text, double longest, int *milliseconds)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    // NaN fails every comparison: only a finite number in range passes.
+    if (!ok || !(seconds > 0 && seconds <= longest)) {
+        return false;
+    }
+    *milliseconds = int(std::ceil(seconds * 1000));
+    return true;
+}
+
 const Option *optionNamed(const QString &name)
 {
     for (const Option &option : kOptions) {
@@ -210,22 +223,12 @@ QString readValues(const Given &given, Request *request)
         }
         request->format = *format;
     }
-    if (has("wait")) {
-        bool ok = false;
-        const double seconds = value("wait").toDouble(&ok);
-        // NaN fails every comparison: only a finite number in range passes.
-        if (!ok || !(seconds > 0 && seconds <= kLongestWaitSeconds)) {
-            return QStringLiteral("--wait needs a number of seconds above 0, up to 3600");
-        }
-        request->waitMs = int(std::ceil(seconds * 1000));
+    if (has("wait") && !millisecondsOf(value("wait"), kLongestWaitSeconds, &request->waitMs)) {
+        return QStringLiteral("--wait needs a number of seconds above 0, up to 3600");
     }
-    if (has("duration")) {
-        bool ok = false;
-        const double seconds = value("duration").toDouble(&ok);
-        if (!ok || !(seconds > 0 && seconds <= kLongestDurationSeconds)) {
-            return QStringLiteral("--duration needs a number of seconds above 0, up to 604800");
-        }
-        request->durationMs = int(std::ceil(seconds * 1000));
+    if (has("duration")
+        && !millisecondsOf(value("duration"), kLongestDurationSeconds, &request->durationMs)) {
+        return QStringLiteral("--duration needs a number of seconds above 0, up to 604800");
     }
     if (has("sweep-period")) {
         bool ok = false;
