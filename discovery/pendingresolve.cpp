@@ -83,7 +83,7 @@ void PendingResolve::timedOut()
     }
     qCDebug(lcDnsSd).noquote() << "no resolve answer for"
                                << LogText::quoted(QString::fromUtf8(m_instance.name))
-                               << "in time; given up";
+                               << "in time; tried again later";
     finish();
 }
 
