@@ -27,7 +27,7 @@ cmake --preset "$preset" >/dev/null
 targets=()
 if [ "$preset" = tsan ]; then
     # Only the threaded tests run under ThreadSanitizer; building the rest would double the time.
-    targets=(--target encodersim lumisweep tst_scans tst_helper)
+    targets=(--target encodersim lumisweep tst_scans tst_helper tst_watch)
 fi
 cmake --build --preset "$preset" -j"$(nproc)" "${targets[@]}" >"$build/sanitizer-build.log" 2>&1 \
     || { tail -n 40 "$build/sanitizer-build.log"; exit 2; }
