@@ -39,8 +39,7 @@ bool NeighbourBatch::start()
 
 void NeighbourBatch::hostAnswered(quint32 address, const QString &macString)
 {
-    // From a worker: the signal is queued to this object's thread.
-    QMetaObject::invokeMethod(
-        this, [this, address, macString] { emit answered(address, macString); },
-        Qt::QueuedConnection);
+    // From a worker: its receivers live in the batch's thread, so Qt queues it there, behind
+    // nothing the worker reports later (its end comes through the sweep state, queued too).
+    emit answered(address, macString);
 }
