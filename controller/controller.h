@@ -33,7 +33,7 @@ struct DeviceRow;
 // it appeared (appearedAt, and isNew for a device new since the first scan), and where a moved
 // device was (its note, "was 198.18.0.20"). The info line's figures: getSweptSubnet (what is
 // watched), getDeviceCount, getNewDeviceCount, getGoneDeviceCount; clearDeparted drops the
-// departed rows.
+// departed rows; notifyAppeared tells the desktop of a new device (DesktopNotifier).
 class Controller : public QObject
 {
     Q_OBJECT

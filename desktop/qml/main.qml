@@ -598,8 +598,10 @@ ApplicationWindow {
                     return
                 }
                 var type = functionBar.scanType
-                begin(1, ["", "Info: ARP Scanning...", "Info: Http Downloading...",
-                          "Info: mDNS Scanning..."][type], type !== 3)
+                var started = { 1: "Info: ARP Scanning...", 2: "Info: Http Downloading...",
+                                3: "Info: mDNS Scanning..." }
+                // A browse has no progress to show.
+                begin(1, started[type], type !== 3)
                 ctrl.startDiscover(ipString, type)
             }
         }
