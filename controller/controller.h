@@ -3,6 +3,7 @@
 
 #include "base/watchevent.h"
 #include "controller/deviceassembly.h"
+#include "controller/desktopnotifier.h"
 #include "controller/interfaceinventory.h"
 #include "controller/settingsstore.h"
 
@@ -32,7 +33,7 @@ struct DeviceRow;
 // it appeared (appearedAt, and isNew for a device new since the first scan), and where a moved
 // device was (its note, "was 198.18.0.20"). The info line's figures: getSweptSubnet (what is
 // watched), getDeviceCount, getNewDeviceCount, getGoneDeviceCount; clearDeparted drops the
-// departed rows.
+// departed rows; notifyAppeared tells the desktop of a new device (DesktopNotifier).
 class Controller : public QObject
 {
     Q_OBJECT
@@ -154,6 +155,12 @@ public:
     Q_INVOKABLE int getDeviceCount() { return m_devices.store().presentCount(); }
     Q_INVOKABLE int getNewDeviceCount() { return m_devices.store().newCount(); }
     Q_INVOKABLE int getGoneDeviceCount() { return m_devices.store().goneCount(); }
+    // A desktop notification of a device that appeared, for a window the user is not looking
+    // at.
+    Q_INVOKABLE void notifyAppeared(QString ipString, QString nameString)
+    {
+        m_notifier.deviceAppeared(ipString, nameString);
+    }
 
     // The window's row actions. Fields go to the clipboard tab-separated, as spreadsheets
     // paste them.
@@ -176,6 +183,7 @@ private:
     DeviceAssembly m_devices { this };
     std::unique_ptr<ScanOrchestration> m_scans;
     std::unique_ptr<WatchSession> m_watch;
+    DesktopNotifier m_notifier;
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts *m_prompts = nullptr;
     // The delayed start of a sweep; a stop before it fires cancels it.

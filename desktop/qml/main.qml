@@ -23,6 +23,7 @@ ApplicationWindow {
     property color lightGray2: "#E9E9E9"
     property color lightGray3: "#C5C5C5"
     property color lightGray5: "#777779"
+    property color newRowColor: "#F6E7A8"
 
     // The usable face of a button or radio is the "over" image, which the branded look draws in
     // its own colour; the inactive "nomal" face is the same in both looks.
@@ -50,9 +51,14 @@ ApplicationWindow {
 
     // The info line between scans and during a browse, in sentences: the count, whether the
     // user stopped the scan, and addresses that more than one device answers for. A sweep shows
-    // its progress instead until it ends.
+    // its progress instead until it ends; a watch its figures.
     function showDeviceCount() {
-        if (functionBar.scanStatus === 1 && functionBar.scanType !== 3) {
+        btnClearDeparted.visible = ctrl.getGoneDeviceCount() > 0
+        if (checkStatusTimer.running) {
+            return
+        }
+        if (functionBar.scanStatus === 2) {
+            textInfo.text = "Watching " + watchedText() + ": " + watchCounts()
             return
         }
         var shared = ctrl.getConflictCount()
@@ -89,6 +95,71 @@ ApplicationWindow {
                        + " valid answer.")
         }
         return hints.join("\n")
+    }
+
+    // What a watch watches: the swept subnet, or the mDNS announcements.
+    function watchedText() {
+        return functionBar.scanType === 3 ? "mDNS" : ctrl.getSweptSubnet()
+    }
+
+    function watchCounts() {
+        return counted(ctrl.getDeviceCount(), "device", "devices") + ", "
+                + ctrl.getNewDeviceCount() + " new, " + ctrl.getGoneDeviceCount() + " gone"
+    }
+
+    // The address to scan or watch from, once the Controller has accepted it; empty when there
+    // is none or it is refused (the Controller has said why).
+    function checkedAddress() {
+        var ipString = ipAddressComboBox.chosenAddress()
+        if (ipString === "" || !ctrl.checkStringIPV4(ipString)
+                || !ctrl.isInterfaceAvailable(ipString)) {
+            return ""
+        }
+        return ipString
+    }
+
+    // status: 1 for a scan, 2 for a watch. A sweep's progress is shown until it ends.
+    function begin(status, text, sweep) {
+        functionBar.scanStatus = status
+        functionBar.stopped = false
+        clearDevices()
+        textInfo.text = text
+        if (sweep) {
+            checkStatusTimer.start()
+        }
+    }
+
+    function startWatch() {
+        if (functionBar.scanStatus !== 0 || functionBar.scanType === 2) {
+            return
+        }
+        var ipString = checkedAddress()
+        if (ipString === "") {
+            return
+        }
+        var arp = functionBar.scanType === 1
+        begin(2, arp ? "Info: ARP Watching..." : "Info: mDNS Watching...", arp)
+        ctrl.startWatch(ipString, functionBar.scanType)
+        btnClearDeparted.visible = false
+    }
+
+    // A device new during a watch is "new" for its first seconds, one that left is "gone":
+    // read from the row's own data, so that the mark stays with the device however it is sorted.
+    function rowMark(device) {
+        if (device.departed === true) {
+            return "gone"
+        }
+        return watchClock.running && device.isNew === true
+                && watchClock.now - device.appearedAt.getTime() < watchClock.newRowMs ? "new" : ""
+    }
+
+    // A cell's text; the note of a departed device says when it left, in local time.
+    function cellValue(value, role, device) {
+        var text = value !== undefined ? value : ""
+        if (role !== "note" || device.departed !== true) {
+            return text
+        }
+        return "gone " + Qt.formatTime(device.departedAt, "hh:mm:ss") + (text !== "" ? ", " + text : "")
     }
 
     function openDevice(ipString) {
@@ -213,12 +284,14 @@ ApplicationWindow {
         visible: rowMenu.row >= 0
     }
 
-    // Scan and Stop: image faces, one usable while the other is not.
-    component ImageButton: Image {
-        id: imageButton
+    // The bar's buttons: an image face (Scan, Stop) or a plain one in the same colours, usable or
+    // not; each press reaches the handler, which decides. Tab reaches each shown button, Space
+    // and Enter press the one that has the focus.
+    component BarButton: Rectangle {
+        id: barButton
 
-        property string face
-        property bool usable
+        property string face: ""
+        property bool usable: true
         property alias text: caption.text
 
         signal clicked()
@@ -227,38 +300,23 @@ ApplicationWindow {
         anchors.verticalCenter: parent.verticalCenter
         width: 80
         height: 26
-        source: faceImage(face, usable)
-        activeFocusOnTab: true
-        Keys.onSpacePressed: imageButton.clicked()
-
-        FocusFrame {}
-
-        ButtonCaption {
-            id: caption
-        }
-
-        MouseArea {
-            anchors.fill: parent
-            onClicked: imageButton.clicked()
-        }
-    }
-
-    // Browse and Identify act on the device chosen in the table; only the branded look has them.
-    component DeviceButton: Rectangle {
-        id: deviceButton
-
-        property alias text: caption.text
-
-        signal clicked()
-
-        visible: brandedLook
-        anchors.leftMargin: 10
-        anchors.verticalCenter: parent.verticalCenter
-        width: 80
-        height: 26
-        color: openDeviceURL !== "" ? lightGreen3 : lightGray5
+        color: face !== "" ? "transparent" : (usable ? lightGreen3 : lightGray5)
         activeFocusOnTab: visible
-        Keys.onSpacePressed: deviceButton.clicked()
+        Accessible.role: Accessible.Button
+        Accessible.name: text
+        Accessible.onPressAction: barButton.clicked()
+        Keys.onSpacePressed: barButton.clicked()
+        Keys.onReturnPressed: barButton.clicked()
+        Keys.onEnterPressed: barButton.clicked()
+        // Enter is the window's key for Scan, except on a button that has the focus.
+        Keys.onShortcutOverride: event.accepted = event.key === Qt.Key_Return
+                                 || event.key === Qt.Key_Enter
+
+        Image {
+            anchors.fill: parent
+            visible: face !== ""
+            source: face !== "" ? faceImage(face, usable) : ""
+        }
 
         FocusFrame {}
 
@@ -268,7 +326,7 @@ ApplicationWindow {
 
         MouseArea {
             anchors.fill: parent
-            onClicked: deviceButton.clicked()
+            onClicked: barButton.clicked()
         }
     }
 
@@ -378,6 +436,7 @@ ApplicationWindow {
         id: functionBar
         objectName: "functionBar"
 
+        // 0 idle, 1 scanning, 2 watching.
         property int scanStatus: 0
         property int scanType: 1
         // The user ended the last scan; what arrives after the stop keeps saying so.
@@ -522,7 +581,7 @@ ApplicationWindow {
             }
         }
 
-        ImageButton {
+        BarButton {
             id: btnScan
             objectName: "btnScan"
             anchors.left: ipAddressComboBox.right
@@ -531,40 +590,36 @@ ApplicationWindow {
             text: "Scan"
 
             onClicked: {
-                var ipString = ipAddressComboBox.chosenAddress()
-                if (ipString === "" || functionBar.scanStatus === 1) {
+                if (functionBar.scanStatus !== 0) {
                     return
                 }
-                if (!ctrl.checkStringIPV4(ipString)) {
+                var ipString = checkedAddress()
+                if (ipString === "") {
                     return
                 }
-                if (!ctrl.isInterfaceAvailable(ipString)) {
-                    return
-                }
-                functionBar.scanStatus = 1
-                functionBar.stopped = false
-                clearDevices()
-                if (functionBar.scanType === 3) {
-                    textInfo.text = "Info: mDNS Scanning..."
-                    ctrl.startDiscover(ipString, 3)
-                    return
-                }
-                textInfo.text = functionBar.scanType === 2 ? "Info: Http Downloading..."
-                                                           : "Info: ARP Scanning..."
-                checkStatusTimer.start()
-                ctrl.startDiscover(ipString, functionBar.scanType)
+                var type = functionBar.scanType
+                var started = { 1: "Info: ARP Scanning...", 2: "Info: Http Downloading...",
+                                3: "Info: mDNS Scanning..." }
+                // A browse has no progress to show.
+                begin(1, started[type], type !== 3)
+                ctrl.startDiscover(ipString, type)
             }
         }
 
-        ImageButton {
+        // Stops a scan or a watch.
+        BarButton {
             id: btnStop
             objectName: "btnStop"
             anchors.left: btnScan.right
             face: "Stop"
-            usable: functionBar.scanStatus === 1
+            usable: functionBar.scanStatus !== 0
             text: "Stop"
 
             onClicked: {
+                if (functionBar.scanStatus === 2) {
+                    ctrl.stopWatch()
+                    return
+                }
                 if (functionBar.scanStatus === 0) {
                     return
                 }
@@ -583,18 +638,37 @@ ApplicationWindow {
             }
         }
 
-        DeviceButton {
+        // Keeps the table live; Http Download has none, its probe sweep is too heavy to repeat.
+        BarButton {
+            id: btnWatch
+            objectName: "btnWatch"
+            anchors.left: btnStop.right
+            usable: functionBar.scanStatus === 2
+                    || (functionBar.scanStatus === 0 && functionBar.scanType !== 2)
+            // As short as Scan and Stop: the info line beside it needs the width.
+            text: functionBar.scanStatus === 2 ? "Unwatch" : "Watch"
+
+            onClicked: functionBar.scanStatus === 2 ? ctrl.stopWatch() : startWatch()
+        }
+
+        // Browse and Identify act on the device chosen in the table; only the branded look has
+        // them.
+        BarButton {
             id: btnBrowse
             objectName: "btnBrowse"
-            anchors.left: btnStop.right
+            visible: brandedLook
+            usable: openDeviceURL !== ""
+            anchors.left: btnWatch.right
             text: "Browse"
 
             onClicked: openDevice(openDeviceURL.substring(7))
         }
 
-        DeviceButton {
+        BarButton {
             id: btnIdentify
             objectName: "btnIdentify"
+            visible: brandedLook
+            usable: openDeviceURL !== ""
             anchors.left: btnBrowse.right
             text: "Identify"
 
@@ -604,7 +678,7 @@ ApplicationWindow {
         Rectangle {
             id: textStatus
             objectName: "textStatus"
-            anchors.left: brandedLook ? btnIdentify.right : btnStop.right
+            anchors.left: brandedLook ? btnIdentify.right : btnWatch.right
             anchors.leftMargin: 10
             anchors.right: parent.right
             anchors.rightMargin: 10
@@ -669,10 +743,28 @@ ApplicationWindow {
         function onDeviceRemoved(ipString, macString) {
             showDeviceCount()
         }
+        // A watch's sweeps end too; it goes on.
         function onArpScanDone() {
+            checkStatusTimer.stop()
+            if (functionBar.scanStatus === 2) {
+                showDeviceCount()
+                return
+            }
+            functionBar.scanStatus = 0
+            showSweepEnd()
+        }
+        // The user may be elsewhere when a new device comes.
+        function onWatchEvent(eventString, ipString, macString, fwString, nameString, noteString) {
+            if (eventString === "appeared" && !appWindow.active) {
+                ctrl.notifyAppeared(ipString, nameString)
+            }
+            showDeviceCount()
+        }
+        // message: why, when the user did not end it.
+        function onWatchEnded(reason, message) {
             functionBar.scanStatus = 0
             checkStatusTimer.stop()
-            showSweepEnd()
+            textInfo.text = "Watch ended: " + (message !== "" ? message : watchCounts())
         }
         function onInfoMessage(message) {
             textInfo.text = message
@@ -684,6 +776,42 @@ ApplicationWindow {
             }
             functionBar.scanStatus = 0
             checkStatusTimer.stop()
+        }
+    }
+
+    // What a watch's new rows are measured against: a few seconds after their arrival they
+    // look like the others.
+    Timer {
+        id: watchClock
+
+        readonly property int newRowMs: 5000
+        property double now: 0
+
+        interval: 500
+        repeat: true
+        triggeredOnStart: true
+        running: functionBar.scanStatus === 2
+        onTriggered: now = Date.now()
+    }
+
+    // Departed rows stay until the user drops them here.
+    BarButton {
+        id: btnClearDeparted
+        objectName: "btnClearDeparted"
+        visible: false
+        anchors.verticalCenter: undefined
+        anchors.right: parent.right
+        anchors.rightMargin: 10
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 9
+        width: 140
+        text: "Clear departed"
+
+        onClicked: {
+            // The button goes with the rows; the keyboard stays with the table.
+            tableView.forceActiveFocus()
+            ctrl.clearDeparted()
+            showDeviceCount()
         }
     }
 
@@ -718,8 +846,8 @@ ApplicationWindow {
         property int cellHeight: 33
 
         anchors.top: functionBar.bottom
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 10
+        anchors.bottom: btnClearDeparted.visible ? btnClearDeparted.top : parent.bottom
+        anchors.bottomMargin: btnClearDeparted.visible ? 9 : 10
         anchors.left: parent.left
         anchors.leftMargin: 10
         anchors.right: parent.right
@@ -763,7 +891,13 @@ ApplicationWindow {
             role: "name"
             title: "Device Name"
             width: Math.max(150, tableView.viewport.width - ipColumn.width - macColumn.width
-                            - fwColumn.width)
+                            - fwColumn.width - noteColumn.width)
+        }
+        TableViewColumn {
+            id: noteColumn
+            role: "note"
+            title: "Note"
+            width: 150
         }
 
         onClicked: openDeviceURL = "http://" + proxyModel.get(row).ip
@@ -908,6 +1042,7 @@ ApplicationWindow {
                                                           || model.outsideSubnet === true)
                 // Asked as an encoder, it never answered as one: the whole row is muted.
                 readonly property bool muted: holdsDevice && model.answered === false
+                readonly property string mark: holdsDevice ? rowMark(model) : ""
 
                 color: "transparent"
 
@@ -945,8 +1080,10 @@ ApplicationWindow {
                     horizontalAlignment: styleData.textAlignment
                     // Every cell value comes from the network; markup in it must stay text.
                     textFormat: Text.PlainText
-                    text: styleData.value !== undefined ? styleData.value : ""
-                    color: parent.addressMarked ? "#B22222" : (parent.muted ? lightGray5 : darkGray)
+                    text: parent.holdsDevice ? cellValue(styleData.value, styleData.role, model) : ""
+                    color: parent.addressMarked ? "#B22222"
+                                                : (parent.muted || parent.mark === "gone" ? lightGray5
+                                                                                         : darkGray)
                     font.pixelSize: 14
                     font.italic: parent.muted
                 }
@@ -955,11 +1092,14 @@ ApplicationWindow {
             rowDelegate: Rectangle {
                 // Filler rows below the last device have no row number.
                 readonly property bool holdsDevice: styleData.row !== undefined && styleData.row >= 0
+                                                    && model !== null && model !== undefined
+                readonly property string mark: holdsDevice ? rowMark(model) : ""
 
                 height: tableView.cellHeight
                 border.width: holdsDevice ? 1 : 0
                 border.color: lightGray3
-                color: styleData.selected && holdsDevice && openDeviceURL !== "" ? lightGreen1 : lightGray2
+                color: styleData.selected && holdsDevice && openDeviceURL !== "" ? lightGreen1
+                        : mark === "new" ? newRowColor : mark === "gone" ? lightGray1 : lightGray2
             }
         }
     }

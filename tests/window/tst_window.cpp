@@ -1,6 +1,7 @@
 // The real window (main.qml from the program's resources) with the real Controller in the
 // simulated LAN: a scan from a click to the sorted table, selection and opening of a device's
-// page, and the branded look with a stand-in controller.
+// page, a watch from the keyboard while a device arrives and leaves, and the branded look with a
+// stand-in controller. Runs on a session bus of its own (dbus-run-session).
 #include "base/ipv4text.h"
 #include "controller/devicestore.h"
 #include "controller/devicetablewriter.h"
@@ -9,6 +10,7 @@
 #include "tests/common/testkit.h"
 
 #include <QClipboard>
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -27,6 +29,23 @@ public slots:
 
 // What the branded look talks to: a title with the brand word, an identify that answers, and a
 // device store of its own.
+// The desktop's notification service, where a desktop would have one: what it was asked to show,
+// "summary|body".
+class NotificationCatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList shown;
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &, const QVariantMap &, int)
+    {
+        shown << summary + '|' + body;
+        return uint(shown.size());
+    }
+};
+
 class StandInController : public QObject
 {
     Q_OBJECT
@@ -43,6 +62,7 @@ public:
     }
     Q_INVOKABLE QObject *getDeviceModel() { return &devices; }
     Q_INVOKABLE int getConflictCount() { return devices.conflictCount(); }
+    Q_INVOKABLE int getGoneDeviceCount() { return 0; }
     Q_INVOKABLE QString getAppTitleName() { return "Brivella Lumisweep"; }
     Q_INVOKABLE float getDpiScale() { return 1; }
     Q_INVOKABLE QStringList getNetworkList() { return { "198.18.0.1" }; }
@@ -68,6 +88,7 @@ private slots:
     void init();
     void cleanup();
     void scanSortSelectOpen();
+    void watchFromTheKeyboard();
     void brandedLook();
 
 private:
@@ -91,6 +112,15 @@ private:
     // The table's values of the roles named, "|"-separated, row by row.
     QStringList column(const QString &roles) const;
     int rowAt(qreal y) const;
+    // Tabs to the named control and presses key on it.
+    void press(const QString &name, Qt::Key key);
+    // The simulated LAN's control (tools/simlan/simlan.sh) on this LAN: "add %1 ...".
+    static bool lan(const QString &command)
+    {
+        return QProcess::execute(
+                   "sh", { "-c", "$LUMISWEEP_LAN_CONTROL " + command.arg("$LUMISWEEP_LAN_NAME") })
+            == 0;
+    }
     // The window of a menu that has popped up, if any.
     QQuickWindow *popup() const;
     // Every item of the window's scene; delegates are not QObject children of their view.
@@ -287,8 +317,9 @@ QStringList TestWindow::kept() const
 
 QStringList TestWindow::drawnMarks() const
 {
-    // What the delegates draw: a mark before the address, a muted address. Each cell's mark and
-    // text are drawn from the same row.
+    // What the delegates draw: a mark before the address, a muted address, a watch's new and
+    // departed rows ("ip new", "ip gone"), a departed device's note. Each cell's mark and text
+    // are drawn from the same row.
     QStringList marks;
     for (QQuickItem *drawn : drawnItems(m_window)) {
         if (!drawn->isVisible()) {
@@ -297,10 +328,18 @@ QStringList TestWindow::drawnMarks() const
         if (drawn->objectName() == "addressMark") {
             QQuickItem *text = drawn->parentItem()->findChild<QQuickItem *>("cellText");
             marks << text->property("text").toString() + " marked";
-        } else if (drawn->objectName() == "cellText"
-                   && drawn->property("text").toString().startsWith("198.18.0.")
-                   && drawn->property("font").value<QFont>().italic()) {
-            marks << drawn->property("text").toString() + " muted";
+        } else if (drawn->objectName() == "cellText") {
+            const QString text = drawn->property("text").toString();
+            const QString mark = drawn->parentItem()->property("mark").toString();
+            if (text.startsWith("198.18.0.") && drawn->property("font").value<QFont>().italic()) {
+                marks << text + " muted";
+            }
+            if (text.startsWith("198.18.0.") && !mark.isEmpty()) {
+                marks << text + ' ' + mark;
+            }
+            if (text.startsWith("gone ")) {
+                marks << text;
+            }
         }
     }
     marks.sort();
@@ -405,6 +444,69 @@ void TestWindow::selectAndOpen()
     QCOMPARE(saved.readAll(),
              DeviceTableWriter::write(DeviceTableWriter::Format::Csv,
                                       DeviceTableWriter::devices((*m_ctrl)->deviceRows())));
+}
+
+void TestWindow::press(const QString &name, Qt::Key key)
+{
+    for (int tab = 0; tab < 20 && !item(name)->hasActiveFocus(); ++tab) {
+        QTest::keyClick(m_window, Qt::Key_Tab);
+    }
+    QVERIFY2(item(name)->hasActiveFocus(), qPrintable(name));
+    QTest::keyClick(m_window, key);
+}
+
+void TestWindow::watchFromTheKeyboard()
+{
+    REQUIRE_LAN();
+    NotificationCatcher catcher;
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "catcher");
+    QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &catcher,
+                               QDBusConnection::ExportAllSlots));
+    QVERIFY2(bus.registerService("org.freedesktop.Notifications"), "run in dbus-run-session");
+    load(nullptr);
+    (*m_ctrl)->setArpHelper(true, QCoreApplication::applicationDirPath() + "/../lumisweep-arp");
+    press("btnWatch", Qt::Key_Space);
+    QCOMPARE(property("btnWatch", "text").toString(), QString("Unwatch"));
+    QVERIFY(!property("btnScan", "usable").toBool());
+    QTRY_COMPARE_WITH_TIMEOUT(status(), QString("Watching 198.18.0.0/24: 8 devices, 0 new, 0 gone"),
+                              60000);
+    QTRY_COMPARE(
+        drawnMarks(),
+        (QStringList { "198.18.0.101 muted", "198.18.0.40 marked", "198.18.0.40 marked" }));
+
+    // Devices boot, the second while the user looks at another window: highlighted, then not;
+    // only that one told to the desktop, its markup as text.
+    QVERIFY(lan("add %1 device 198.18.0.31/24 08:ea:40:00:00:31 --name Seen --fw 1"));
+    QTRY_VERIFY_WITH_TIMEOUT(drawnMarks().contains("198.18.0.31 new"), 60000);
+    QWindow elsewhere;
+    elsewhere.show();
+    elsewhere.requestActivate();
+    QTRY_VERIFY(!m_window->isActive());
+    QVERIFY(lan("add %1 device 198.18.0.30/24 d0:c8:00:00:00:30 --name '<i>New</i>' --fw 1"));
+    QTRY_VERIFY_WITH_TIMEOUT(drawnMarks().contains("198.18.0.30 new"), 60000);
+    QCOMPARE(status(), QString("Watching 198.18.0.0/24: 10 devices, 2 new, 0 gone"));
+    QTRY_COMPARE(
+        catcher.shown,
+        QStringList { "New encoder: <i>New</i>|&lt;i&gt;New&lt;/i&gt; answers at 198.18.0.30" });
+    QTRY_VERIFY_WITH_TIMEOUT(!drawnMarks().contains("198.18.0.30 new"), 30000);
+    elsewhere.close();
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+
+    // It loses its cable: greyed, with the time it left, until the user clears it.
+    QVERIFY(lan("link %1 198.18.0.30 down"));
+    QTRY_VERIFY_WITH_TIMEOUT(drawnMarks().contains("198.18.0.30 gone"), 60000);
+    QCOMPARE(status(), QString("Watching 198.18.0.0/24: 9 devices, 1 new, 1 gone"));
+    auto *store = qobject_cast<DeviceStore *>((*m_ctrl)->getDeviceModel());
+    const QModelIndex gone
+        = store->match(store->index(0), DeviceStore::IpRole, "198.18.0.30").value(0);
+    const QDateTime left = gone.data(DeviceStore::DepartedAtRole).toDateTime();
+    QVERIFY(drawnMarks().contains("gone " + left.toLocalTime().toString("hh:mm:ss")));
+    press("btnClearDeparted", Qt::Key_Return);
+    QVERIFY(!column("ip").contains("198.18.0.30"));
+    QVERIFY(!item("btnClearDeparted")->isVisible());
+    QTest::keyClick(m_window, Qt::Key_Escape);
+    QCOMPARE(status(), QString("Watch ended: 9 devices, 1 new, 0 gone"));
 }
 
 void TestWindow::brandedLook()
