@@ -73,8 +73,6 @@ void Controller::connectService()
     connect(m_scans.get(), &ScanOrchestration::failed, this, &Controller::scanFailed);
     connect(m_watch.get(), &WatchSession::eventText, this, &Controller::watchEvent);
     connect(m_watch.get(), &WatchSession::event, this, &Controller::watchEventOccurred);
-    // Known by name, so that QML's handlers receive the reason (as a number).
-    qRegisterMetaType<Watch::End>();
     connect(m_watch.get(), &WatchSession::ended, this, &Controller::watchEnded);
     connect(m_watch.get(), &WatchSession::infoMessage, this, &Controller::infoMessage);
 }

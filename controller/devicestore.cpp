@@ -596,6 +596,7 @@ QHash<int, QByteArray> DeviceStore::roleNames() const
              { NameRole, "name" },
              { NoteRole, "note" },
              { ConflictRole, "conflict" },
+             { OutsideSubnetRole, "outsideSubnet" },
              { AnsweredRole, "answered" },
              { DepartedRole, "departed" },
              { DepartedAtRole, "departedAt" },
