@@ -44,30 +44,10 @@ struct Announcement
     QStringList row;
 };
 
-// One thing that happens to the device store during a watch, at a second of the test's clock,
-// to the device at 198.18.0.host.
-struct WatchStep
-{
-    enum class Kind { Admit, Announce, Answers, Heard, Ended, Goodbye, Lost, Back, Live, Clear };
-    Kind kind = Kind::Live;
-    int at = 0;
-    int host = 0;
-    QString mac; // Ended: the MACs that answered, comma-separated
-    QString fw; // Answers: "-" for a failed question
-    QString name;
-};
-
-WatchStep step(WatchStep::Kind kind, int at, int host = 0, const QString &mac = QString(),
-               const QString &fw = QString(), const QString &name = QString())
-{
-    return { kind, at, host, mac, fw, name };
-}
-
 const QString kMacA = "02-06-00-00-00-0A";
 const QString kMacB = "D0-C8-00-00-00-0B";
 } // namespace
 Q_DECLARE_METATYPE(Announcement)
-Q_DECLARE_METATYPE(WatchStep)
 
 class TestRules : public QObject
 {
@@ -354,8 +334,8 @@ void TestRules::resolveQueue_data()
     QTest::newRow("heard of again after its end")
         << QStringList { "+a", "n", "fa", "+a", "n" } << QStringList { "W", "a", "W", "a" };
     QTest::newRow("tried again later, behind what is new, each time later")
-        << QStringList { "+a", "n", "ra", "+a", "n", "t14", "n", "t15", "+b", "n", "n", "fb",
-                         "n", "ra", "t44", "n", "t45", "n" }
+        << QStringList { "+a", "n", "ra", "+a", "n",  "t14", "n", "t15", "+b",
+                         "n",  "n", "fb", "n",  "ra", "t44", "n", "t45", "n" }
         << QStringList { "W", "a", "K", "_", "_", "W", "b", "_", "a", "_", "a" };
     QTest::newRow("withdrawn: neither resolved nor tried again")
         << QStringList { "+a", "-a", "n", "+b", "n", "-b", "rb", "t600", "n", "+b" }
@@ -630,7 +610,8 @@ void TestRules::commandLine_data()
         "usage: --duration needs --watch");
     add("the browse's wait in a watch", { "--scan", "mdns", "--watch", "--wait", "2" },
         "usage: --wait does not apply to --scan mdns --watch");
-    add("a sweep period for the mDNS watch", { "--scan", "mdns", "--watch", "--sweep-period", "10" },
+    add("a sweep period for the mDNS watch",
+        { "--scan", "mdns", "--watch", "--sweep-period", "10" },
         "usage: --sweep-period does not apply to --scan mdns --watch");
     add("no duration", { "--scan", "arp", "--watch", "--duration", "0" },
         "usage: --duration needs a number of seconds above 0, up to 604800");
@@ -942,88 +923,70 @@ void TestRules::neighbourBudget()
 
 void TestRules::watchEvents_data()
 {
-    using K = WatchStep::Kind;
-    QTest::addColumn<QVector<WatchStep>>("steps");
+    // Steps: "seconds verb host.MAC fw/name", where seconds may list several times, MAC is A, B
+    // or X (a MAC of another maker), and a fw of "-" is a failed question. ended: a request to the
+    // host ended, answered by the MAC given, if any.
+    QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("events"); // "event host.MAC's last pair fw/name (note) @second"
     QTest::addColumn<QVector<int>>("counts"); // devices there, new among them, departed
-    const auto add = [](const char *row, const QVector<WatchStep> &steps,
-                        const QStringList &events, const QVector<int> &counts) {
-        QTest::newRow(row) << steps << events << counts;
-    };
+    const auto add
+        = [](const char *row, const QStringList &steps, const QStringList &events,
+             const QVector<int> &counts) { QTest::newRow(row) << steps << events << counts; };
     // Found by the first scan, answered its name and firmware, then the live watch.
-    const QVector<WatchStep> camA { step(K::Admit, 0, 10, kMacA), step(K::Answers, 0, 10, "", "1.0", "Cam"),
-                                    step(K::Live, 1) };
-    const QVector<WatchStep> announcedA { step(K::Announce, 0, 10, kMacA, "1.0", "Cam"),
-                                          step(K::Live, 1) };
+    const QStringList camA { "0 admit 10.A", "0 answers 10 1.0/Cam", "1 live" };
+    const QStringList announcedA { "0 announce 10.A 1.0/Cam", "1 live" };
     const QString presentA = "present 10.0A 1.0/Cam @0";
-    const auto silent = [](std::initializer_list<int> seconds, const QString &macs = QString()) {
-        QVector<WatchStep> steps;
-        for (const int at : seconds) {
-            steps << step(K::Ended, at, 10, macs);
-        }
-        return steps;
-    };
     add("three unanswered over 10 s depart; the next answer returns",
-        camA + silent({ 5, 10, 15 }) + QVector<WatchStep> { step(K::Admit, 16, 10, kMacA) },
+        camA + QStringList { "5,10,15 ended 10", "16 admit 10.A" },
         { presentA, "departed 10.0A 1.0/Cam @15", "returned 10.0A 1.0/Cam @16" }, { 1, 0, 0 });
-    add("three quick silences depart only once 10 s have passed", camA + silent({ 1, 2, 3, 10 }),
-        { presentA, "departed 10.0A 1.0/Cam @10" }, { 0, 0, 1 });
+    add("three quick silences depart only once 10 s have passed",
+        camA + QStringList { "1,2,3,10 ended 10" }, { presentA, "departed 10.0A 1.0/Cam @10" },
+        { 0, 0, 1 });
     add("an answer starts the count over",
-        camA + silent({ 5, 10 }) + QVector<WatchStep> { step(K::Admit, 11, 10, kMacA) }
-            + silent({ 15, 20, 25 }),
+        camA + QStringList { "5,10 ended 10", "11 admit 10.A", "15,20,25 ended 10" },
         { presentA, "departed 10.0A 1.0/Cam @25" }, { 0, 0, 1 });
     add("the watch's own outage departs nothing; the count starts over once it is back",
-        camA + silent({ 5, 10 }) + QVector<WatchStep> { step(K::Lost, 11) } + silent({ 15, 20, 25 })
-            + QVector<WatchStep> { step(K::Back, 26) } + silent({ 31, 36, 41 }),
+        camA
+            + QStringList { "5,10 ended 10", "11 lost", "15,20,25 ended 10", "26 back",
+                            "31,36,41 ended 10" },
         { presentA, "departed 10.0A 1.0/Cam @41" }, { 0, 0, 1 });
     add("a known MAC at a new address moves its row and says where it was",
-        camA + QVector<WatchStep> { step(K::Admit, 2, 11, kMacA) },
+        camA + QStringList { "2 admit 11.A" },
         { presentA, "changed 11.0A 1.0/Cam (was 198.18.0.10) @2" }, { 1, 0, 0 });
-    add("a second MAC on a known address is a conflict",
-        camA + QVector<WatchStep> { step(K::Admit, 2, 10, kMacB) },
+    add("a second MAC on a known address is a conflict", camA + QStringList { "2 admit 10.B" },
         { presentA, "conflict 10.0B / (conflict) @2" }, { 2, 1, 0 });
     add("what the first scan found is present, what comes later appeared",
-        camA
-            + QVector<WatchStep> { step(K::Admit, 2, 11, kMacB),
-                                   step(K::Answers, 3, 11, "", "2.0", "New") },
+        camA + QStringList { "2 admit 11.B", "3 answers 11 2.0/New" },
         { presentA, "appeared 11.0B 2.0/New @3" }, { 2, 1, 0 });
     add("an announcement with another firmware is a change",
-        announcedA + QVector<WatchStep> { step(K::Announce, 2, 10, kMacA, "1.1", "Cam") },
+        announcedA + QStringList { "2 announce 10.A 1.1/Cam" },
         { presentA, "changed 10.0A 1.1/Cam @2" }, { 1, 0, 0 });
     add("a goodbye departs at once; only an announcement brings the device back",
-        announcedA
-            + QVector<WatchStep> { step(K::Goodbye, 2, 10, kMacA), step(K::Heard, 3, 10, kMacA),
-                                   step(K::Announce, 4, 10, kMacA, "1.0", "Cam") },
+        announcedA + QStringList { "2 goodbye 10.A", "3 heard 10.A", "4 announce 10.A 1.0/Cam" },
         { presentA, "departed 10.0A 1.0/Cam @2", "returned 10.0A 1.0/Cam @4" }, { 1, 0, 0 });
     add("an announced device is there while its address answers ARP, whatever the MAC",
-        announcedA + silent({ 5, 10, 15 })
-            + QVector<WatchStep> { step(K::Heard, 16, 10, "00-11-22-33-44-55") },
+        announcedA + QStringList { "5,10,15 ended 10", "16 heard 10.X" },
         { presentA, "departed 10.0A 1.0/Cam @15", "returned 10.0A 1.0/Cam @16" }, { 1, 0, 0 });
     add("asked again on its return, a row changes by what answered, not by a failure",
-        camA + silent({ 5, 10, 15 })
-            + QVector<WatchStep> { step(K::Admit, 16, 10, kMacA),
-                                   step(K::Answers, 17, 10, "", "-", "Cam 2") },
+        camA + QStringList { "5,10,15 ended 10", "16 admit 10.A", "17 answers 10 -/Cam 2" },
         { presentA, "departed 10.0A 1.0/Cam @15", "returned 10.0A 1.0/Cam @16",
           "changed 10.0A 1.0/Cam 2 @17" },
         { 1, 0, 0 });
     add("on a shared address, each device answers for itself",
-        QVector<WatchStep> { step(K::Admit, 0, 10, kMacA), step(K::Admit, 0, 10, kMacB),
-                             step(K::Live, 1) }
-            + silent({ 5, 10, 15 }, kMacA),
+        { "0 admit 10.A", "0 admit 10.B", "1 live", "5,10,15 ended 10.A" },
         { "present 10.0A / (conflict) @0", "present 10.0B / (conflict) @0",
           "departed 10.0B / (conflict) @15" },
         { 1, 0, 1 });
     add("a departed device cleared away is new when it comes back",
-        camA + silent({ 5, 10, 15 })
-            + QVector<WatchStep> { step(K::Clear, 16), step(K::Admit, 17, 10, kMacA),
-                                   step(K::Answers, 17, 10, "", "1.0", "Cam") },
+        camA
+            + QStringList { "5,10,15 ended 10", "16 clear", "17 admit 10.A",
+                            "17 answers 10 1.0/Cam" },
         { presentA, "departed 10.0A 1.0/Cam @15", "appeared 10.0A 1.0/Cam @17" }, { 1, 1, 0 });
 }
 
 void TestRules::watchEvents()
 {
-    using K = WatchStep::Kind;
-    QFETCH(QVector<WatchStep>, steps);
+    QFETCH(QStringList, steps);
     QFETCH(QStringList, events);
     QFETCH(QVector<int>, counts);
     DeviceStore store;
@@ -1037,38 +1000,53 @@ void TestRules::watchEvents()
                          row.name, row.note().isEmpty() ? QString() : " (" + row.note() + ")")
                     .arg(now / 1000);
     });
+    DeviceStore::Report report;
+    const auto answer = [&](DeviceAnswer::Endpoint endpoint, const QString &text) {
+        store.answer(report.address,
+                     { endpoint,
+                       text == "-" ? DeviceAnswer::Kind::Failed : DeviceAnswer::Kind::Value,
+                       text });
+    };
+    const QHash<QString, std::function<void()>> verbs {
+        { "admit", [&] { store.admit(report); } },
+        { "announce", [&] { store.admit(report); } },
+        { "answers",
+          [&] {
+              answer(DeviceAnswer::Endpoint::FwVersion, report.fw);
+              answer(DeviceAnswer::Endpoint::DeviceName, report.name);
+          } },
+        { "heard", [&] { store.answered(report.address, report.mac); } },
+        { "ended",
+          [&] { store.requestEnded(report.address, report.mac.split(',', Qt::SkipEmptyParts)); } },
+        { "goodbye", [&] { store.goodbye(report.address, report.mac); } },
+        { "lost", [&] { store.linkLost(); } },
+        { "back", [&] { store.linkBack(); } },
+        { "live", [&] { store.endFirstScan(); } },
+        { "clear", [&] { store.clearDeparted(); } },
+    };
+    static const QRegularExpression form(
+        "^([\\d,]+) (\\w+)(?: (\\d+))?(?:\\.([ABX]))?(?: (.*)/(.*))?$");
+    const QHash<QString, QString> macs { { "A", kMacA },
+                                         { "B", kMacB },
+                                         { "X", "00-11-22-33-44-55" } };
     store.startWatch();
-    for (const WatchStep &s : steps) {
-        now = qint64(s.at) * 1000;
-        const quint32 address = Ipv4Text::parse("198.18.0.0").value() + quint32(s.host);
-        const auto answer = [&](DeviceAnswer::Endpoint endpoint, const QString &text) {
-            store.answer(address,
-                         { endpoint, text == "-" ? DeviceAnswer::Kind::Failed : DeviceAnswer::Kind::Value,
-                           text });
-        };
-        DeviceStore::Report announced { address, s.mac, s.fw, s.name };
-        announced.announced = true;
-        switch (s.kind) {
-        case K::Admit: store.admit({ address, s.mac, QString(), QString() }); break;
-        case K::Announce: store.admit(announced); break;
-        case K::Answers:
-            answer(DeviceAnswer::Endpoint::FwVersion, s.fw);
-            answer(DeviceAnswer::Endpoint::DeviceName, s.name);
-            break;
-        case K::Heard: store.answered(address, s.mac); break;
-        case K::Ended: store.requestEnded(address, s.mac.split(',', Qt::SkipEmptyParts)); break;
-        case K::Goodbye: store.goodbye(address, s.mac); break;
-        case K::Lost: store.linkLost(); break;
-        case K::Back: store.linkBack(); break;
-        case K::Live: store.endFirstScan(); break;
-        case K::Clear: store.clearDeparted(); break;
+    for (const QString &step : steps) {
+        const QRegularExpressionMatch m = form.match(step);
+        QVERIFY2(m.hasMatch() && verbs.contains(m.captured(2)), qPrintable(step));
+        report = { *Ipv4Text::parse("198.18.0.0") + m.captured(3).toUInt(),
+                   macs.value(m.captured(4)), m.captured(5), m.captured(6) };
+        report.announced = m.captured(2) == "announce";
+        for (const QString &at : m.captured(1).split(',')) {
+            now = at.toLongLong() * 1000;
+            verbs[m.captured(2)]();
         }
     }
     QCOMPARE(told, events);
     QCOMPARE((QVector<int> { store.presentCount(), store.newCount(), store.goneCount() }), counts);
-    const int gone = store.goneCount();
-    QCOMPARE(store.rowCount() - store.clearDeparted(), store.presentCount());
-    QCOMPARE(store.rowCount(), store.presentCount() + gone - gone);
+    // Clearing takes exactly the departed rows away.
+    const int rows = store.rowCount();
+    QCOMPARE(store.clearDeparted(), rows - store.presentCount());
+    QCOMPARE(store.rowCount(), store.presentCount());
 }
 
 void TestRules::watchSchedule()
@@ -1148,8 +1126,9 @@ void TestRules::eventLines_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("event");
     QTest::addColumn<QByteArray>("line");
-    const auto add = [](const char *row, DeviceTableWriter::Format format, Watch::Event event,
-                        const QByteArray &line) { QTest::newRow(row) << int(format) << int(event) << line; };
+    const auto add
+        = [](const char *row, DeviceTableWriter::Format format, Watch::Event event,
+             const QByteArray &line) { QTest::newRow(row) << int(format) << int(event) << line; };
     using F = DeviceTableWriter::Format;
     const QByteArray time = "2026-12-01T10:11:12.345Z";
     add("JSON Lines: a moved device, its row as the table's JSON has it", F::Json,
