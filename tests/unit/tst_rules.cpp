@@ -31,23 +31,9 @@ const QString kFw = DeviceProtocol::fwVersionPath();
 const QString kMac = DeviceProtocol::macAddressPath();
 const QString kHostile = QString::fromUtf8("Say \"hi\",\r\x1b]0;PWNED\x07 caf\xc3\xa9");
 
-// A resolved instance as the DNS-SD reply gives it: the host's address as looked up, the TXT
-// values, the full name; and the row's ip, mac, fw and name made of it.
-struct Announcement
-{
-    QString host;
-    bool hasInterface;
-    QByteArray interface;
-    QByteArray mac;
-    QByteArray fw;
-    QByteArray fullName;
-    QStringList row;
-};
-
 const QString kMacA = "02-06-00-00-00-0A";
 const QString kMacB = "D0-C8-00-00-00-0B";
 } // namespace
-Q_DECLARE_METATYPE(Announcement)
 
 class TestRules : public QObject
 {
@@ -264,21 +250,20 @@ void TestRules::logTextIsOneQuotedLine()
 
 void TestRules::announcements_data()
 {
-    QTest::addColumn<Announcement>("announced");
+    // A resolved instance as the DNS-SD reply gives it: the host's address as looked up, the
+    // interface value (none: empty), MAC, FW, the full name; and the row's ip, mac, fw and name.
+    QTest::addColumn<QByteArrayList>("given");
+    QTest::addColumn<QStringList>("row");
     // TXT values are bytes, %XX for one that is no character of its own; the full name is as
     // the daemon escapes it.
-    const auto add
-        = [](const char *row, const QString &host, const char *interface, const char *mac,
-             const char *fw, const QByteArray &fullName, const QString &ip, const QString &macText,
-             const QString &fwText, const QString &name) {
-              QTest::newRow(row) << Announcement { host,
-                                                   bool(interface),
-                                                   interface,
-                                                   QByteArray::fromPercentEncoding(mac),
-                                                   QByteArray::fromPercentEncoding(fw),
-                                                   fullName,
-                                                   QStringList { ip, macText, fwText, name } };
-          };
+    const auto add = [](const char *row, const char *host, const char *interface, const char *mac,
+                        const char *fw, const QByteArray &fullName, const QString &ip,
+                        const QString &macText, const QString &fwText, const QString &name) {
+        QTest::newRow(row) << QByteArrayList { host, interface,
+                                               QByteArray::fromPercentEncoding(mac),
+                                               QByteArray::fromPercentEncoding(fw), fullName }
+                           << QStringList { ip, macText, fwText, name };
+    };
     add("typical", "192.168.1.20", "eth0:10.0.0.1", "d0:c8:1a:2b:3c:4d", "1.0.3",
         "Cam1._encoder._tcp.local.", "192.168.1.20", "D0-C8-1A-2B-3C-4D", "1.0.3", "Cam1");
     add("no host address: the interface value; controls removed", "", "eth0:10.0.0.2",
@@ -310,12 +295,13 @@ void TestRules::announcements_data()
 
 void TestRules::announcements()
 {
-    QFETCH(Announcement, announced);
-    const Announcement &a = announced;
-    QCOMPARE((QStringList { ResolveReply::addressFrom(a.host, a.interface, a.hasInterface),
-                            ResolveReply::macFrom(a.mac), ResolveReply::firmwareFrom(a.fw),
-                            ResolveReply::nameFrom(a.fullName) }),
-             a.row);
+    QFETCH(QByteArrayList, given);
+    QFETCH(QStringList, row);
+    const QString host = QString::fromLatin1(given[0]);
+    QCOMPARE((QStringList { ResolveReply::addressFrom(host, given[1], !given[1].isEmpty()),
+                            ResolveReply::macFrom(given[2]), ResolveReply::firmwareFrom(given[3]),
+                            ResolveReply::nameFrom(given[4]) }),
+             row);
 }
 
 void TestRules::resolveQueue_data()
