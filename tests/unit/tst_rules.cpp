@@ -508,102 +508,95 @@ void TestRules::neighbourLookDue()
 
 void TestRules::commandLine_data()
 {
-    // What the arguments ask for: the command, then for a scan its type, format, wait in ms,
-    // interface and range; or "usage: " and the error.
+    // The arguments, split at each space (a trailing space: an empty last one), and what they ask
+    // for: the command, then for a scan its type, format, wait in ms, interface and range; or
+    // "usage: " and the error.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("meaning");
-    const auto add = [](const char *name, const QStringList &arguments, const QString &meaning) {
-        QTest::newRow(name) << arguments << meaning;
+    const auto add = [](const char *name, const QString &arguments, const QString &meaning) {
+        QTest::newRow(name) << (arguments.isEmpty() ? QStringList() : arguments.split(' '))
+                            << meaning;
     };
-    add("nothing: the window", {}, "window");
-    add("the debug log with the window", { "--verbose" }, "window verbose");
-    add("Qt's window options", { "-platform", "offscreen", "--reverse" }, "window");
-    add("a scan, defaults", { "--scan", "arp" }, "scan 1 table 3000");
-    add("an mDNS scan, both spellings",
-        { "--scan=mdns", "--format", "json", "--wait", "0.0001", "--verbose" },
+    add("nothing: the window", "", "window");
+    add("the debug log with the window", "--verbose", "window verbose");
+    add("Qt's window options", "-platform offscreen --reverse", "window");
+    add("a scan, defaults", "--scan arp", "scan 1 table 3000");
+    add("an mDNS scan, both spellings", "--scan=mdns --format json --wait 0.0001 --verbose",
         "scan 3 json 1 verbose");
-    add("a sweep of a range from an interface",
-        { "--scan", "http", "--interface=lan0", "--range", "10.20.0.0/16" },
+    add("a sweep of a range from an interface", "--scan http --interface=lan0 --range 10.20.0.0/16",
         "scan 2 table 3000 lan0 10.20.0.0/16");
-    add("an address", { "--scan", "http", "--interface", "198.18.0.1" },
-        "scan 2 table 3000 198.18.0.1");
-    add("a /32", { "--scan", "arp", "--range", "198.18.0.7/32" },
-        "scan 1 table 3000 198.18.0.7/32");
-    add("list, csv", { "--list-interfaces", "--format", "csv" }, "list");
-    add("help wins", { "--scan", "arp", "-h" }, "help");
-    add("version", { "-v" }, "version");
+    add("an address", "--scan http --interface 198.18.0.1", "scan 2 table 3000 198.18.0.1");
+    add("a /32", "--scan arp --range 198.18.0.7/32", "scan 1 table 3000 198.18.0.7/32");
+    add("list, csv", "--list-interfaces --format csv", "list");
+    add("help wins", "--scan arp -h", "help");
+    add("version", "-v", "version");
     const QString wait = "usage: --wait needs a number of seconds above 0, up to 3600";
-    add("wait not a number", { "--scan", "mdns", "--wait", "nan" }, wait);
-    add("wait infinite", { "--scan", "mdns", "--wait", "inf" }, wait);
-    add("wait zero", { "--scan", "mdns", "--wait", "0" }, wait);
-    add("wait too long", { "--scan", "mdns", "--wait", "3600.5" }, wait);
-    add("empty interface", { "--scan", "arp", "--interface", "" },
-        "usage: --interface needs a value");
-    add("empty inline value", { "--scan=" }, "usage: --scan needs a value");
-    add("value missing at the end", { "--scan" }, "usage: --scan needs a value");
-    add("repeated option", { "--scan", "arp", "--scan", "http" },
-        "usage: --scan is given more than once");
-    add("unknown option", { "--bogus" }, "usage: unknown option '--bogus'");
-    add("stray argument", { "--scan", "arp", "extra" }, "usage: unexpected argument 'extra'");
-    add("a lone dash", { "-" }, "usage: unexpected argument '-'");
-    add("octet over 255", { "--scan", "arp", "--interface", "198.18.0.300" },
+    add("wait not a number", "--scan mdns --wait nan", wait);
+    add("wait infinite", "--scan mdns --wait inf", wait);
+    add("wait zero", "--scan mdns --wait 0", wait);
+    add("wait too long", "--scan mdns --wait 3600.5", wait);
+    add("empty interface", "--scan arp --interface ", "usage: --interface needs a value");
+    add("empty inline value", "--scan=", "usage: --scan needs a value");
+    add("value missing at the end", "--scan", "usage: --scan needs a value");
+    add("repeated option", "--scan arp --scan http", "usage: --scan is given more than once");
+    add("unknown option", "--bogus", "usage: unknown option '--bogus'");
+    add("stray argument", "--scan arp extra", "usage: unexpected argument 'extra'");
+    add("a lone dash", "-", "usage: unexpected argument '-'");
+    add("octet over 255", "--scan arp --interface 198.18.0.300",
         "usage: '198.18.0.300' is not an IPv4 address");
-    add("identify over 255", { "--identify", "198.18.0.999" },
+    add("identify over 255", "--identify 198.18.0.999",
         "usage: '198.18.0.999' is not an IPv4 address");
-    add("other scripts' digits", { "--identify", "\u0661.18.0.1" },
+    add("other scripts' digits", "--identify \u0661.18.0.1",
         "usage: '\u0661.18.0.1' is not an IPv4 address");
-    add("two commands", { "--scan", "arp", "--list-interfaces" },
+    add("two commands", "--scan arp --list-interfaces",
         "usage: give one of --scan, --list-interfaces, --identify");
-    add("options without a command", { "--format", "json" },
+    add("options without a command", "--format json",
         "usage: give one of --scan, --list-interfaces, --identify");
-    add("unknown scan", { "--scan", "ping" }, "usage: unknown scan type 'ping'");
-    add("unknown format", { "--scan", "arp", "--format", "xml" }, "usage: unknown format 'xml'");
-    add("a switch with a value", { "--scan", "arp", "--verbose=1" },
-        "usage: --verbose takes no value");
-    add("window options with a scan", { "--scan", "arp", "-style", "fusion" },
+    add("unknown scan", "--scan ping", "usage: unknown scan type 'ping'");
+    add("unknown format", "--scan arp --format xml", "usage: unknown format 'xml'");
+    add("a switch with a value", "--scan arp --verbose=1", "usage: --verbose takes no value");
+    add("window options with a scan", "--scan arp -style fusion",
         "usage: Qt's window options apply to the window only");
     // A range is a network's own address and a prefix of at most 16 bits' hosts.
-    add("host bits set", { "--scan", "arp", "--range", "198.18.0.5/24" },
+    add("host bits set", "--scan arp --range 198.18.0.5/24",
         "usage: 198.18.0.5/24 has host bits set; did you mean 198.18.0.0/24?");
-    add("wider than a /16", { "--scan", "http", "--range", "10.0.0.0/8" },
+    add("wider than a /16", "--scan http --range 10.0.0.0/8",
         "usage: 10.0.0.0/8 is wider than a /16");
-    for (const char *range : { "198.18.0.0", "198.18.0.0/024", "198.18.0.0/33", "x/24" }) {
-        add(range, { "--scan", "arp", "--range", range },
+    for (const QString &range :
+         QString("198.18.0.0 198.18.0.0/024 198.18.0.0/33 x/24").split(' ')) {
+        add(qPrintable(range), "--scan arp --range " + range,
             QString("usage: '%1' is not a range: network/prefix, such as 192.168.0.0/24")
                 .arg(range));
     }
     // An option where it does nothing is an error, never silently ignored.
-    add("wait with a sweep", { "--scan", "http", "--wait", "2" },
-        "usage: --wait does not apply to --scan http");
-    add("an interface for the browse", { "--scan", "mdns", "--interface", "lan0" },
+    add("wait with a sweep", "--scan http --wait 2", "usage: --wait does not apply to --scan http");
+    add("an interface for the browse", "--scan mdns --interface lan0",
         "usage: --interface does not apply to --scan mdns");
-    add("a range for the browse", { "--scan", "mdns", "--range", "10.0.0.0/24" },
+    add("a range for the browse", "--scan mdns --range 10.0.0.0/24",
         "usage: --range does not apply to --scan mdns");
-    add("a range for the list", { "--list-interfaces", "--range", "10.0.0.0/24" },
+    add("a range for the list", "--list-interfaces --range 10.0.0.0/24",
         "usage: --range does not apply to --list-interfaces");
-    add("a format for identify", { "--identify", "198.18.0.10", "--format", "json" },
+    add("a format for identify", "--identify 198.18.0.10 --format json",
         "usage: --format does not apply to --identify");
     // A watch: ARP or mDNS, until interrupted or for a time; the mDNS watch has an interface.
-    add("a watch", { "--scan", "arp", "--watch" }, "scan 1 table 3000 watch 0 60");
+    add("a watch", "--scan arp --watch", "scan 1 table 3000 watch 0 60");
     add("an mDNS watch on an interface, for a while",
-        { "--scan", "mdns", "--watch", "--interface", "lan0", "--duration", "1.5" },
+        "--scan mdns --watch --interface lan0 --duration 1.5",
         "scan 3 table 3000 lan0 watch 1500 60");
-    add("a watch's sweep period", { "--scan", "arp", "--watch", "--sweep-period", "10" },
+    add("a watch's sweep period", "--scan arp --watch --sweep-period 10",
         "scan 1 table 3000 watch 0 10");
-    add("Http Download has no watch", { "--scan", "http", "--watch" },
+    add("Http Download has no watch", "--scan http --watch",
         "usage: --watch does not apply to --scan http");
-    add("a duration without a watch", { "--scan", "arp", "--duration", "5" },
-        "usage: --duration needs --watch");
-    add("the browse's wait in a watch", { "--scan", "mdns", "--watch", "--wait", "2" },
+    add("a duration without a watch", "--scan arp --duration 5", "usage: --duration needs --watch");
+    add("the browse's wait in a watch", "--scan mdns --watch --wait 2",
         "usage: --wait does not apply to --scan mdns --watch");
-    add("a sweep period for the mDNS watch",
-        { "--scan", "mdns", "--watch", "--sweep-period", "10" },
+    add("a sweep period for the mDNS watch", "--scan mdns --watch --sweep-period 10",
         "usage: --sweep-period does not apply to --scan mdns --watch");
-    add("no duration", { "--scan", "arp", "--watch", "--duration", "0" },
+    add("no duration", "--scan arp --watch --duration 0",
         "usage: --duration needs a number of seconds above 0, up to 604800");
-    add("a sweep period too short", { "--scan", "arp", "--watch", "--sweep-period", "5" },
+    add("a sweep period too short", "--scan arp --watch --sweep-period 5",
         "usage: --sweep-period needs a whole number of seconds, 10 to 3600");
-    add("a watch of the list", { "--list-interfaces", "--watch" },
+    add("a watch of the list", "--list-interfaces --watch",
         "usage: --watch does not apply to --list-interfaces");
 }
 
