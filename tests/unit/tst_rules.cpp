@@ -75,8 +75,6 @@ private slots:
     void watchEvents_data();
     void watchEvents();
     void watchSchedule();
-    void eventLines_data();
-    void eventLines();
 };
 
 void TestRules::addressRange_data()
@@ -683,45 +681,91 @@ void TestRules::helperReports()
 
 void TestRules::tableWriters_data()
 {
+    // What a table of two devices reads as (event -1), or one event of a watch.
     QTest::addColumn<int>("format");
+    QTest::addColumn<int>("event");
     QTest::addColumn<QByteArray>("text");
+    using F = DeviceTableWriter::Format;
+    const auto add = [](const char *row, F format, int event, const QByteArray &text) {
+        QTest::newRow(row) << int(format) << event << text;
+    };
     // A device whose text attacks: quotes, a comma, a carriage return, a terminal title escape,
     // and a firmware a spreadsheet would take for a formula; it shares its address.
     const QByteArray name = "Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9";
-    QTest::newRow("table") << int(DeviceTableWriter::Format::Table)
-                           << "IP Address   Mac Address        FW Version  Device Name"
-            + QByteArray(29, ' ') + "Note\n198.18.0.9   D0-C8-00-00-00-09  1.0         Cam"
-            + QByteArray(37, ' ') + "no encoder answer\n198.18.0.10  02-06-00-00-00-10  =1+2"
-            + QByteArray(8, ' ') + name + "  conflict\n";
-    QTest::newRow("json")
-        << int(DeviceTableWriter::Format::Json)
-        << QByteArray("[{\"answered\":false,\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\","
-                      "\"mac\":\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"conflict\":true,"
-                      "\"firmware\":\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":"
-                      "\"02-06-00-00-00-10\",\"name\":"
-                      "\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"}]");
-    QTest::newRow("csv")
-        << int(DeviceTableWriter::Format::Csv)
-        << QByteArray(
-               "ip,mac,firmware,name,note\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
-               "Cam,no encoder answer\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
-               "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\",conflict\r\n");
+    add("table", F::Table, -1,
+        "IP Address   Mac Address        FW Version  Device Name" + QByteArray(29, ' ')
+            + "Note\n198.18.0.9   D0-C8-00-00-00-09  1.0         Cam" + QByteArray(37, ' ')
+            + "no encoder answer\n198.18.0.10  02-06-00-00-00-10  =1+2" + QByteArray(8, ' ') + name
+            + "  conflict\n");
+    add("json", F::Json, -1,
+        "[{\"answered\":false,\"firmware\":\"1.0\",\"ip\":\"198.18.0.9\","
+        "\"mac\":\"D0-C8-00-00-00-09\",\"name\":\"Cam\"},{\"conflict\":true,"
+        "\"firmware\":\"=1+2\",\"ip\":\"198.18.0.10\",\"mac\":"
+        "\"02-06-00-00-00-10\",\"name\":"
+        "\"Say \\\"hi\\\",\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\"}]");
+    add("csv", F::Csv, -1,
+        "ip,mac,firmware,name,note\r\n198.18.0.9,D0-C8-00-00-00-09,1.0,"
+        "Cam,no encoder answer\r\n198.18.0.10,02-06-00-00-00-10,'=1+2,\"Say \"\"hi\"\","
+        "\\r\\u001b]0;PWNED\\u0007 caf\xc3\xa9\",conflict\r\n");
+    const QByteArray time = "2026-12-01T10:11:12.345Z";
+    add("JSON Lines: a moved device, its row as the table's JSON has it", F::Json,
+        int(Watch::Event::Changed),
+        "{\"event\":\"changed\",\"firmware\":\"=1+2\",\"ip\":\"198.18.0.11\",\"mac\":"
+        "\"02-06-00-00-00-0A\",\"movedFrom\":\"198.18.0.10\",\"name\":\"Cam\\r\\u009b\",\"time\":\""
+            + time + "\"}\n");
+    add("JSON Lines: the interface", F::Json, int(Watch::Event::InterfaceLost),
+        "{\"event\":\"interface-lost\",\"interface\":\"lan0\",\"ip\":\"198.18.0.1\",\"time\":\""
+            + time + "\"}\n");
+    add("JSON Lines: the end, and why", F::Json, int(Watch::Event::End),
+        "{\"event\":\"end\",\"message\":\"lan0 came back\",\"reason\":\"readdressed\",\"time\":\""
+            + time + "\"}\n");
+    add("CSV: the note says where it was; no formula", F::Csv, int(Watch::Event::Changed),
+        time + ",changed,198.18.0.11,02-06-00-00-00-0A,'=1+2,Cam\\r\\u009b,was 198.18.0.10\r\n");
+    add("CSV: the end", F::Csv, int(Watch::Event::End),
+        time + ",end,,,,,readdressed: lan0 came back\r\n");
+    add("table: a timestamped line, escaped", F::Table, int(Watch::Event::Changed),
+        time + "  changed  198.18.0.11  02-06-00-00-00-0A  =1+2  Cam\\r\\u009b  was 198.18.0.10\n");
+    add("table: the interface", F::Table, int(Watch::Event::InterfaceBack),
+        time + "  interface-back  198.18.0.1  interface lan0\n");
 }
 
 void TestRules::tableWriters()
 {
     QFETCH(int, format);
+    QFETCH(int, event);
     QFETCH(QByteArray, text);
-    QVector<DeviceRow> rows { { "198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam" },
-                              { "198.18.0.10", "02-06-00-00-00-10", "=1+2", kHostile } };
-    rows[0].answered = false;
-    rows[1].conflict = true;
-    QByteArray written = DeviceTableWriter::write(DeviceTableWriter::Format(format),
-                                                  DeviceTableWriter::devices(rows));
-    if (format == int(DeviceTableWriter::Format::Json)) {
-        written = QJsonDocument::fromJson(written).toJson(QJsonDocument::Compact);
-    }
-    QCOMPARE(written, text);
+    const auto written = [format, event]() -> QByteArray {
+        const auto f = DeviceTableWriter::Format(format);
+        if (event < 0) {
+            QVector<DeviceRow> rows { { "198.18.0.9", "D0-C8-00-00-00-09", "1.0", "Cam" },
+                                      { "198.18.0.10", "02-06-00-00-00-10", "=1+2", kHostile } };
+            rows[0].answered = false;
+            rows[1].conflict = true;
+            const QByteArray table = DeviceTableWriter::write(f, DeviceTableWriter::devices(rows));
+            return f == DeviceTableWriter::Format::Json
+                ? QJsonDocument::fromJson(table).toJson(QJsonDocument::Compact)
+                : table;
+        }
+        DeviceTableWriter::EventLine given;
+        given.time = QDateTime::fromString("2026-12-01T10:11:12.345Z", Qt::ISODateWithMs);
+        given.event = Watch::Event(event);
+        given.row = { "198.18.0.11", kMacA, "=1+2", QString("Cam\r") + QChar(0x9b) };
+        given.row.movedFrom = "198.18.0.10";
+        if (given.event == Watch::Event::InterfaceLost
+            || given.event == Watch::Event::InterfaceBack) {
+            given.row = { "198.18.0.1", "", "", "" };
+            given.interfaceName = "lan0";
+        }
+        given.end = Watch::End::Readdressed;
+        given.message = "lan0 came back";
+        return DeviceTableWriter::eventLine(f, given);
+    };
+    QCOMPARE(written(), text);
+    // A stream of events has a header of its own in CSV alone.
+    QCOMPARE(DeviceTableWriter::eventHeader(DeviceTableWriter::Format(format)),
+             QByteArray(format == int(DeviceTableWriter::Format::Csv)
+                            ? "time,event,ip,mac,firmware,name,note\r\n"
+                            : ""));
 }
 
 void TestRules::hostileOutput_data()
@@ -1098,60 +1142,6 @@ void TestRules::watchSchedule()
         QVERIFY2(everKnown.contains(address) || swept.value(address) == 3,
                  qPrintable(QString::number(address)));
     }
-}
-
-void TestRules::eventLines_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<int>("event");
-    QTest::addColumn<QByteArray>("line");
-    const auto add
-        = [](const char *row, DeviceTableWriter::Format format, Watch::Event event,
-             const QByteArray &line) { QTest::newRow(row) << int(format) << int(event) << line; };
-    using F = DeviceTableWriter::Format;
-    const QByteArray time = "2026-12-01T10:11:12.345Z";
-    add("JSON Lines: a moved device, its row as the table's JSON has it", F::Json,
-        Watch::Event::Changed,
-        "{\"event\":\"changed\",\"firmware\":\"=1+2\",\"ip\":\"198.18.0.11\",\"mac\":"
-        "\"02-06-00-00-00-0A\",\"movedFrom\":\"198.18.0.10\",\"name\":\"Cam\\r\\u009b\",\"time\":\""
-            + time + "\"}\n");
-    add("JSON Lines: the interface", F::Json, Watch::Event::InterfaceLost,
-        "{\"event\":\"interface-lost\",\"interface\":\"lan0\",\"ip\":\"198.18.0.1\",\"time\":\""
-            + time + "\"}\n");
-    add("JSON Lines: the end, and why", F::Json, Watch::Event::End,
-        "{\"event\":\"end\",\"message\":\"lan0 came back\",\"reason\":\"readdressed\",\"time\":\""
-            + time + "\"}\n");
-    add("CSV: the note says where it was; no formula", F::Csv, Watch::Event::Changed,
-        time + ",changed,198.18.0.11,02-06-00-00-00-0A,'=1+2,Cam\\r\\u009b,was 198.18.0.10\r\n");
-    add("CSV: the end", F::Csv, Watch::Event::End,
-        time + ",end,,,,,readdressed: lan0 came back\r\n");
-    add("table: a timestamped line, escaped", F::Table, Watch::Event::Changed,
-        time + "  changed  198.18.0.11  02-06-00-00-00-0A  =1+2  Cam\\r\\u009b  was 198.18.0.10\n");
-    add("table: the interface", F::Table, Watch::Event::InterfaceBack,
-        time + "  interface-back  198.18.0.1  interface lan0\n");
-}
-
-void TestRules::eventLines()
-{
-    QFETCH(int, format);
-    QFETCH(int, event);
-    QFETCH(QByteArray, line);
-    DeviceTableWriter::EventLine given;
-    given.time = QDateTime::fromString("2026-12-01T10:11:12.345Z", Qt::ISODateWithMs);
-    given.event = Watch::Event(event);
-    given.row = { "198.18.0.11", kMacA, "=1+2", QString("Cam\r") + QChar(0x9b) };
-    given.row.movedFrom = "198.18.0.10";
-    if (given.event == Watch::Event::InterfaceLost || given.event == Watch::Event::InterfaceBack) {
-        given.row = { "198.18.0.1", "", "", "" };
-        given.interfaceName = "lan0";
-    }
-    given.end = Watch::End::Readdressed;
-    given.message = "lan0 came back";
-    QCOMPARE(DeviceTableWriter::eventLine(DeviceTableWriter::Format(format), given), line);
-    QCOMPARE(DeviceTableWriter::eventHeader(DeviceTableWriter::Format(format)),
-             QByteArray(format == int(DeviceTableWriter::Format::Csv)
-                            ? "time,event,ip,mac,firmware,name,note\r\n"
-                            : ""));
 }
 
 QTEST_GUILESS_MAIN(TestRules)
