@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
 #include <functional>
 #include <optional>
@@ -201,12 +200,9 @@ void TestHelper::privileges()
 {
     // As root's setpriv starts it: the parent's permitted set holds CAP_NET_RAW already, so the
     // exec gains nothing, and the kernel alone would leave the process dumpable.
-    QTemporaryDir folder;
-    QFile::setPermissions(folder.path(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                              | QFile::ExeOther);
-    const QString copy = folder.path() + QStringLiteral("/lumisweep-arp");
-    QVERIFY(QFile::copy(buildFile("lumisweep-arp"), copy));
+    OpenFolder folder;
+    const QString copy = folder.copy("lumisweep-arp");
+    QVERIFY(!copy.isEmpty());
     QCOMPARE(QProcess::execute(QStringLiteral("setcap"), { "cap_net_raw+ep", copy }), 0);
     const QStringList asNobody { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
     QProcess helper;

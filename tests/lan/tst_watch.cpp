@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <csignal>
 
@@ -85,25 +84,6 @@ private:
     }
 };
 
-// A folder that a user may enter, with copies of the program (and of its helper, when asked):
-// given a capability and taken back, a copy is no other test's concern.
-struct Copies
-{
-    explicit Copies(bool withHelper)
-    {
-        QFile::setPermissions(folder.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                  | QFile::ReadOther | QFile::ExeOther);
-        QFile::copy(buildFile("lumisweep"), program());
-        if (withHelper) {
-            QFile::copy(buildFile("lumisweep-arp"), helper());
-        }
-    }
-    QString program() const { return folder.filePath("lumisweep"); }
-    QString helper() const { return folder.filePath("lumisweep-arp"); }
-    QTemporaryDir folder;
-};
-
 constexpr int kGhosts = 160;
 
 // Instances whose hosts have no address record, which the daemon never resolves, all on the air.
@@ -115,13 +95,9 @@ bool announceGhosts()
                        "</service-group>' $i $i >/etc/avahi/services/ghost$i.service; done && "
                        "avahi-daemon --reload")
                    .arg(kGhosts))
-        && QProcess::execute("sh",
-                             { "-c",
-                               QString("for i in $(seq 100); do [ $(avahi-browse -t -p "
-                                       "_encoder._tcp | grep -c '^+') -ge %1 ] && "
-                                       "exit 0; sleep 0.2; done; exit 1")
-                                   .arg(kGhosts) })
-        == 0;
+        && run(QString("for i in $(seq 100); do [ $(avahi-browse -t -p _encoder._tcp | grep -c "
+                       "'^+') -ge %1 ] && exit 0; sleep 0.2; done; exit 1")
+                   .arg(kGhosts));
 }
 
 // pgrep's status for a helper that is a child of pid: 0 when one runs, 1 when none does.
@@ -216,16 +192,17 @@ void TestWatch::streamEnds()
 
 void TestWatch::watches()
 {
-    Copies withHelper(true);
-    Copies kernelOnly(false);
+    OpenFolder withHelper;
+    OpenFolder kernelOnly;
     QVERIFY(announceGhosts());
     const QStringList asUser { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
-    Stream helper(QStringList {
-        qEnvironmentVariable("LUMISWEEP_SOURCE_DIR") + "/tests/lan/with-helper-capability.sh",
-        withHelper.helper(), "--", withHelper.program(), "--scan", "arp", "--watch" });
-    Stream kernel(
-        asUser
-        + QStringList { kernelOnly.program(), "--scan", "arp", "--watch", "--sweep-period", "10" });
+    Stream helper(QStringList { qEnvironmentVariable("LUMISWEEP_SOURCE_DIR")
+                                    + "/tests/lan/with-helper-capability.sh",
+                                withHelper.copy("lumisweep-arp"), "--",
+                                withHelper.copy("lumisweep"), "--scan", "arp", "--watch" });
+    Stream kernel(asUser
+                  + QStringList { kernelOnly.copy("lumisweep"), "--scan", "arp", "--watch",
+                                  "--sweep-period", "10" });
     // The mDNS watch in this process, where the browse's count of instances without an address
     // can be read.
     ControllerFixture ctrl;
