@@ -777,7 +777,8 @@ void TestRules::hostileOutput_data()
     add("OSC title, bell, CSI clear", "\x1b]0;PWNED\x07\x1b[2J");
     add("one-character CSI, as a Latin-1 firmware's 0x9B byte reads", QString(QChar(0x9b)) + "2J");
     add("DEL and C1", QString(QChar(0x7f)) + QChar(0x85) + QChar(0x9f));
-    add("bidi override and isolates", QString::fromUtf8("ab\u202e\u2066cd\u2069\u061c"));
+    add("bidi embeddings, overrides and isolates",
+        QString::fromUtf8("ab\u202a\u202b\u202c\u202d\u202e\u2066cd\u2069\u061c"));
     add("zero-width and byte order mark", QString::fromUtf8("a\u200bb\u200dc\u2060\ufeffd"));
     add("line and paragraph separators", QString::fromUtf8("a\u2028b\u2029"));
     add("formula", "=HYPERLINK(\"http://198.51.100.7/x\",\"click\")");
@@ -799,11 +800,16 @@ void TestRules::hostileOutput()
         const QByteArray bytes = DeviceTableWriter::write(format, DeviceTableWriter::devices(rows));
         const QString written = QString::fromUtf8(bytes);
         QCOMPARE(written.toUtf8(), bytes); // well-formed UTF-8
-        // Nothing a terminal or a reader acts on, but the format's own line ends.
+        // Nothing a terminal or a reader acts on (controls, format characters, line and
+        // paragraph separators, as Unicode classes them), but the format's own line ends.
         for (const QChar c : written) {
             const bool lineEnd
                 = c == '\n' || (c == '\r' && format == DeviceTableWriter::Format::Csv);
-            QVERIFY2(lineEnd || !LogText::needsEscape(c.unicode()),
+            const QChar::Category category = c.category();
+            QVERIFY2(lineEnd
+                         || (category != QChar::Other_Control && category != QChar::Other_Format
+                             && category != QChar::Separator_Line
+                             && category != QChar::Separator_Paragraph),
                      qPrintable(QString("U+%1 raw in format %2")
                                     .arg(c.unicode(), 4, 16, QChar('0'))
                                     .arg(int(format))));
