@@ -169,6 +169,24 @@ inline QString buildFile(const QString &name)
     return QCoreApplication::applicationDirPath() + QStringLiteral("/../") + name;
 }
 
+// A folder another user may enter, for copies of the build's programs: a copy given a capability
+// and taken back is no other test's concern.
+struct OpenFolder
+{
+    OpenFolder()
+    {
+        QFile::setPermissions(dir.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                  | QFile::ReadOther | QFile::ExeOther);
+    }
+    // The copy of a program of the build folder; empty when it could not be made.
+    QString copy(const QString &name) const
+    {
+        return QFile::copy(buildFile(name), dir.filePath(name)) ? dir.filePath(name) : QString();
+    }
+    QTemporaryDir dir;
+};
+
 // A recorded device row of the simulated LAN, host as the address's last group:
 // "row|198.18.0.HOST|mac|fw|name".
 inline QString row(int host, const QString &mac, const QString &fw, const QString &name)

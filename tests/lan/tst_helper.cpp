@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
 #include <functional>
 #include <optional>
@@ -70,9 +69,10 @@ QString lan0(const char *attribute)
                                           : QString();
 }
 
-bool ip(const QStringList &arguments)
+bool ip(const QString &arguments)
 {
-    return arguments.isEmpty() || QProcess::execute(QStringLiteral("ip"), arguments) == 0;
+    return arguments.isEmpty()
+        || QProcess::execute(QStringLiteral("ip"), arguments.split(' ')) == 0;
 }
 
 // kScript in the namespace of the LAN's host number `host` (1: .50, 2: .51), or in the scanner's
@@ -136,30 +136,30 @@ private slots:
 
 void TestHelper::ownership_data()
 {
-    // The helper's source address; ip's arguments before it starts, while it runs, after it ends.
+    // The helper's source address; ip's arguments (split at each space) before it starts, while
+    // it runs, after it ends.
     QTest::addColumn<QString>("source");
-    QTest::addColumn<QStringList>("setup");
-    QTest::addColumn<QStringList>("change");
-    QTest::addColumn<QStringList>("restore");
-    const QStringList link { "link", "set", "lan0" };
-    const QStringList secondary { "addr", "del", "198.18.0.2/24", "dev", "lan0" };
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("restore");
+    const QString secondary = "addr del 198.18.0.2/24 dev lan0";
     QTest::newRow("the address moves away")
-        << "198.18.0.2" << QStringList { "addr", "add", "198.18.0.2/24", "dev", "lan0" }
-        << secondary << secondary;
-    QTest::newRow("the MAC changes") << Lan::scannerIp() << QStringList()
-                                     << link + QStringList { "address", "02:00:00:00:aa:01" }
-                                     << link + QStringList { "address", lan0("address") };
-    QTest::newRow("the interface goes down")
-        << Lan::scannerIp() << QStringList() << link + QStringList("down")
-        << link + QStringList("up");
+        << "198.18.0.2"
+        << "addr add 198.18.0.2/24 dev lan0" << secondary << secondary;
+    QTest::newRow("the MAC changes") << Lan::scannerIp() << ""
+                                     << "link set lan0 address 02:00:00:00:aa:01"
+                                     << "link set lan0 address " + lan0("address");
+    QTest::newRow("the interface goes down") << Lan::scannerIp() << ""
+                                             << "link set lan0 down"
+                                             << "link set lan0 up";
 }
 
 void TestHelper::ownership()
 {
     QFETCH(QString, source);
-    QFETCH(QStringList, setup);
-    QFETCH(QStringList, change);
-    QFETCH(QStringList, restore);
+    QFETCH(QString, setup);
+    QFETCH(QString, change);
+    QFETCH(QString, restore);
     QProcess wire;
     runScript(&wire, 1, { "listen", Ipv4Text::format(kUnused), Ipv4Text::format(kMarker) });
     QTRY_VERIFY(wire.canReadLine());
@@ -189,10 +189,10 @@ void TestHelper::ownership()
 void TestHelper::refusals()
 {
     // A label is no ownership: root may name an address of another device "lan0:...".
-    QVERIFY(ip({ "addr", "add", "198.18.0.3/32", "dev", "lo", "label", "lan0:evil" }));
+    QVERIFY(ip("addr add 198.18.0.3/32 dev lo label lan0:evil"));
     Session labelled(QStringLiteral("198.18.0.3"));
     QTRY_VERIFY(labelled.failure);
-    QVERIFY(ip({ "addr", "del", "198.18.0.3/32", "dev", "lo" }));
+    QVERIFY(ip("addr del 198.18.0.3/32 dev lo"));
     QCOMPARE(*labelled.failure, ArpEngine::Failure::Unavailable);
     QVERIFY2(labelled.reason.contains("is not an address of lan0"), qPrintable(labelled.reason));
 }
@@ -201,12 +201,9 @@ void TestHelper::privileges()
 {
     // As root's setpriv starts it: the parent's permitted set holds CAP_NET_RAW already, so the
     // exec gains nothing, and the kernel alone would leave the process dumpable.
-    QTemporaryDir folder;
-    QFile::setPermissions(folder.path(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                              | QFile::ExeOther);
-    const QString copy = folder.path() + QStringLiteral("/lumisweep-arp");
-    QVERIFY(QFile::copy(buildFile("lumisweep-arp"), copy));
+    OpenFolder folder;
+    const QString copy = folder.copy("lumisweep-arp");
+    QVERIFY(!copy.isEmpty());
     QCOMPARE(QProcess::execute(QStringLiteral("setcap"), { "cap_net_raw+ep", copy }), 0);
     const QStringList asNobody { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
     QProcess helper;
@@ -238,7 +235,7 @@ void TestHelper::answers()
     QTRY_VERIFY(session.lines.contains("heard 198.18.0.99 02-00-00-00-00-99"));
     QTRY_VERIFY(session.lines.contains("heard 198.18.0.98 02-00-00-00-00-98"));
     // The kernel's own request is answered to our MAC and address, but the helper did not ask.
-    QVERIFY(ip({ "neigh", "flush", "dev", "lan0" }));
+    QVERIFY(ip("neigh flush dev lan0"));
     QProcess knock;
     runScript(&knock, 0, { "knock", "198.18.0.51" });
     QTRY_VERIFY(session.lines.contains("heard 198.18.0.51 00-11-22-33-44-56"));

@@ -9,13 +9,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <csignal>
 
 namespace {
 
 constexpr int kEventWaitMs = 60000;
+const QRegularExpression kTime("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
 
 QString simlan(const QStringList &arguments)
 {
@@ -35,15 +35,15 @@ bool run(const QString &command)
     return QProcess::execute("sh", { "-c", command }) == 0;
 }
 
-// One lumisweep --watch, its standard output read line by line as it comes (a pipe): each line
-// one event, as an object whatever the format.
+// One lumisweep --watch in JSON, its standard output read line by line as it comes (a pipe):
+// each line one event; a line that is no timestamped event is a problem.
 class Stream : public QObject
 {
 public:
-    Stream(const QStringList &command, const QString &format) : m_csv(format == "csv")
+    explicit Stream(const QStringList &command)
     {
         m_process.setProgram(command.first());
-        m_process.setArguments(command.mid(1) + QStringList { "--format", format });
+        m_process.setArguments(command.mid(1) + QStringList { "--format", "json" });
         connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
             while (m_process.canReadLine()) {
                 take(m_process.readLine());
@@ -75,57 +75,13 @@ public:
 private:
     void take(const QByteArray &line)
     {
-        static const QRegularExpression time(
-            "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
-        QJsonObject event;
-        if (m_csv && !m_sawHeader) {
-            m_sawHeader = true;
-            if (line != "time,event,ip,mac,firmware,name,note\r\n") {
-                problems << "header " + line;
-            }
-            return;
-        }
-        if (m_csv) {
-            const QStringList f = QString::fromUtf8(line).trimmed().split(',');
-            const QStringList keys { "time", "event", "ip", "mac", "firmware", "name", "note" };
-            for (int i = 0; i < keys.size() && i < f.size(); ++i) {
-                event.insert(keys.at(i), f.at(i));
-            }
-            if (f.value(6).startsWith("was ")) {
-                event.insert("movedFrom", f.value(6).mid(4));
-            } else if (f.value(1) == "end") {
-                event.insert("reason", f.value(6).section(':', 0, 0));
-            }
-        } else {
-            event = QJsonDocument::fromJson(line).object();
-        }
-        if (!line.endsWith('\n') || !time.match(event.value("time").toString()).hasMatch()
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (!line.endsWith('\n') || !kTime.match(event.value("time").toString()).hasMatch()
             || event.value("event").toString().isEmpty()) {
             problems << QString::fromUtf8(line);
         }
         events << event;
     }
-    const bool m_csv;
-    bool m_sawHeader = false;
-};
-
-// A folder that a user may enter, with copies of the program (and of its helper, when asked):
-// given a capability and taken back, a copy is no other test's concern.
-struct Copies
-{
-    explicit Copies(bool withHelper)
-    {
-        QFile::setPermissions(folder.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                  | QFile::ReadOther | QFile::ExeOther);
-        QFile::copy(buildFile("lumisweep"), program());
-        if (withHelper) {
-            QFile::copy(buildFile("lumisweep-arp"), helper());
-        }
-    }
-    QString program() const { return folder.filePath("lumisweep"); }
-    QString helper() const { return folder.filePath("lumisweep-arp"); }
-    QTemporaryDir folder;
 };
 
 constexpr int kGhosts = 160;
@@ -139,19 +95,15 @@ bool announceGhosts()
                        "</service-group>' $i $i >/etc/avahi/services/ghost$i.service; done && "
                        "avahi-daemon --reload")
                    .arg(kGhosts))
-        && QProcess::execute("sh",
-                             { "-c",
-                               QString("for i in $(seq 100); do [ $(avahi-browse -t -p "
-                                       "_encoder._tcp | grep -c '^+') -ge %1 ] && "
-                                       "exit 0; sleep 0.2; done; exit 1")
-                                   .arg(kGhosts) })
-        == 0;
+        && run(QString("for i in $(seq 100); do [ $(avahi-browse -t -p _encoder._tcp | grep -c "
+                       "'^+') -ge %1 ] && exit 0; sleep 0.2; done; exit 1")
+                   .arg(kGhosts));
 }
 
-// Whether a process of the helper runs as a child of pid.
-bool helperUnder(qint64 pid)
+// pgrep's status for a helper that is a child of pid: 0 when one runs, 1 when none does.
+int helpersUnder(qint64 pid)
 {
-    return QProcess::execute("pgrep", { "-P", QString::number(pid), "lumisweep-arp" }) == 0;
+    return QProcess::execute("pgrep", { "-P", QString::number(pid), "lumisweep-arp" });
 }
 
 } // namespace
@@ -184,10 +136,7 @@ void TestWatch::stopFromController()
     // The end comes last, inside the stop, and the helper's session is gone with it.
     QCOMPARE(events.lines.last(), QString("event|end|||||stopped"));
     QVERIFY(!ctrl->isWatching());
-    QCOMPARE(QProcess::execute(
-                 "pgrep",
-                 { "-P", QString::number(QCoreApplication::applicationPid()), "lumisweep-arp" }),
-             1);
+    QCOMPARE(helpersUnder(QCoreApplication::applicationPid()), 1);
     const int told = events.lines.size();
     QTRY_VERIFY(ctrl->pendingDeviceQueries() == 0);
     QCOMPARE(events.lines.size(), told);
@@ -198,7 +147,7 @@ void TestWatch::streamEnds()
     const QStringList watch { buildFile("lumisweep"), "--scan", "arp", "--watch" };
     // Its time given: exit 0, the stream complete.
     {
-        Stream stream(watch + QStringList { "--duration", "1" }, "json");
+        Stream stream(watch + QStringList { "--duration", "1" });
         QVERIFY(stream.m_process.waitForFinished(kEventWaitMs));
         QCOMPARE(stream.m_process.exitCode(), 0);
         QCOMPARE(stream.summaries().last(), QString("end "));
@@ -206,23 +155,31 @@ void TestWatch::streamEnds()
     }
     // Ctrl-C: 130, after the end.
     {
-        Stream stream(watch, "json");
+        Stream stream(watch);
         QTRY_VERIFY_WITH_TIMEOUT(!stream.events.isEmpty(), kEventWaitMs);
         ::kill(stream.m_process.processId(), SIGINT);
         QVERIFY(stream.m_process.waitForFinished(kEventWaitMs));
         QCOMPARE(stream.m_process.exitCode(), 130);
         QCOMPARE(stream.events.last().value("reason").toString(), QString("stopped"));
     }
-    // The reader goes away after the first scan, while nothing else happens: 1, and why.
-    {
-        Stream stream({ "bash", "-c", "\"$0\" \"$@\" | head -n 4; exit ${PIPESTATUS[0]}",
-                        buildFile("lumisweep"), "--scan", "arp", "--watch" },
-                      "csv");
-        QVERIFY(stream.m_process.waitForFinished(kEventWaitMs));
-        QCOMPARE(stream.m_process.exitCode(), 1);
-        QCOMPARE(stream.m_process.readAllStandardError(),
-                 QByteArray("lumisweep: the reader of the output went away\n"));
+    // The reader goes away after the first scan, while nothing else happens: 1, and why. What it
+    // read is CSV: the header, then a line per device.
+    QProcess reader;
+    reader.start("bash",
+                 { "-c", "\"$0\" \"$@\" | head -n 4; exit ${PIPESTATUS[0]}", buildFile("lumisweep"),
+                   "--scan", "arp", "--watch", "--format", "csv" });
+    QVERIFY(reader.waitForFinished(kEventWaitMs));
+    QCOMPARE(reader.exitCode(), 1);
+    QCOMPARE(reader.readAllStandardError(),
+             QByteArray("lumisweep: the reader of the output went away\n"));
+    const QStringList read = QString::fromUtf8(reader.readAllStandardOutput()).split("\r\n");
+    QCOMPARE(read.first(), QString("time,event,ip,mac,firmware,name,note"));
+    for (const QString &line : read.mid(1, 3)) {
+        QVERIFY2(kTime.match(line.section(',', 0, 0)).hasMatch()
+                     && line.section(',', 1, 2).startsWith("present,198.18.0."),
+                 qPrintable(line));
     }
+    QCOMPARE(read.size(), 5);
     // An output that cannot be written: 1, before anything is sent.
     QProcess full;
     full.setStandardOutputFile("/dev/full");
@@ -235,19 +192,17 @@ void TestWatch::streamEnds()
 
 void TestWatch::watches()
 {
-    Copies withHelper(true);
-    Copies kernelOnly(false);
+    OpenFolder withHelper;
+    OpenFolder kernelOnly;
     QVERIFY(announceGhosts());
     const QStringList asUser { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
     Stream helper(QStringList { qEnvironmentVariable("LUMISWEEP_SOURCE_DIR")
                                     + "/tests/lan/with-helper-capability.sh",
-                                withHelper.helper(), "--", withHelper.program(), "--scan", "arp",
-                                "--watch" },
-                  "json");
+                                withHelper.copy("lumisweep-arp"), "--",
+                                withHelper.copy("lumisweep"), "--scan", "arp", "--watch" });
     Stream kernel(asUser
-                      + QStringList { kernelOnly.program(), "--scan", "arp", "--watch",
-                                      "--sweep-period", "10" },
-                  "csv");
+                  + QStringList { kernelOnly.copy("lumisweep"), "--scan", "arp", "--watch",
+                                  "--sweep-period", "10" });
     // The mDNS watch in this process, where the browse's count of instances without an address
     // can be read.
     ControllerFixture ctrl;
@@ -270,7 +225,7 @@ void TestWatch::watches()
     for (const QString &device : present) {
         QTRY_VERIFY_WITH_TIMEOUT(told(device, false), kEventWaitMs);
     }
-    QVERIFY(!helperUnder(kernel.m_process.processId()));
+    QCOMPARE(helpersUnder(kernel.m_process.processId()), 1);
     // Announced after the flood, the encoder at .4 is resolved before most of the flood is
     // tried: the newest instance first.
     QProcess address, service;

@@ -61,9 +61,7 @@ xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (48 x 48)' || fail "no 48 x 48 
 xdotool windowfocus --sync "$window" key Tab Tab Tab Tab Tab Tab Down Up
 # Each key waits for the effect of the one before: a key sent while a menu or a modal dialog
 # still holds the input would go to it, or nowhere. The bounds only end a hung session.
-press() { # WINDOW KEY
-    xdotool windowfocus --sync "$1" key "$2"
-}
+press() { xdotool windowfocus --sync "$1" key "$2"; } # WINDOW KEY
 # The context menu is a window of its own, beside the main window.
 menu_open() { [ "$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l)" -gt 1 ]; }
 menu_closed() { ! menu_open; }
