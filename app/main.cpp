@@ -91,8 +91,6 @@ int main(int argc, char **argv)
     // The Controller's enumerations, known to QML as those of the type Controller.
     qmlRegisterUncreatableType<Controller>("Lumisweep", 1, 0, "Controller",
                                            QStringLiteral("the window's controller is ctrl"));
-    // Known by name, so that QML's handlers of watchEnded receive the reason (as a number).
-    qRegisterMetaType<Watch::End>();
 
     // Never deleted: it outlives the engine, whose root context parents the discovery service.
     // Held in a static so that it stays reachable until the process ends.

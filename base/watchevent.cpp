@@ -1,5 +1,20 @@
 #include "watchevent.h"
 
+#include <QCoreApplication>
+
+namespace {
+
+// Known by name wherever an application runs, so that QML's handlers of a signal that carries the
+// reason receive it (as a number) rather than undefined.
+void registerTypes()
+{
+    qRegisterMetaType<Watch::End>();
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(registerTypes)
+
 namespace Watch {
 
 QString eventName(Event event)

@@ -22,6 +22,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // Emissions of any number of signals, in arrival order, as "tag|arg|arg..." lines. Received
 // with the automatic connection type, so an emission from a worker thread is appended in the
@@ -208,6 +209,20 @@ struct Lan
         bool ok = false;
         const int packets = count.readAllStandardOutput().trimmed().toInt(&ok);
         return ran && ok ? packets : -1;
+    }
+    // The LAN changed while the test runs (simlan.sh's add, link, move; %1 stands for the LAN's
+    // name): what the command printed, or nothing when it failed.
+    static std::optional<QString> control(const QString &command)
+    {
+        QProcess shell;
+        shell.start(QStringLiteral("sh"),
+                    { QStringLiteral("-c"),
+                      QStringLiteral("$LUMISWEEP_LAN_CONTROL ")
+                          + command.arg(QStringLiteral("$LUMISWEEP_LAN_NAME")) });
+        if (!shell.waitForFinished(60000) || shell.exitCode() != 0) {
+            return std::nullopt;
+        }
+        return QString::fromLatin1(shell.readAllStandardOutput()).trimmed();
     }
     // What a simulator logged, or received on its identify port.
     static QByteArray file(const QString &name)

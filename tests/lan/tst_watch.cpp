@@ -17,19 +17,6 @@ namespace {
 constexpr int kEventWaitMs = 60000;
 const QRegularExpression kTime("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
 
-QString simlan(const QStringList &arguments)
-{
-    QProcess control;
-    const QStringList command = qEnvironmentVariable("LUMISWEEP_LAN_CONTROL").split(' ');
-    control.start(
-        command.first(),
-        command.mid(1)
-            + QStringList { arguments.first(), qEnvironmentVariable("LUMISWEEP_LAN_NAME") }
-            + arguments.mid(1));
-    control.waitForFinished(60000);
-    return QString::fromLatin1(control.readAllStandardOutput()).trimmed();
-}
-
 bool run(const QString &command)
 {
     return QProcess::execute("sh", { "-c", command }) == 0;
@@ -254,13 +241,12 @@ void TestWatch::watches()
     }
     // A device boots; another takes a known address; one moves: the kernel's watch finds each
     // by its next sweep.
-    QCOMPARE(simlan({ "add", "device", "198.18.0.20/27", "08:ea:40:00:00:20", "--name", "New",
-                      "--fw", "1.0" }),
+    QCOMPARE(Lan::control("add %1 device 198.18.0.20/27 08:ea:40:00:00:20 --name New --fw 1.0"),
              QString("198.18.0.20"));
     QTRY_VERIFY_WITH_TIMEOUT(told("appeared 198.18.0.20", false), kEventWaitMs);
-    QVERIFY(!simlan({ "add", "device", "198.18.0.2/27", "0c:8c:24:00:00:22" }).isEmpty());
+    QVERIFY(Lan::control("add %1 device 198.18.0.2/27 0c:8c:24:00:00:22"));
     QTRY_VERIFY_WITH_TIMEOUT(helper.has("conflict 198.18.0.2"), kEventWaitMs);
-    simlan({ "move", "198.18.0.3", "198.18.0.13/27" });
+    QVERIFY(Lan::control("move %1 198.18.0.3 198.18.0.13/27"));
     QTRY_VERIFY_WITH_TIMEOUT(told("changed 198.18.0.13 was 198.18.0.3", false), kEventWaitMs);
     // The encoder says goodbye, and comes back with another firmware.
     ::kill(service.processId(), SIGTERM);
@@ -269,11 +255,11 @@ void TestWatch::watches()
     service.start("avahi-publish", encoder + QStringList { "FW=3.1" });
     QTRY_VERIFY_WITH_TIMEOUT(summaries().contains("changed 198.18.0.4"), kEventWaitMs);
     // .4 loses its cable, for every watch (the mDNS one by ARP), and gets it back.
-    simlan({ "link", "198.18.0.4", "down" });
+    QVERIFY(Lan::control("link %1 198.18.0.4 down"));
     QTRY_VERIFY_WITH_TIMEOUT(told("departed 198.18.0.4", false)
                                  && summaries().count("departed 198.18.0.4") == 2,
                              kEventWaitMs);
-    simlan({ "link", "198.18.0.4", "up" });
+    QVERIFY(Lan::control("link %1 198.18.0.4 up"));
     QTRY_VERIFY_WITH_TIMEOUT(told("returned 198.18.0.4", false)
                                  && summaries().count("returned 198.18.0.4") == 2,
                              kEventWaitMs);

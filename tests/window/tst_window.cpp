@@ -115,12 +115,6 @@ private:
     // Tabs to the named control and presses key on it.
     void press(const QString &name, Qt::Key key);
     // The simulated LAN's control (tools/simlan/simlan.sh) on this LAN: "add %1 ...".
-    static bool lan(const QString &command)
-    {
-        return QProcess::execute(
-                   "sh", { "-c", "$LUMISWEEP_LAN_CONTROL " + command.arg("$LUMISWEEP_LAN_NAME") })
-            == 0;
-    }
     // The window of a menu that has popped up, if any.
     QQuickWindow *popup() const;
     // Every item of the window's scene; delegates are not QObject children of their view.
@@ -476,13 +470,14 @@ void TestWindow::watchFromTheKeyboard()
 
     // Devices boot, the second while the user looks at another window: highlighted, then not;
     // only that one told to the desktop, its markup as text.
-    QVERIFY(lan("add %1 device 198.18.0.31/24 08:ea:40:00:00:31 --name Seen --fw 1"));
+    QVERIFY(Lan::control("add %1 device 198.18.0.31/24 08:ea:40:00:00:31 --name Seen --fw 1"));
     QTRY_VERIFY_WITH_TIMEOUT(drawnMarks().contains("198.18.0.31 new"), 60000);
     QWindow elsewhere;
     elsewhere.show();
     elsewhere.requestActivate();
     QTRY_VERIFY(!m_window->isActive());
-    QVERIFY(lan("add %1 device 198.18.0.30/24 d0:c8:00:00:00:30 --name '<i>New</i>' --fw 1"));
+    QVERIFY(
+        Lan::control("add %1 device 198.18.0.30/24 d0:c8:00:00:00:30 --name '<i>New</i>' --fw 1"));
     QTRY_VERIFY_WITH_TIMEOUT(drawnMarks().contains("198.18.0.30 new"), 60000);
     QCOMPARE(status(), QString("Watching 198.18.0.0/24: 10 devices, 2 new, 0 gone"));
     QTRY_COMPARE(
@@ -494,7 +489,7 @@ void TestWindow::watchFromTheKeyboard()
     QVERIFY(QTest::qWaitForWindowActive(m_window));
 
     // It loses its cable: greyed, with the time it left, until the user clears it.
-    QVERIFY(lan("link %1 198.18.0.30 down"));
+    QVERIFY(Lan::control("link %1 198.18.0.30 down"));
     QTRY_VERIFY_WITH_TIMEOUT(drawnMarks().contains("198.18.0.30 gone"), 60000);
     QCOMPARE(status(), QString("Watching 198.18.0.0/24: 9 devices, 1 new, 1 gone"));
     auto *store = qobject_cast<DeviceStore *>((*m_ctrl)->getDeviceModel());
