@@ -683,7 +683,7 @@ ApplicationWindow {
             anchors.right: parent.right
             anchors.rightMargin: 10
             anchors.verticalCenter: parent.verticalCenter
-            height: 26
+            height: 36
             color: "black"
 
             WindowText {
@@ -695,10 +695,10 @@ ApplicationWindow {
                 verticalAlignment: Text.AlignVCenter
                 // Messages may carry device names: never let them render as markup.
                 textFormat: Text.PlainText
-                // A long message takes a second line in a smaller font rather than losing its
-                // end; the tooltip shows what still does not fit.
+                // A long message takes more lines in a smaller font rather than losing its end;
+                // the tooltip shows what still does not fit.
                 wrapMode: Text.WordWrap
-                maximumLineCount: 2
+                maximumLineCount: 3
                 fontSizeMode: Text.Fit
                 minimumPixelSize: 9
                 text: "Info: "
