@@ -23,7 +23,9 @@ WatchSession::WatchSession(BonjourWinService *service, ScanOrchestration &scans,
             [this](const QString &ipString, const QString &macString) {
                 // The daemon withdraws every record of an interface that went away: that is our
                 // outage, not the device's goodbye.
-                if (m_arp && !m_arp->linkPresentNow()) {
+                const bool trailing
+                    = m_sinceBack.isValid() && !m_sinceBack.hasExpired(kOutageTrailMs);
+                if ((m_arp && !m_arp->linkPresentNow()) || trailing) {
                     return;
                 }
                 if (const std::optional<quint32> address = Ipv4Text::parse(ipString)) {
@@ -44,6 +46,7 @@ bool WatchSession::start(const QString &ipString, Controller::ScanType type)
     }
     m_type = type;
     m_ip = ipString;
+    m_sinceBack.invalidate();
     m_watching = true;
     const bool sweep = m_scans.start(ipString, type, true);
     m_devices.store().startWatch();
@@ -89,6 +92,9 @@ void WatchSession::onLink(bool lost)
 {
     DeviceStore &store = m_devices.store();
     lost ? store.linkLost() : store.linkBack();
+    if (!lost) {
+        m_sinceBack.start();
+    }
     DeviceRow row;
     row.ip = m_ip;
     tell(lost ? Watch::Event::InterfaceLost : Watch::Event::InterfaceBack, row,

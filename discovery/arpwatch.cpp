@@ -238,8 +238,14 @@ void ArpWatch::endRequests(qint64 now)
         const quint32 address = it.key();
         const QStringList macs = it->macs;
         it = m_pending.erase(it);
-        emit requestEnded(address, macs);
+        recheckEnded(address, macs);
     }
+}
+
+void ArpWatch::recheckEnded(quint32 address, const QStringList &macs)
+{
+    m_schedule->recheckEnded(address, !macs.isEmpty());
+    emit requestEnded(address, macs);
 }
 
 void ArpWatch::askThroughHelper(const QVector<quint32> &rechecks, const QVector<quint32> &share)
@@ -290,7 +296,7 @@ void ArpWatch::startBatch(std::unique_ptr<NeighbourBatch> &slot, QVector<quint32
         for (const quint32 address : batch->addresses()) {
             const Pending pending = m_pending.take(address);
             if (rechecks && complete) {
-                emit requestEnded(address, pending.macs);
+                recheckEnded(address, pending.macs);
             }
         }
         // Its workers have ended; it goes once this signal is done.

@@ -104,6 +104,7 @@ private:
     void startBatch(std::unique_ptr<NeighbourBatch> &slot, QVector<quint32> addresses,
                     bool rechecks);
     void endRequests(qint64 now);
+    void recheckEnded(quint32 address, const QStringList &macs);
     // The known addresses the current path can ask.
     QVector<quint32> askable() const;
     bool isInside(quint32 address) const;

@@ -6,7 +6,7 @@ WatchSchedule::WatchSchedule(QVector<quint32> subnet, qint64 sweepPeriodMs, qint
     : m_subnet(std::move(subnet))
     , m_periodMs(sweepPeriodMs)
     , m_sweptAt(sweptAt)
-    , m_sweepStartMs(sweptAt == LLONG_MIN ? 0 : sweptAt + sweepPeriodMs)
+    , m_sweepStartMs(sweptAt == LLONG_MIN ? 0 : sweptAt + sweepPeriodMs / 2)
 {
 }
 
@@ -30,12 +30,24 @@ QVector<quint32> WatchSchedule::rechecks(const QVector<quint32> &known, qint64 n
     forgetOld(now);
     QVector<quint32> due;
     for (const quint32 address : known) {
-        if (lastAsked(address) <= now - kRecheckMs) {
+        const int misses = m_misses.value(address);
+        const qint64 interval
+            = misses > 0 && misses <= kQuickRechecks ? kMissedRecheckMs : kRecheckMs;
+        if (lastAsked(address) <= now - interval) {
             m_asked.insert(address, now);
             due.append(address);
         }
     }
     return due;
+}
+
+void WatchSchedule::recheckEnded(quint32 address, bool answered)
+{
+    if (answered) {
+        m_misses.remove(address);
+    } else {
+        ++m_misses[address];
+    }
 }
 
 QVector<quint32> WatchSchedule::sweepShare(const QVector<quint32> &known, qint64 now)
