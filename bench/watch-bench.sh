@@ -30,7 +30,7 @@ for line in iter(sys.stdin.buffer.readline, b""):
     sys.stdout.buffer.flush()'
 }
 
-# The scanner's frames with the kernel's time: each one it sends ("out arp-request", "out
+# The scanner's frames with the kernel's time: each one it sends ("out arp-request TARGET", "out
 # arp-reply", "out other icmp|tcp|udp|?") and each announcement it receives ("announce IP": an ARP request
 # from another MAC for the sender's own address).
 start_capture() { # FILE
@@ -51,7 +51,9 @@ with open(out, "w", buffering=1) as f:
         arp = len(data) >= 42 and data[12:14] == b"\x08\x06"
         if address[2] == socket.PACKET_OUTGOING:
             if arp:
-                kind = "arp-request" if data[20:22] == b"\0\1" else "arp-reply"
+                kind = "arp-reply"
+                if data[20:22] == b"\0\1":
+                    kind = "arp-request " + socket.inet_ntoa(data[38:42])
             else:
                 kind = "other " + {1: "icmp", 6: "tcp", 17: "udp"}.get(data[23], "?")
             f.write("%s out %s\n" % (when, kind))
@@ -195,6 +197,14 @@ frames_between() { # FROM TO KIND: frames sent per second
         END {printf "%d %.2f", n, n / (to - from)}' "$out.frames"
 }
 
+# ARP requests per second to the topology's devices: the watch's re-checks.
+requests_to_known() { # FROM TO
+    awk -v from="$1" -v to="$2" 'NR == FNR && $1 == "device" {sub("/.*", "", $2); known[$2] = 1}
+        NR == FNR {next}
+        $1 >= from && $1 < to && $3 == "arp-request" && $4 in known {n++}
+        END {printf "%.2f", n / (to - from)}' "$work/lan.topo" "$out.frames"
+}
+
 # CPU and frames sent of a quiet watch, after its first scan: figures NAME_* in OUT.
 measure_quiet() { # NAME WATCH_PID [ARPWATCH_PID]
     local helper t0 t1 ours0 helper0 theirs0 seconds
@@ -213,6 +223,7 @@ measure_quiet() { # NAME WATCH_PID [ARPWATCH_PID]
         [ $# -lt 3 ] || echo "arpwatch_cpu=$(percent $(($(cpu_ticks "$3") - theirs0)) "$seconds")"
         read -r count rate < <(frames_between "$t0" "$t1" arp-request)
         echo "$1_arp_requests=$count" "$1_arp_per_s=$rate"
+        echo "$1_known_per_s=$(requests_to_known "$t0" "$t1")"
         read -r count rate < <(frames_between "$t0" "$t1" other)
         echo "$1_other_frames=$count" "$1_other_per_s=$rate"
         awk -v from="$t0" -v to="$t1" '$1 >= from && $1 < to && $3 == "other" {n[$4]++}
@@ -335,6 +346,8 @@ report() { # QUICK
 $(field quiet helper_helper_cpu)" "$(field quiet kernel_cpu)" "$(field quiet arpwatch_cpu)" "<= 1"
     row "ARP requests sent per s" "$(field quiet helper_arp_per_s)" \
         "$(field quiet kernel_arp_per_s)" "0 (listens)" "<= 8.2 (20/5 + 253/60)"
+    row "  of which to the 20 known devices" "$(field quiet helper_known_per_s)" \
+        "$(field quiet kernel_known_per_s)" - "<= 4 (20/5)"
     row "other frames sent per s" "$(field quiet helper_other_per_s)" \
         "$(field quiet kernel_other_per_s)" 0 -
     churn_rows
