@@ -9,7 +9,7 @@
 #
 #   sudo bench/watch-bench.sh [BUILD_DIR] [--quick]
 #
-# --quick is a smoke run of about 6 minutes: 3 boots, 2 cuts, 1 minute of each quiet watch and
+# --quick is a smoke run of about 7 minutes: 3 boots, 2 cuts, 1 minute of each quiet watch and
 # 3 minutes of churn, instead of 10, 5, 10 and 30 minutes (about 35 minutes); the kernel's path
 # gets 2 boots in both. A boot's time starts at the kernel's receive time, at the scanner, of the
 # device's first announcement; a cut's when simlan's link command begins (it takes some 15 ms);
@@ -362,7 +362,8 @@ $(field quiet helper_helper_cpu)" "$(field quiet kernel_cpu)" "$(field quiet arp
     echo
     echo "Quiet watches: $(field quiet helper_seconds) s (helper, with arpwatch) and" \
         "$(field quiet kernel_seconds) s (kernel's path). Other frames by protocol: helper" \
-        "$(field quiet helper_other_kinds) kernel's path $(field quiet kernel_other_kinds)."
+        "$(field quiet helper_other_kinds | grep . || echo none); kernel's path" \
+        "$(field quiet kernel_other_kinds)."
     echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
 }
 
