@@ -3,7 +3,7 @@
 # otherwise, measured in the same scanner namespace of the project's simulated LAN (root; nothing
 # leaves its namespaces).
 #
-#   sudo bench/run-report.sh [BUILD_DIR] [--with-16]
+#   sudo bench/run-report.sh [BUILD_DIR] [--with-16] [--with-watch]
 #
 # The LANs hold 20 devices, four of them hard to resolve: ARP answered 200 ms and 800 ms late,
 # the first ARP request ignored, and one that leaves the LAN before the second /24 scan. Two more
@@ -11,12 +11,20 @@
 # capability, first one alone, then both at the same moment: the kernel's neighbour table is one
 # for the whole machine, and they must share it without overflowing it. --with-16 adds a whole
 # /16 sweep against arp-scan (about eight minutes; such a sweep keeps the table busy meanwhile).
+# --with-watch adds bench/watch-bench.sh's table after this one (about 35 minutes more).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 build=$(cd "${1:-$top/build}" && pwd)
-with16=$([ "${2:-}" = --with-16 ] && echo 1 || echo 0)
 . "$here/../tools/lib.sh"
+with16=0 with_watch=0
+for option in "${@:2}"; do
+    case $option in
+    --with-16) with16=1 ;;
+    --with-watch) with_watch=1 ;;
+    *) usage 6 6 ;;
+    esac
+done
 need_root "network namespaces"
 work=$(mktemp -d /tmp/lumisweep-report.XXXXXX)
 at_exit rm -rf "$work"
@@ -154,3 +162,8 @@ fi
 echo
 echo "Lumisweep's sweep counts every host that answered (a fifth of the devices are not encoders);"
 echo "the command line lists encoders only. nmap's count leaves out the scanner itself."
+if [ "$with_watch" = 1 ]; then
+    echo
+    echo "Watch..." >&2
+    "$here/watch-bench.sh" "$build"
+fi
