@@ -9,7 +9,7 @@
 
 WatchSession::WatchSession(BonjourWinService *service, ScanOrchestration &scans,
                            DeviceAssembly &devices, const InterfaceInventory &inventory)
-    : m_service(service), m_scans(scans), m_devices(devices), m_inventory(inventory)
+    : m_scans(scans), m_devices(devices), m_inventory(inventory)
 {
     DeviceStore &store = devices.store();
     connect(&store, &DeviceStore::watchEvent, this,

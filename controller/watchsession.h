@@ -57,7 +57,6 @@ private:
     void end(Watch::End reason, const QString &message);
     void tell(Watch::Event kind, const DeviceRow &row, const QString &detail);
 
-    const QPointer<BonjourWinService> m_service;
     ScanOrchestration &m_scans;
     DeviceAssembly &m_devices;
     const InterfaceInventory &m_inventory;

@@ -48,7 +48,6 @@ void ArpWatch::start(bool useHelper, const QString &helperPath)
         emit helperUnavailable(QStringLiteral("not asked for"));
         return;
     }
-    m_helperPath = helperPath;
     m_engine = new ArpEngine(this);
     if (!helperPath.isEmpty()) {
         m_engine->setHelperPath(helperPath);

@@ -114,7 +114,6 @@ private:
     std::function<QVector<quint32>()> m_known;
     std::unique_ptr<WatchSchedule> m_schedule;
     ArpEngine *m_engine = nullptr;
-    QString m_helperPath;
     bool m_helperRunning = false;
     // Requests written that the helper has not said "idle" after: the next wait for it, so that
     // a request leaves soon after it is asked for, as the schedule's spacing needs.
