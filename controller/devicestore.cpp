@@ -77,6 +77,9 @@ void DeviceStore::endFirstScan()
 void DeviceStore::stopWatch()
 {
     m_phase = Phase::Off;
+    for (Device &device : m_devices) {
+        device.goodbyeHeld = false;
+    }
 }
 
 void DeviceStore::presenceChanged(Devices::iterator device, PresenceRule::Change change)
@@ -120,17 +123,44 @@ void DeviceStore::requestEnded(quint32 address, const QStringList &macs)
     }
 }
 
-void DeviceStore::goodbye(quint32 address, const QString &mac)
+bool DeviceStore::goodbye(quint32 address, const QString &mac)
 {
     const auto it = m_devices.find(keyOf(address, mac));
-    if (it != m_devices.end() && isWatching() && !m_linkLost) {
-        it->saidGoodbye = true;
-        presenceChanged(it, PresenceRule::leaves(it->presence));
+    if (it == m_devices.end() || !isWatching() || m_linkLost) {
+        return false;
     }
+    if (it->outagesAtAnnouncement < m_outages) {
+        it->goodbyeHeld = true;
+        return true;
+    }
+    leave(it);
+    return false;
+}
+
+void DeviceStore::confirmGoodbye(quint32 address, const QString &mac)
+{
+    const auto it = m_devices.find(keyOf(address, mac));
+    if (it != m_devices.end() && std::exchange(it->goodbyeHeld, false) && isWatching()
+        && !m_linkLost) {
+        leave(it);
+    }
+}
+
+void DeviceStore::leave(Devices::iterator device)
+{
+    device->saidGoodbye = true;
+    presenceChanged(device, PresenceRule::leaves(device->presence));
+}
+
+void DeviceStore::announcedNow(Device &device)
+{
+    device.outagesAtAnnouncement = m_outages;
+    device.goodbyeHeld = false;
 }
 
 void DeviceStore::linkLost()
 {
+    m_outages += m_linkLost ? 0 : 1;
     m_linkLost = true;
 }
 
@@ -225,6 +255,7 @@ DeviceStore::Admission DeviceStore::admit(const Report &report)
     if (report.announced) {
         device.fw = announcedText(report.fw);
         device.name = announcedText(report.name);
+        announcedNow(device);
     } else if (report.outsideSubnet) {
         // Not on a subnet of this machine: there is no asking it.
         device.fw = device.name = QString();
@@ -256,6 +287,9 @@ DeviceStore::Admission DeviceStore::heardAgain(Devices::iterator device, const R
 {
     PresenceRule::Change change = PresenceRule::Change::None;
     // Only an announcement brings back a device that said goodbye.
+    if (report.announced) {
+        announcedNow(*device);
+    }
     if (!device->saidGoodbye || report.announced) {
         device->saidGoodbye = false;
         change = PresenceRule::answered(device->presence, m_clock());
@@ -299,6 +333,7 @@ std::optional<DeviceStore::Admission> DeviceStore::moveTo(const Report &report)
     if (report.announced) {
         moved.fw = announcedText(report.fw);
         moved.name = announcedText(report.name);
+        announcedNow(moved);
     } else if (!report.outsideSubnet) {
         // What the device answers at its new address is its row once both answers have come.
         moved.refreshing = true;

@@ -105,8 +105,13 @@ public:
     // request closer to departing, unless the interface is lost.
     void requestEnded(quint32 address, const QStringList &macs);
     // The announced device said goodbye: it departs at once, and only an announcement brings it
-    // back. Not while the interface is lost: the daemon then withdraws every record on it.
-    void goodbye(quint32 address, const QString &mac);
+    // back. Not while the interface is lost: the daemon then withdraws every record on it. A
+    // daemon that notices an outage late withdraws them after the interface is back, and
+    // announces them again soon after: a goodbye from a device not announced since the last
+    // outage began is held (true), for confirmGoodbye to decide a while later.
+    bool goodbye(quint32 address, const QString &mac);
+    // A held goodbye departs the device, unless it was announced since.
+    void confirmGoodbye(quint32 address, const QString &mac);
     void linkLost();
     void linkBack();
     // Drops the departed rows; how many went.
@@ -166,6 +171,8 @@ private:
         // During a watch.
         PresenceRule::Presence presence;
         bool saidGoodbye = false;
+        bool goodbyeHeld = false;
+        int outagesAtAnnouncement = 0; // m_outages when it was last announced
         QDateTime departedAt;
         QDateTime appearedAt;
         bool isNew = false;
@@ -194,6 +201,8 @@ private:
     std::optional<Admission> moveTo(const Report &report);
     Admission addAt(Devices::iterator added, const Report &report);
     void presenceChanged(Devices::iterator device, PresenceRule::Change change);
+    void announcedNow(Device &device);
+    void leave(Devices::iterator device);
     // Shows the device left alone on address again, no longer in a conflict.
     void showAlone(quint32 address);
     void rekey(const Key &from, const Key &to);
@@ -208,6 +217,7 @@ private:
     QSet<quint32> m_otherHosts;
     Phase m_phase = Phase::Off;
     bool m_linkLost = false;
+    int m_outages = 0; // of the watched interface, since the store was made
     Clock m_clock;
 };
 

@@ -23,13 +23,14 @@ WatchSession::WatchSession(BonjourWinService *service, ScanOrchestration &scans,
             [this](const QString &ipString, const QString &macString) {
                 // The daemon withdraws every record of an interface that went away: that is our
                 // outage, not the device's goodbye.
-                const bool trailing
-                    = m_sinceBack.isValid() && !m_sinceBack.hasExpired(kOutageTrailMs);
-                if ((m_arp && !m_arp->linkPresentNow()) || trailing) {
+                if (m_arp && !m_arp->linkPresentNow()) {
                     return;
                 }
-                if (const std::optional<quint32> address = Ipv4Text::parse(ipString)) {
-                    m_devices.store().goodbye(*address, macString);
+                const std::optional<quint32> address = Ipv4Text::parse(ipString);
+                if (address && m_devices.store().goodbye(*address, macString)) {
+                    QTimer::singleShot(kHeldGoodbyeMs, this, [this, at = *address, macString] {
+                        m_devices.store().confirmGoodbye(at, macString);
+                    });
                 }
             });
     m_firstBrowse.setSingleShot(true);
@@ -46,7 +47,6 @@ bool WatchSession::start(const QString &ipString, Controller::ScanType type)
     }
     m_type = type;
     m_ip = ipString;
-    m_sinceBack.invalidate();
     m_watching = true;
     const bool sweep = m_scans.start(ipString, type, true);
     m_devices.store().startWatch();
@@ -92,9 +92,6 @@ void WatchSession::onLink(bool lost)
 {
     DeviceStore &store = m_devices.store();
     lost ? store.linkLost() : store.linkBack();
-    if (!lost) {
-        m_sinceBack.start();
-    }
     DeviceRow row;
     row.ip = m_ip;
     tell(lost ? Watch::Event::InterfaceLost : Watch::Event::InterfaceBack, row,

@@ -5,7 +5,6 @@
 #include "base/watchevent.h"
 #include "controller/controller.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -27,9 +26,9 @@ public:
     // How long the mDNS watch's first scan browses before what is announced counts as new: an
     // mDNS scan's default time.
     static constexpr int kFirstBrowseMs = 3000;
-    // How long after the watched interface is back the daemon's removals may still be those of
-    // the outage, which it sends as it notices the interface go: a short flap can be over first.
-    static constexpr int kOutageTrailMs = 3000;
+    // How long a goodbye the device store holds (one that may be the daemon's late withdrawal
+    // of an outage) waits for the device's announcement that shows it was not one.
+    static constexpr int kHeldGoodbyeMs = 15000;
 
     WatchSession(BonjourWinService *service, ScanOrchestration &scans, DeviceAssembly &devices,
                  const InterfaceInventory &inventory);
@@ -65,7 +64,6 @@ private:
     bool m_watching = false;
     QPointer<ArpWatch> m_arp;
     QTimer m_firstBrowse;
-    QElapsedTimer m_sinceBack; // invalid until the interface first came back
 };
 
 #endif // WATCHSESSION_H

@@ -51,7 +51,9 @@ DNSServiceErrorType BrowseSession::start()
 
 bool BrowseSession::instanceAdded(const ResolveQueue::Instance &instance)
 {
-    if (m_queue.add(instance) != ResolveQueue::Added::Waiting) {
+    const auto reported = m_reported.find(ResolveQueue::keyOf(instance));
+    const bool resolvedBefore = reported != m_reported.end() && !reported->second.ip.isEmpty();
+    if (m_queue.add(instance, resolvedBefore) != ResolveQueue::Added::Waiting) {
         return false;
     }
     startWaiting();

@@ -13,26 +13,27 @@ QByteArray ResolveQueue::keyOf(const Instance &instance)
     return instance.name + '\0' + instance.type + '\0' + instance.domain;
 }
 
-ResolveQueue::Added ResolveQueue::add(const Instance &instance)
+ResolveQueue::Added ResolveQueue::add(const Instance &instance, bool resolvedBefore)
 {
     const QByteArray key = keyOf(instance);
     if (m_known.contains(key)) {
         return Added::AlreadyKnown;
     }
     if (waiting() >= m_maxWaiting) {
-        drop(m_waiting.begin());
+        std::deque<Instance> &line = m_waiting.empty() ? m_returning : m_waiting;
+        drop(line, line.begin());
     }
     m_known.insert(key);
-    m_waiting.push_back(instance);
+    (resolvedBefore ? m_returning : m_waiting).push_back(instance);
     return Added::Waiting;
 }
 
-void ResolveQueue::drop(std::deque<Instance>::iterator waiting)
+void ResolveQueue::drop(std::deque<Instance> &line, std::deque<Instance>::iterator waiting)
 {
     const QByteArray key = keyOf(*waiting);
     m_known.remove(key);
     m_attempts.remove(key);
-    m_waiting.erase(waiting);
+    line.erase(waiting);
 }
 
 bool ResolveQueue::takeNext(Instance *next, qint64 now)
@@ -40,9 +41,9 @@ bool ResolveQueue::takeNext(Instance *next, qint64 now)
     if (m_running.size() >= m_maxRunning) {
         return false;
     }
-    if (!m_waiting.empty()) {
-        *next = m_waiting.back();
-        m_waiting.pop_back();
+    if (std::deque<Instance> &line = m_returning.empty() ? m_waiting : m_returning; !line.empty()) {
+        *next = line.back();
+        line.pop_back();
     } else if (!m_retries.empty() && m_retries.front().dueMs <= now
                && m_running.size() < m_maxRunning / 2) {
         *next = m_retries.front().instance;
@@ -88,10 +89,10 @@ void ResolveQueue::forget(const Instance &instance)
     const QByteArray key = keyOf(instance);
     m_known.remove(key);
     m_attempts.remove(key);
-    const auto waiting = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                      [&](const Instance &item) { return keyOf(item) == key; });
-    if (waiting != m_waiting.end()) {
-        m_waiting.erase(waiting);
+    for (std::deque<Instance> *line : { &m_waiting, &m_returning }) {
+        line->erase(std::remove_if(line->begin(), line->end(),
+                                   [&](const Instance &item) { return keyOf(item) == key; }),
+                    line->end());
     }
     m_retries.erase(
         std::remove_if(m_retries.begin(), m_retries.end(),

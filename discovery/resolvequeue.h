@@ -19,7 +19,10 @@
 // resolve gave no address in time is tried again later, kFirstRetryMs after, then each time
 // twice as long up to kLongestRetryMs: a host that answers late still gets its row, and one that
 // never answers costs a slot now and then. Retries take at most half the slots, and only when no
-// new instance waits. Times are monotonic milliseconds from the caller.
+// new instance waits. An instance that was resolved to an address before and is announced again
+// (the daemon withdraws and announces again every instance after an outage) goes before the
+// others: a flood, announced again with it, must not hold up a device that is known to answer.
+// Times are monotonic milliseconds from the caller.
 class ResolveQueue
 {
 public:
@@ -38,7 +41,7 @@ public:
 
     ResolveQueue(int maxRunning, int maxWaiting);
 
-    Added add(const Instance &instance);
+    Added add(const Instance &instance, bool resolvedBefore = false);
     // Moves the next instance due to the running ones, if a slot is free for it.
     bool takeNext(Instance *next, qint64 now);
     // A running resolve has ended with an address, or for good; the instance may be announced
@@ -51,7 +54,7 @@ public:
     // When the next retry falls due; LLONG_MAX when none waits.
     qint64 nextRetryAt() const;
 
-    int waiting() const { return int(m_waiting.size()); }
+    int waiting() const { return int(m_waiting.size() + m_returning.size()); }
     // The instances waiting, running or to be tried again, by key.
     const QSet<QByteArray> &known() const { return m_known; }
 
@@ -65,11 +68,12 @@ private:
         qint64 dueMs;
     };
 
-    void drop(std::deque<Instance>::iterator waiting);
+    void drop(std::deque<Instance> &line, std::deque<Instance>::iterator waiting);
 
     const int m_maxRunning;
     const int m_maxWaiting;
     std::deque<Instance> m_waiting; // oldest first; the newest is taken first
+    std::deque<Instance> m_returning; // resolved before: taken before m_waiting
     std::deque<Retry> m_retries; // in the order they fall due
     QSet<QByteArray> m_running;
     // Waiting, running and to be tried again, by name: one device heard on two interfaces needs

@@ -305,9 +305,10 @@ void TestRules::announcements()
 
 void TestRules::resolveQueue_data()
 {
-    // Two resolves at a time, three waiting. Steps: +x heard of (W waiting, K known already),
-    // n take the next (its name, or _ for none), fx the resolve of x ended, rx it ended without an
-    // address, -x x withdrawn, tN the clock at N seconds.
+    // Two resolves at a time, three waiting. Steps: +x heard of (W waiting, K known already), *x
+    // heard of again after it was resolved before, n take the next (its name, or _ for none), fx
+    // the resolve of x ended, rx it ended without an address, -x x withdrawn, tN the clock at N
+    // seconds.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("got");
     QTest::newRow("once, bounded: a full line drops its oldest")
@@ -322,6 +323,9 @@ void TestRules::resolveQueue_data()
         << QStringList { "+a", "n", "ra", "+a", "n",  "t14", "n", "t15", "+b",
                          "n",  "n", "fb", "n",  "ra", "t44", "n", "t45", "n" }
         << QStringList { "W", "a", "K", "_", "_", "W", "b", "_", "a", "_", "a" };
+    QTest::newRow("resolved before: ahead of newer instances, the oldest dropped last")
+        << QStringList { "+a", "*b", "+c", "+d", "n", "n", "fb", "n", "n" }
+        << QStringList { "W", "W", "W", "W", "b", "d", "c", "_" };
     QTest::newRow("withdrawn: neither resolved nor tried again")
         << QStringList { "+a", "-a", "n", "+b", "n", "-b", "rb", "t600", "n", "+b" }
         << QStringList { "W", "_", "W", "b", "_", "W" };
@@ -336,9 +340,9 @@ void TestRules::resolveQueue()
     QStringList results;
     for (const QString &step : steps) {
         ResolveQueue::Instance instance { 0, step.mid(1).toLatin1(), "_encoder._tcp", "local." };
-        QVERIFY2(QString("+fnr-t").contains(step[0]), qPrintable(step));
-        if (step[0] == '+') {
-            results << QString("WK").at(int(queue.add(instance)));
+        QVERIFY2(QString("+*fnr-t").contains(step[0]), qPrintable(step));
+        if (step[0] == '+' || step[0] == '*') {
+            results << QString("WK").at(int(queue.add(instance, step[0] == '*')));
         } else if (step[0] == 'f') {
             queue.finished(instance);
         } else if (step[0] == 'r') {
@@ -984,6 +988,16 @@ void TestRules::watchEvents_data()
     add("a goodbye departs at once; only an announcement brings the device back",
         announcedA + QStringList { "2 goodbye 10.A", "3 heard 10.A", "4 announce 10.A 1.0/Cam" },
         { presentA, "departed 10.0A 1.0/Cam @2", "returned 10.0A 1.0/Cam @4" }, { 1, 0, 0 });
+    // A daemon that noticed the outage late withdraws the record after it, then announces it
+    // again: not a goodbye. Once the device was announced since, a goodbye departs at once.
+    add("after an outage, a goodbye waits for the device's announcement",
+        announcedA
+            + QStringList { "2 lost", "3 back", "4 goodbye 10.A", "5 announce 10.A 1.0/Cam",
+                            "14 confirm 10.A", "20 goodbye 10.A" },
+        { presentA, "departed 10.0A 1.0/Cam @20" }, { 0, 0, 1 });
+    add("after an outage, a goodbye no announcement follows departs once confirmed",
+        announcedA + QStringList { "2 lost", "3 back", "4 goodbye 10.A", "14 confirm 10.A" },
+        { presentA, "departed 10.0A 1.0/Cam @14" }, { 0, 0, 1 });
     add("an announced device is there while its address answers ARP, whatever the MAC",
         announcedA + QStringList { "5,10,15 ended 10", "16 heard 10.X" },
         { presentA, "departed 10.0A 1.0/Cam @15", "returned 10.0A 1.0/Cam @16" }, { 1, 0, 0 });
@@ -1040,6 +1054,7 @@ void TestRules::watchEvents()
         { "ended",
           [&] { store.requestEnded(report.address, report.mac.split(',', Qt::SkipEmptyParts)); } },
         { "goodbye", [&] { store.goodbye(report.address, report.mac); } },
+        { "confirm", [&] { store.confirmGoodbye(report.address, report.mac); } },
         { "lost", [&] { store.linkLost(); } },
         { "back", [&] { store.linkBack(); } },
         { "live", [&] { store.endFirstScan(); } },

@@ -14,6 +14,8 @@
 #   -a -R cam10.local $PREFIX.10
 #   -s -H cam10.local "Cam 10" _encoder._tcp 80 MAC=02:06:00:00:00:10 FW=1.0
 #
+# COMMAND finds the daemon's log in LUMISWEEP_AVAHI_LOG and its process in LUMISWEEP_AVAHI_PID.
+#
 # Exits with COMMAND's status; 77 when it cannot run here.
 set -u
 . "$(dirname "$0")/../lib.sh"
@@ -125,5 +127,5 @@ if [ -n "$publish" ]; then
     done
 fi
 
-export LUMISWEEP_AVAHI_LOG="$workdir/avahi.log"
+export LUMISWEEP_AVAHI_LOG="$workdir/avahi.log" LUMISWEEP_AVAHI_PID=$avahi_pid
 run_child "$@"
