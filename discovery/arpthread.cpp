@@ -28,7 +28,6 @@ namespace {
 
 // A neighbour on the LAN answers within milliseconds: look often at first, then settle.
 constexpr int kFirstLookMs = 1;
-constexpr int kLongestLookMs = 40;
 // The kernel's timers run late by tens of milliseconds under load.
 constexpr qint64 kTimerSlackMs = 250;
 
@@ -89,11 +88,12 @@ struct ARPThread::Watch
 };
 
 ARPThread::ARPThread(DiscoveryReports &reports, QVector<quint32> slice,
-                     QSharedPointer<SweepState> state, bool httpProbe)
+                     QSharedPointer<SweepState> state, bool httpProbe, int longestLookMs)
     : m_reports(reports)
     , m_slice(std::move(slice))
     , m_state(std::move(state))
     , m_httpProbe(httpProbe)
+    , m_longestLookMs(longestLookMs)
 {
     setStackSize(kStackSize);
 }
@@ -236,7 +236,7 @@ void ARPThread::watch(Ipv4Route &route, NeighbourTable &table,
 {
     // untilMs < 0: until every resolution is decided.
     while (!m_state->isStopping() && (untilMs >= 0 || !watches.empty())) {
-        qint64 nextLook = untilMs >= 0 ? untilMs : clock.elapsed() + kLongestLookMs;
+        qint64 nextLook = untilMs >= 0 ? untilMs : clock.elapsed() + m_longestLookMs;
         for (auto it = watches.begin(); it != watches.end();) {
             Watch &watch = **it;
             if (watch.nextLookMs <= clock.elapsed()) {
@@ -295,7 +295,7 @@ ARPThread::Look ARPThread::look(Ipv4Route &route, NeighbourTable &table, Watch &
     watch.progress = decision.progress;
     if (!failed && decision.verdict == Verdict::Wait) {
         watch.nextLookMs = clock.elapsed() + watch.intervalMs;
-        watch.intervalMs = std::min(watch.intervalMs * 2, kLongestLookMs);
+        watch.intervalMs = std::min(watch.intervalMs * 2, m_longestLookMs);
         return Look::Pending;
     }
     if (!failed && decision.verdict == Verdict::GiveUp) {

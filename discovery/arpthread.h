@@ -32,8 +32,13 @@ public:
     static constexpr int kProbeLimitMs = 300;
     static constexpr int kAnswerLimitMs = 3000;
 
+    // The longest wait between two looks at a resolution still open. A scan is waited for, so
+    // it looks often; a watch, whose answers may come a little late, looks a few times as
+    // seldom and spends that much less CPU on the silent addresses of its sweep.
+    static constexpr int kScanLookMs = 40;
+
     ARPThread(DiscoveryReports &reports, QVector<quint32> slice, QSharedPointer<SweepState> state,
-              bool httpProbe);
+              bool httpProbe, int longestLookMs = kScanLookMs);
     ~ARPThread() override;
 
     int addressCount() const { return m_slice.size(); }
@@ -72,6 +77,7 @@ private:
     const QVector<quint32> m_slice;
     const QSharedPointer<SweepState> m_state;
     const bool m_httpProbe;
+    const int m_longestLookMs;
 };
 
 #endif // ARPTHREAD_H

@@ -25,7 +25,7 @@ bool NeighbourBatch::start()
     DiscoveryReports &reports = *this;
     for (int from = 0; from < m_addresses.size(); from += kSliceSize) {
         auto worker = std::make_unique<ARPThread>(reports, m_addresses.mid(from, kSliceSize),
-                                                  m_state, false);
+                                                  m_state, false, kLongestLookMs);
         if (!worker->launch()) {
             for (int n = worker->addressCount(); n > 0; --n) {
                 m_state->failAddress();

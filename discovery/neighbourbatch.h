@@ -22,6 +22,7 @@ class NeighbourBatch : public QObject, private DiscoveryReports
 public:
     // A worker takes at most this many addresses: each costs it a tenth of a second.
     static constexpr int kSliceSize = 400;
+    static constexpr int kLongestLookMs = 250;
 
     // interfaceIndex: the link the addresses are on; nothing leaves through another.
     NeighbourBatch(QVector<quint32> addresses, int interfaceIndex);
