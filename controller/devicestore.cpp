@@ -130,8 +130,7 @@ bool DeviceStore::goodbye(quint32 address, const QString &mac)
         return false;
     }
     if (it->outagesAtAnnouncement < m_outages) {
-        it->goodbyeHeld = true;
-        return true;
+        return !std::exchange(it->goodbyeHeld, true);
     }
     leave(it);
     return false;

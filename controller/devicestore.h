@@ -108,7 +108,8 @@ public:
     // back. Not while the interface is lost: the daemon then withdraws every record on it. A
     // daemon that notices an outage late withdraws them after the interface is back, and
     // announces them again soon after: a goodbye from a device not announced since the last
-    // outage began is held (true), for confirmGoodbye to decide a while later.
+    // outage began is held (true when it was not held yet), for confirmGoodbye to decide a while
+    // later.
     bool goodbye(quint32 address, const QString &mac);
     // A held goodbye departs the device, unless it was announced since.
     void confirmGoodbye(quint32 address, const QString &mac);
