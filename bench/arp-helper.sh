@@ -3,7 +3,8 @@
 # devices on one address, a late and a once-deaf device after a second request, a firewalled
 # one), a device of another subnet once its range is sent, the frame rate a device receives at
 # the helper's one rate, and that it runs on its file capability alone, with no capability left
-# once it is ready, and exits 1 without one. Prints the figures; exit status 1 when a check fails.
+# once it is ready, and exits 1 without one; and that an interface deleted while it sends is told
+# as lost, every time. Prints the figures; exit status 1 when a check fails.
 #
 #   sudo bench/arp-helper.sh [BUILD_DIR]
 set -u
@@ -185,4 +186,30 @@ status=$?
 echo "without the capability: exit $status: $out"
 check "without the capability: exit 1" [ $status = 1 ]
 check "without the capability: one error line" [ "$(grep -c '^error ' <<<"$out")/$(wc -l <<<"$out")" = 1/1 ]
+
+# 4. A link of its own, deleted after a random share of a /21's requests, 200 times: the kernel
+# fails a send before it tells of the change, and that must still read "lost", not "failed".
+rounds=${LUMISWEEP_LINK_LOSS_ROUNDS:-200}
+told_lost=0
+for ((round = 0; round < rounds; ++round)); do
+    ip link add lsw0 type veth peer name lsw1
+    ip addr add 10.97.0.1/21 dev lsw0
+    ip link set lsw1 up && ip link set lsw0 up
+    coproc HELPER { exec "$helper" lsw0 10.97.0.1 2>&1; }
+    # Bash drops a coprocess's descriptors once it has exited, as this one does after its error.
+    pid=$HELPER_PID
+    exec {from}<&"${HELPER[0]}" {to}>&"${HELPER[1]}"
+    read -r -t 5 -u "$from" first_line
+    sent=/sys/class/net/lsw0/statistics/tx_packets
+    target=$(($(<$sent) + 20 + RANDOM % 1500))
+    echo "send 10.97.0.2-10.97.7.254" >&"$to"
+    while [ "$(<$sent)" -lt $target ]; do :; done
+    ip link del lsw0
+    last=$(grep -m1 '^error' <&"$from")
+    exec {from}<&- {to}>&-
+    wait "$pid"
+    case $last in "error lost "*) told_lost=$((told_lost + 1)) ;; *) echo "    round $round: $last" ;; esac
+done
+echo "link deleted while sending: \"lost\" in $told_lost of $rounds rounds"
+check "the deleted link is told as lost" [ $told_lost = "$rounds" ]
 [ $failures = 0 ]

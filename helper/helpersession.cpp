@@ -101,7 +101,7 @@ void HelperSession::step()
         int error = 0;
         socklen_t size = sizeof(error);
         ::getsockopt(m_link.socket.get(), SOL_SOCKET, SO_ERROR, &error, &size);
-        finish(1, kFailed, std::string("link: ") + std::strerror(error ? error : EIO));
+        failOnLink(std::string("link: ") + std::strerror(error ? error : EIO));
     } else if (waits[1].revents & POLLIN) {
         readFrames();
     }
@@ -187,8 +187,7 @@ void HelperSession::sendDue(std::int64_t now)
         } else if (sent < 0 && (errno == EAGAIN || errno == ENOBUFS || errno == EINTR)) {
             m_retryAt = now + kSendRetryNs; // the device queue is full: the frame waits
         } else {
-            finish(1, kFailed,
-                   std::string("send: ") + (sent < 0 ? std::strerror(errno) : "short frame"));
+            failOnLink(std::string("send: ") + (sent < 0 ? std::strerror(errno) : "short frame"));
         }
     }
 }
@@ -203,6 +202,14 @@ bool HelperSession::confirmOwnership()
     return m_owned;
 }
 
+void HelperSession::failOnLink(const std::string &error)
+{
+    // The kernel fails a send as soon as the interface is going down, before it tells of the
+    // change: the reader must learn that the link is gone, not that the helper broke.
+    const std::optional<std::string> lost = ArpLink::lostBecause(m_link, &m_watch);
+    finish(1, lost ? kLost : kFailed, lost ? *lost : error);
+}
+
 void HelperSession::readFrames()
 {
     const std::int64_t now = monotonicNs();
@@ -214,7 +221,7 @@ void HelperSession::readFrames()
                                           reinterpret_cast<sockaddr *>(&from), &fromSize);
         if (length < 0) {
             if (errno != EAGAIN && errno != EINTR) {
-                finish(1, kFailed, std::string("receive: ") + std::strerror(errno));
+                failOnLink(std::string("receive: ") + std::strerror(errno));
             }
             return;
         }

@@ -37,6 +37,8 @@ private:
     void queue(std::uint32_t first, std::uint32_t last);
     void sendDue(std::int64_t now);
     bool confirmOwnership();
+    // An error on the packet socket: "lost" when the link is, "failed" otherwise.
+    void failOnLink(const std::string &error);
     void readFrames();
     void take(const std::uint8_t *frame, std::size_t length, std::int64_t now);
     void writeOutput();

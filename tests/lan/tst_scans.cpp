@@ -673,10 +673,10 @@ void TestScans::sweepsEndWithTheirInterface()
     QTRY_VERIFY_WITH_TIMEOUT(sent() > before + 50, 30000); // the sweep's first requests
     QCOMPARE(QProcess::execute("ip", { "link", "del", "ethG" }), 0);
     QVERIFY(program.waitForFinished(60000));
-    QCOMPARE(program.exitCode(), 1);
-    QCOMPARE(program.readAllStandardOutput().trimmed(), QByteArray("[\n]"));
     QCOMPARE(program.readAllStandardError(),
              QByteArray("lumisweep: interface ethG (10.98.0.1) went away during the scan\n"));
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.readAllStandardOutput().trimmed(), QByteArray("[\n]"));
     QCOMPARE(Lan::gatewayCount(), 0);
 }
 
