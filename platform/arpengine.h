@@ -77,7 +77,8 @@ private:
     void readReports();
     // False when the report ended the session.
     bool handle(const Report &report, const QByteArray &line);
-    void fail(Failure failure, const QString &reason);
+    // gently: the helper is leaving by itself and gets its time to; otherwise it is killed.
+    void fail(Failure failure, const QString &reason, bool gently = false);
     void end(bool gently);
 
     QProcess *m_process = nullptr;

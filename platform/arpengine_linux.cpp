@@ -212,20 +212,21 @@ bool ArpEngine::handle(const Report &report, const QByteArray &line)
         emit idle();
         break;
     case Report::Kind::Error:
+        // Its error line is its last: it exits on its own right after.
         fail(report.error == Report::Error::Lost ? Failure::LinkLost
                  : m_ready                       ? Failure::Broken
                                                  : Failure::Unavailable,
-             QStringLiteral("the ARP helper failed: %1").arg(LogText::quoted(report.text)));
+             QStringLiteral("the ARP helper failed: %1").arg(LogText::quoted(report.text)), true);
         return false;
     }
     return true;
 }
 
-void ArpEngine::fail(Failure failure, const QString &reason)
+void ArpEngine::fail(Failure failure, const QString &reason, bool gently)
 {
     // Before "ready" this is the usual way to learn that the kernel path must do: no warning.
     qCDebug(lcArp).noquote() << reason;
-    end(false);
+    end(gently);
     emit failed(failure, reason);
 }
 
