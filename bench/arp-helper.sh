@@ -203,7 +203,8 @@ for ((round = 0; round < rounds; ++round)); do
     sent=/sys/class/net/lsw0/statistics/tx_packets
     target=$(($(<$sent) + 20 + RANDOM % 1500))
     echo "send 10.97.0.2-10.97.7.254" >&"$to"
-    while [ "$(<$sent)" -lt $target ]; do :; done
+    # A helper that never got going sends nothing: the wait ends with it.
+    while [ "$(<$sent)" -lt $target ] && kill -0 "$pid" 2>/dev/null; do :; done
     ip link del lsw0
     last=$(grep -m1 '^error' <&"$from")
     exec {from}<&- {to}>&-
